@@ -42,3 +42,5 @@ set_source_files_properties(${VEXA_RES_EMBED} PROPERTIES OBJECT_DEPENDS "${VEXA_
 add_custom_target(vexa_res_files DEPENDS ${VEXA_RES} ${VEXA_NOFIRMWARE_RES})
 add_library(vexa_resources STATIC ${VEXA_RES_EMBED})
 add_dependencies(vexa_resources vexa_res_files)
+
+include(${CMAKE_SOURCE_DIR}/cmake/tools.cmake)
