@@ -1,0 +1,44 @@
+// Application shell: entry point, the main dialog and its routing, port selection and presence monitor.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+enum DeviceMode : uint8_t { Absent = 0, Running = 1, UpdateMode = 2 };
+
+// The dialog's only timer: one-shot in effect, every tick stops it and re-arms it.
+constexpr UINT_PTR PRESENCE_TIMER = 1;
+constexpr UINT PRESENCE_PERIOD_MS = 500;
+// shown_mode value that forces the next tick to redraw.
+constexpr uint8_t SHOWN_NOTHING = 99;
+// Pause after every read-back or set message, so the unit gets at most one per 50 ms.
+constexpr DWORD MESSAGE_PAUSE_MS = 50;
+// Posted by the reply decoder on the MIDI input thread; the dialog thread applies the control
+// updates (wParam reply code, lParam value byte). Posting is the one call that is safe inside a
+// MIDI callback, and it never makes the input thread wait for the dialog thread.
+constexpr UINT WM_UNIT_REPLY = WM_APP + 1;
+
+extern HINSTANCE app_instance;
+extern std::atomic<HWND> main_dialog;
+extern HGLOBAL firmware_resource;
+extern const uint8_t* firmware_image;
+// Size of the embedded image resource: the terminator scan never runs past it.
+extern DWORD firmware_size;
+
+extern std::atomic<uint8_t> shown_mode;
+extern char version_text[13];
+
+INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// A message box owned by the dialog with an OK button only.
+void show_message(const char* text, const char* title);
+void enable_control(int id, BOOL enable);
+
+void on_port_dropdown();
+void on_port_closeup();
+void presence_tick();
+void send_read_back_burst();
+void show_not_found();
+void arm_presence_timer();
+void stop_presence_timer();

@@ -1,0 +1,62 @@
+// The dialog's side of an upload: status line, progress bar and the return to the unconnected state.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/app.h"
+#include "firmware/firmware.h"
+#include "midi/midi.h"
+#include "protocol/protocol.h"
+#include "resource.h"
+
+namespace {
+
+constexpr DWORD DONE_PAUSE_MS = 2000;
+
+// Status line text by UploadStatus code; null where the code changes nothing.
+const char* const STATUS_TEXTS[] = {
+    nullptr,                   // 0
+    "Preparing",               // STATUS_PREPARING
+    "Erasing",                 // STATUS_ERASING
+    "Writing",                 // STATUS_WRITING
+    "Programming successful",  // STATUS_SUCCESS
+    "",                        // STATUS_BLANK
+    "Timeout error",           // STATUS_TIMEOUT
+    "Checksum error",          // STATUS_CHECKSUM
+    nullptr,                   // 8
+    "Invalid firmware",        // STATUS_INVALID_FIRMWARE
+};
+
+}  // namespace
+
+void on_upload_status(LPARAM status) {
+  uint32_t code = static_cast<uint32_t>(status);
+  if (code == STATUS_DATA_CORRUPT) {
+    show_message("Data corrupt", "Warning");
+    PostMessageA(main_dialog, WM_CLOSE, 0, 0);
+    return;
+  }
+  if (code < sizeof STATUS_TEXTS / sizeof STATUS_TEXTS[0] && STATUS_TEXTS[code] != nullptr) {
+    SetDlgItemTextA(main_dialog, IDC_STATUS_TEXT, STATUS_TEXTS[code]);
+  }
+}
+
+void on_upload_progress(LPARAM position) {
+  SendDlgItemMessageA(main_dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void on_upload_done() {
+  upload_running = false;
+  if (close_pending) {
+    close_dialog();
+    return;
+  }
+  Sleep(DONE_PAUSE_MS);
+  close_midi_in();
+  close_midi_out();
+  device_mode = Absent;
+  shown_mode = SHOWN_NOTHING;
+  SendDlgItemMessageA(main_dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+  enable_control(IDC_PORT_COMBO, TRUE);
+  SetDlgItemTextA(main_dialog, IDC_STATUS_TEXT, " ");
+  arm_presence_timer();
+}
