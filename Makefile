@@ -1,0 +1,43 @@
+# The two commands: `make run` builds and starts the program, `make test` builds everything and runs
+# every test. `make check` is the quick day-to-day loop (Linux build and its unit tests only).
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: run test check bench build build-asan build-tsan build-win deps-run deps-test clean
+
+run: deps-run build
+	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
+
+test: deps-test build build-asan build-tsan build-win
+	scripts/test_all.sh
+
+check: build
+	cd build && ctest --output-on-failure -j$(JOBS) -LE system
+
+bench: build
+	./build/vexa_bench
+
+deps-run:
+	@scripts/deps.sh run
+
+deps-test:
+	@scripts/deps.sh test
+
+build:
+	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j$(JOBS)
+
+build-asan:
+	cmake -S . -B build-asan -DVEXA_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-asan -j$(JOBS)
+
+build-tsan:
+	cmake -S . -B build-tsan -DVEXA_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-tsan -j$(JOBS)
+
+build-win:
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-win -j$(JOBS)
+
+clean:
+	rm -rf build build-asan build-tsan build-win
