@@ -1,0 +1,370 @@
+// The simulated back-end: the vexa unit of sim/ behind one output and one input named "vexa", plus any
+// extra devices a test asks for. Replies are delivered on a timer thread of this back-end when they are
+// due; unplugging removes the unit's devices and answers MMSYSERR_NODRIVER on its open ports.
+//
+// Locks: `lock` guards everything here and is never held while calling into the layer; a port being
+// delivered to is counted in `delivering`, and close_input waits until that count is zero, so no bytes
+// reach a sink after close_input has returned.
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "midi_backend.h"
+#include "winmm_ext.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Port {
+  bool output = false;
+  int device = 0;  // index into setup.outputs or setup.inputs
+  void* sink = nullptr;
+  bool closing = false;
+  int delivering = 0;
+};
+
+// Bytes due on an input: the unit's replies go to every open unit input, injections to one device.
+struct Delivery {
+  uint64_t due_us = 0;
+  uint64_t order = 0;
+  bool from_unit = false;
+  int input = -1;
+  std::vector<uint8_t> bytes;
+};
+
+struct SimState {
+  std::mutex lock;
+  std::condition_variable changed;
+  SimSetup setup;
+  SimUnit unit;
+  bool unplugged = false;
+  std::vector<int> close_busy_left;
+  std::vector<std::vector<std::vector<uint8_t>>> sent;
+  std::map<int, Port> ports;
+  int next_port = 1;
+  std::vector<Delivery> queue;  // kept sorted by (due_us, order)
+  uint64_t next_order = 0;
+  int delivering = 0;
+  Clock::time_point epoch = Clock::now();
+  std::thread timer;
+  bool stopping = false;
+};
+
+// Created once and never destroyed: the layer's exit handler may still call in during static destruction.
+SimState& sim() {
+  static SimState* state = new SimState;
+  return *state;
+}
+
+uint64_t now_us(const SimState& s) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - s.epoch).count());
+}
+
+bool visible(const SimState& s, const SimPortSpec& spec) { return !(spec.unit && s.unplugged); }
+
+// Index in the device table of the n-th visible device, or -1.
+int device_index(const SimState& s, const std::vector<SimPortSpec>& table, int n) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (visible(s, table[i]) && n-- == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int visible_count(const SimState& s, const std::vector<SimPortSpec>& table) {
+  return static_cast<int>(std::count_if(table.begin(), table.end(), [&s](const SimPortSpec& spec) { return visible(s, spec); }));
+}
+
+void enqueue(SimState& s, Delivery delivery) {
+  delivery.order = s.next_order++;
+  const auto at = std::upper_bound(s.queue.begin(), s.queue.end(), delivery, [](const Delivery& a, const Delivery& b) {
+    return a.due_us != b.due_us ? a.due_us < b.due_us : a.order < b.order;
+  });
+  s.queue.insert(at, std::move(delivery));
+  s.changed.notify_all();
+}
+
+// Open ports that a delivery goes to; each is counted as delivering until release_targets.
+std::vector<Port*> claim_targets(SimState& s, const Delivery& delivery) {
+  std::vector<Port*> targets;
+  if (delivery.from_unit && s.unplugged) return targets;
+  for (auto& [id, port] : s.ports) {
+    if (port.output || port.closing) continue;
+    const bool match = delivery.from_unit ? s.setup.inputs[static_cast<size_t>(port.device)].unit : port.device == delivery.input;
+    if (!match) continue;
+    ++port.delivering;
+    targets.push_back(&port);
+  }
+  s.delivering += targets.empty() ? 0 : 1;
+  return targets;
+}
+
+void release_targets(SimState& s, const std::vector<Port*>& targets) {
+  for (Port* port : targets) --port->delivering;
+  s.delivering -= targets.empty() ? 0 : 1;
+  s.changed.notify_all();
+}
+
+void timer_thread() {
+  SimState& s = sim();
+  std::unique_lock<std::mutex> hold(s.lock);
+  while (!s.stopping) {
+    if (s.queue.empty()) {
+      s.changed.wait(hold);
+      continue;
+    }
+    const uint64_t due = s.queue.front().due_us;
+    if (now_us(s) < due) {
+      s.changed.wait_until(hold, s.epoch + std::chrono::microseconds(due));
+      continue;
+    }
+    Delivery delivery = std::move(s.queue.front());
+    s.queue.erase(s.queue.begin());
+    const std::vector<Port*> targets = claim_targets(s, delivery);
+    hold.unlock();
+    for (Port* port : targets) midi_input_arrived(port->sink, delivery.bytes.data(), static_cast<int>(delivery.bytes.size()));
+    hold.lock();
+    release_targets(s, targets);
+  }
+}
+
+void stop_timer(SimState& s) {
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.stopping = true;
+    s.changed.notify_all();
+  }
+  if (s.timer.joinable()) s.timer.join();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.stopping = false;
+}
+
+void start_timer_locked(SimState& s) {
+  if (!s.timer.joinable()) s.timer = std::thread(timer_thread);
+}
+
+int output_count() {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return visible_count(s, s.setup.outputs);
+}
+
+int input_count() {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return visible_count(s, s.setup.inputs);
+}
+
+bool copy_name(const std::vector<SimPortSpec>& table, int index, char* name, int size) {
+  if (index < 0 || size <= 0) return false;
+  const std::string& text = table[static_cast<size_t>(index)].name;
+  const size_t length = std::min(text.size(), static_cast<size_t>(size - 1));
+  std::memcpy(name, text.data(), length);
+  name[length] = '\0';
+  return true;
+}
+
+bool output_name(int device, char* name, int size) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return copy_name(s.setup.outputs, device_index(s, s.setup.outputs, device), name, size);
+}
+
+bool input_name(int device, char* name, int size) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return copy_name(s.setup.inputs, device_index(s, s.setup.inputs, device), name, size);
+}
+
+// Devices are exclusive: a second open of the same device answers MMSYSERR_ALLOCATED.
+int open_port(bool output, int device, void* sink, int* port_id) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  const std::vector<SimPortSpec>& table = output ? s.setup.outputs : s.setup.inputs;
+  const int index = device_index(s, table, device);
+  if (index < 0) return MMSYSERR_BADDEVICEID;
+  if (table[static_cast<size_t>(index)].open_result) return table[static_cast<size_t>(index)].open_result;
+  for (const auto& [id, port] : s.ports) {
+    if (port.output == output && port.device == index) return MMSYSERR_ALLOCATED;
+  }
+  *port_id = s.next_port++;
+  s.ports[*port_id] = Port{output, index, sink, false, 0};
+  start_timer_locked(s);
+  return MMSYSERR_NOERROR;
+}
+
+int open_output(int device, int* port) { return open_port(true, device, nullptr, port); }
+
+int open_input(int device, void* sink, int* port) { return open_port(false, device, sink, port); }
+
+int close_output(int port_id) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  const auto found = s.ports.find(port_id);
+  if (found == s.ports.end()) return MMSYSERR_NOERROR;
+  int& busy = s.close_busy_left[static_cast<size_t>(found->second.device)];
+  if (busy > 0) {
+    --busy;
+    return MIDIERR_STILLPLAYING;
+  }
+  s.ports.erase(found);
+  return MMSYSERR_NOERROR;
+}
+
+void close_input(int port_id) {
+  SimState& s = sim();
+  std::unique_lock<std::mutex> hold(s.lock);
+  const auto found = s.ports.find(port_id);
+  if (found == s.ports.end()) return;
+  found->second.closing = true;
+  s.changed.wait(hold, [&found] { return found->second.delivering == 0; });
+  s.ports.erase(found);
+}
+
+bool port_gone(int port_id) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  const auto found = s.ports.find(port_id);
+  if (found == s.ports.end()) return true;
+  const auto& table = found->second.output ? s.setup.outputs : s.setup.inputs;
+  return !visible(s, table[static_cast<size_t>(found->second.device)]);
+}
+
+// With answer_before_send_returns the replies go straight through the unit's open inputs on the sending
+// thread, and the send returns once the callback has seen them.
+void deliver_now(SimState& s, std::unique_lock<std::mutex>& hold, const std::vector<SimReply>& replies) {
+  Delivery all;
+  all.from_unit = true;
+  const std::vector<Port*> targets = claim_targets(s, all);
+  hold.unlock();
+  for (Port* port : targets) {
+    for (const SimReply& reply : replies) {
+      midi_input_arrived(port->sink, reply.bytes.data(), static_cast<int>(reply.bytes.size()));
+    }
+    midi_input_wait_delivered(port->sink);
+  }
+  hold.lock();
+  release_targets(s, targets);
+}
+
+int send(int port_id, const uint8_t* bytes, int length) {
+  SimState& s = sim();
+  std::unique_lock<std::mutex> hold(s.lock);
+  const auto found = s.ports.find(port_id);
+  if (found == s.ports.end()) return MMSYSERR_NODRIVER;
+  const int device = found->second.device;
+  const SimPortSpec& spec = s.setup.outputs[static_cast<size_t>(device)];
+  if (!visible(s, spec)) return MMSYSERR_NODRIVER;
+  if (!spec.unit) {
+    s.sent[static_cast<size_t>(device)].emplace_back(bytes, bytes + length);
+    return MMSYSERR_NOERROR;
+  }
+  std::vector<SimReply> replies;
+  sim_unit_receive(s.unit, bytes, length, now_us(s), replies);
+  if (s.unit.unplugged) {
+    s.unplugged = true;
+    return MMSYSERR_NODRIVER;
+  }
+  if (s.setup.answer_before_send_returns) {
+    deliver_now(s, hold, replies);
+    return MMSYSERR_NOERROR;
+  }
+  for (SimReply& reply : replies) enqueue(s, Delivery{reply.due_us, 0, true, -1, std::move(reply.bytes)});
+  return MMSYSERR_NOERROR;
+}
+
+void shutdown() { stop_timer(sim()); }
+
+const MidiBackend sim_backend = {"sim",       output_count, input_count, output_name, input_name,
+                                 open_output, close_output, send,        open_input,  close_input,
+                                 port_gone,   port_gone,    shutdown};
+
+}  // namespace
+
+const MidiBackend* midi_backend_sim() { return &sim_backend; }
+
+void winmm_use_sim(const SimSetup& setup) {
+  SimState& s = sim();
+  stop_timer(s);
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.setup = setup;
+    sim_unit_init(s.unit, setup.unit);
+    s.unplugged = false;
+    s.close_busy_left.clear();
+    for (const SimPortSpec& spec : setup.outputs) s.close_busy_left.push_back(spec.close_busy);
+    s.sent.assign(setup.outputs.size(), {});
+    s.queue.clear();
+    s.epoch = Clock::now();
+  }
+  winmm_use_backend(&sim_backend);
+}
+
+void sim_with_unit(const std::function<void(SimUnit&)>& fn) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  fn(s.unit);
+}
+
+SimUnit sim_unit_snapshot() {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return s.unit;
+}
+
+void sim_unplug() {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.unplugged = true;
+  s.unit.unplugged = true;
+  s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [](const Delivery& d) { return d.from_unit; }),
+                s.queue.end());
+  s.changed.notify_all();
+}
+
+bool sim_unplugged() {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return s.unplugged;
+}
+
+void sim_inject(int input, const std::vector<uint8_t>& bytes, uint32_t delay_us) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  start_timer_locked(s);
+  enqueue(s, Delivery{now_us(s) + delay_us, 0, false, input, bytes});
+}
+
+int sim_flush(uint32_t horizon_us) {
+  SimState& s = sim();
+  std::unique_lock<std::mutex> hold(s.lock);
+  const uint64_t until = now_us(s) + horizon_us;
+  s.changed.wait(hold, [&s, until] { return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until); });
+  std::vector<Port*> targets;
+  for (auto& [id, port] : s.ports) {
+    if (port.output || port.closing) continue;
+    ++port.delivering;
+    targets.push_back(&port);
+  }
+  hold.unlock();
+  for (Port* port : targets) midi_input_wait_delivered(port->sink);
+  hold.lock();
+  for (Port* port : targets) --port->delivering;
+  s.changed.notify_all();
+  return static_cast<int>(s.queue.size());
+}
+
+std::vector<std::vector<uint8_t>> sim_sent_to(int output) {
+  SimState& s = sim();
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (output < 0 || output >= static_cast<int>(s.sent.size())) return {};
+  return s.sent[static_cast<size_t>(output)];
+}

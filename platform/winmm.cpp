@@ -1,0 +1,723 @@
+// WINMM MIDI for Linux, over a narrow back-end (midi_backend.h).
+//
+// What is modelled, as applications see it on Windows:
+// - Handles are opaque numbers that are never reused; every call looks them up in a table, so a null,
+//   closed or foreign handle answers MMSYSERR_INVALHANDLE and no stale pointer is followed.
+// - Headers: a size below offsetof(MIDIHDR, dwOffset) or a null header is MMSYSERR_INVALPARAM and leaves
+//   the flags alone. Prepare sets MHDR_PREPARED and clears DONE and INQUEUE; preparing again changes
+//   nothing. Unprepare of a queued header answers MIDIERR_STILLPLAYING, of an unprepared one 0 with nothing
+//   changed, otherwise it clears PREPARED only. The state of a header is read from its dwFlags, as Windows
+//   does: an application that zeroes dwFlags has made the header unprepared. The layer touches no other
+//   field than dwFlags and dwBytesRecorded (dwUser, lpNext, reserved, dwOffset, dwReserved stay as set).
+// - midiInAddBuffer checks, in this order: zero length or short size (INVALPARAM), queued (65),
+//   unprepared (64), device gone (NODRIVER); then it clears DONE, sets INQUEUE, zeroes dwBytesRecorded and
+//   appends the header to a first-in first-out queue.
+// - Input runs on one thread of the layer per open input, which parses the bytes arriving from the back-end
+//   and calls the callback one event at a time: MIM_DATA for short messages and realtime bytes (param1 =
+//   status | data1 << 8 | data2 << 16, param2 = ms since midiInStart); SysEx goes into the queue's first
+//   buffer and comes back as MIM_LONGDATA when its F7 is stored or when the buffer is full (a longer
+//   message continues in the next buffer, the first one without F7); a SysEx that starts with no buffer
+//   queued, or runs out of buffers, is dropped to its end without a word; a status byte other than realtime
+//   inside a SysEx hands the buffer back as MIM_LONGERROR; realtime bytes inside a SysEx are delivered as
+//   MIM_DATA and do not break it. Stray data bytes without a status are dropped (no MIM_ERROR), and
+//   MIM_MOREDATA is never sent. Bytes that arrive while the input is stopped are dropped.
+// - midiInStart on a started input returns 0 and does nothing. midiInStop returns the buffer that holds part
+//   of a message with DONE and its true byte count; empty buffers stay queued. midiInReset also hands every
+//   queued buffer back as MIM_LONGDATA with DONE set and INQUEUE cleared. Both first wait until the input
+//   thread is out of the callback, then run their callbacks on the caller's thread.
+// - MIM_OPEN and MIM_CLOSE (MOM_OPEN, MOM_CLOSE, MOM_DONE for outputs opened with a function) are called on
+//   the caller's thread inside open and close. midiInClose with buffers queued answers 65; otherwise it waits
+//   for a callback in progress to return, joins the input thread, and no callback runs after it returns.
+// - A device that went away answers MMSYSERR_NODRIVER to sends, midiInStart and midiInAddBuffer; stop,
+//   reset, unprepare and close still work so that the application can close.
+// - Output is synchronous, like the usual drivers: midiOutLongMsg hands the bytes to the back-end, sets
+//   DONE and returns. midiOutClose answers 65 while a long message is being sent (or while the back-end
+//   reports the port busy); midiOutReset has nothing pending to return and sends nothing.
+// - Only CALLBACK_NULL and CALLBACK_FUNCTION are supported; other callback kinds answer MMSYSERR_INVALFLAG.
+// - timeBeginPeriod/timeEndPeriod are counted no-ops; timeGetTime counts milliseconds of a monotonic clock.
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi_backend.h"
+#include "winmm_ext.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t MIN_HEADER_SIZE = offsetof(MIDIHDR, dwOffset);
+constexpr DWORD ALLOWED_OPEN_FLAGS = CALLBACK_TYPEMASK | MIDI_IO_STATUS;
+
+struct Event {
+  UINT msg;
+  DWORD_PTR param1;
+  DWORD_PTR param2;
+};
+
+enum class Sysex : uint8_t { None, Recording, Dropping };
+
+struct InputPort {
+  uintptr_t id = 0;
+  int backend_port = -1;
+  LPMIDIINCALLBACK callback = nullptr;
+  DWORD_PTR instance = 0;
+  std::deque<MIDIHDR*> queue;
+  bool started = false;
+  Clock::time_point start_time;
+
+  // Parser state.
+  Sysex sysex = Sysex::None;
+  DWORD sysex_time = 0;
+  uint8_t running_status = 0;
+  uint8_t short_status = 0;
+  uint8_t short_data[2] = {};
+  int short_have = 0;
+
+  // Bytes from the back-end waiting for the input thread, and events ready for the callback.
+  std::deque<std::pair<uint8_t, Clock::time_point>> pending;
+  std::deque<Event> ready;
+  uint64_t arrived = 0;   // bytes accepted from the back-end
+  uint64_t consumed = 0;  // bytes taken off `pending` (parsed or dropped)
+  uint64_t handled = 0;   // bytes whose events have all been through the callback
+
+  bool closing = false;
+  bool in_callback = false;
+  bool self_delete = false;  // closed from its own callback: the thread frees the port when it ends
+  std::thread thread;
+  std::thread::id thread_id;
+  std::condition_variable wake;  // the input thread: something to do
+  std::condition_variable idle;  // waiters: a callback finished, bytes handled
+};
+
+struct OutputPort {
+  uintptr_t id = 0;
+  int backend_port = -1;
+  LPDRVCALLBACK callback = nullptr;
+  DWORD_PTR instance = 0;
+  int sending = 0;
+  bool closing = false;
+};
+
+std::mutex layer_lock;
+const MidiBackend* backend = nullptr;
+std::map<uintptr_t, InputPort*> inputs;
+std::map<uintptr_t, OutputPort*> outputs;
+uintptr_t next_handle = 0x1000;
+std::atomic<int> time_begin_calls{0};
+std::atomic<int> time_end_calls{0};
+
+int none_count() { return 0; }
+bool none_name(int, char*, int) { return false; }
+int none_open(int, int*) { return MMSYSERR_BADDEVICEID; }
+int none_close(int) { return MMSYSERR_NOERROR; }
+int none_send(int, const uint8_t*, int) { return MMSYSERR_NODRIVER; }
+int none_open_input(int, void*, int*) { return MMSYSERR_BADDEVICEID; }
+void none_close_input(int) {}
+bool none_gone(int) { return true; }
+void none_shutdown() {}
+
+const MidiBackend none_backend = {"none",     none_count,      none_count,       none_name,
+                                  none_name,  none_open,       none_close,       none_send,
+                                  none_open_input, none_close_input, none_gone, none_gone,
+                                  none_shutdown};
+
+const MidiBackend* backend_from_environment() {
+  const char* value = std::getenv("VEXA_MIDI");
+  std::string choice = value ? value : "";
+  if (choice == "sim") return midi_backend_sim();
+#ifdef VEXA_HAVE_RTMIDI
+  if (choice.empty()) choice = "alsa";
+  if (choice == "alsa" || choice == "jack") {
+    if (const MidiBackend* found = midi_backend_rtmidi(choice.c_str())) return found;
+  }
+#endif
+  if (!choice.empty()) std::fprintf(stderr, "winmm: MIDI back-end \"%s\" is not available\n", choice.c_str());
+  return midi_backend_none();
+}
+
+const MidiBackend* current_backend() {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  if (!backend) backend = backend_from_environment();
+  return backend;
+}
+
+uintptr_t new_handle() {
+  next_handle += 4;
+  return next_handle;
+}
+
+InputPort* find_input(HMIDIIN handle) {
+  const auto found = inputs.find(reinterpret_cast<uintptr_t>(handle));
+  return found == inputs.end() ? nullptr : found->second;
+}
+
+OutputPort* find_output(HMIDIOUT handle) {
+  const auto found = outputs.find(reinterpret_cast<uintptr_t>(handle));
+  return found == outputs.end() ? nullptr : found->second;
+}
+
+bool bad_header(const MIDIHDR* header, UINT size) { return !header || size < MIN_HEADER_SIZE; }
+
+void call_input(const InputPort* port, UINT msg, DWORD_PTR param1, DWORD_PTR param2) {
+  if (port->callback) port->callback(reinterpret_cast<HMIDIIN>(port->id), msg, port->instance, param1, param2);
+}
+
+void call_output(const OutputPort* port, UINT msg, DWORD_PTR param1) {
+  if (port->callback) port->callback(reinterpret_cast<HDRVR>(port->id), msg, port->instance, param1, 0);
+}
+
+DWORD since_start(const InputPort& port, Clock::time_point when) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - port.start_time).count();
+  return ms < 0 ? 0 : static_cast<DWORD>(ms);
+}
+
+// Hands the first queued buffer back: out of the queue, DONE set, INQUEUE cleared.
+MIDIHDR* take_first_buffer(InputPort& port) {
+  MIDIHDR* header = port.queue.front();
+  port.queue.pop_front();
+  header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(MHDR_INQUEUE)) | MHDR_DONE;
+  return header;
+}
+
+void finish_sysex(InputPort& port, UINT msg) {
+  MIDIHDR* header = take_first_buffer(port);
+  port.ready.push_back({msg, reinterpret_cast<DWORD_PTR>(header), port.sysex_time});
+  port.sysex = Sysex::None;
+}
+
+// Stores a byte of the SysEx in the first queued buffer; the buffer comes back at F7 or when it is full,
+// and a message that goes on continues in the next queued buffer, if there is one.
+void record_sysex_byte(InputPort& port, uint8_t byte) {
+  MIDIHDR* header = port.queue.front();
+  header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
+  if (byte == 0xF7) {
+    finish_sysex(port, MIM_LONGDATA);
+  } else if (header->dwBytesRecorded >= header->dwBufferLength) {
+    finish_sysex(port, MIM_LONGDATA);
+    port.sysex = port.queue.empty() ? Sysex::Dropping : Sysex::Recording;
+  }
+}
+
+void start_sysex(InputPort& port, DWORD time) {
+  port.sysex_time = time;
+  port.sysex = port.queue.empty() ? Sysex::Dropping : Sysex::Recording;
+  if (port.sysex == Sysex::Recording) record_sysex_byte(port, 0xF0);
+}
+
+int data_bytes_of(uint8_t status) {
+  if (status < 0xC0 || (status >= 0xE0 && status < 0xF0) || status == 0xF2) return 2;
+  if (status < 0xE0 || status == 0xF1 || status == 0xF3) return 1;
+  return 0;
+}
+
+// One byte through the MIDI parser; completed events go to port.ready.
+void parse_byte(InputPort& port, uint8_t byte, Clock::time_point when) {
+  const DWORD time = since_start(port, when);
+  if (byte >= 0xF8) {
+    port.ready.push_back({MIM_DATA, byte, time});
+    return;
+  }
+  if (port.sysex == Sysex::Recording && byte < 0x80) {
+    record_sysex_byte(port, byte);
+    return;
+  }
+  if (byte == 0xF7) {
+    if (port.sysex == Sysex::Recording) record_sysex_byte(port, byte);
+    port.sysex = Sysex::None;
+    return;
+  }
+  if (byte >= 0x80) {
+    if (port.sysex == Sysex::Recording) finish_sysex(port, MIM_LONGERROR);
+    port.sysex = Sysex::None;
+    port.short_status = 0;
+    port.running_status = byte < 0xF0 ? byte : 0;
+    if (byte == 0xF0) {
+      start_sysex(port, time);
+    } else if (data_bytes_of(byte) == 0) {
+      port.ready.push_back({MIM_DATA, byte, time});
+    } else {
+      port.short_status = byte;
+      port.short_have = 0;
+    }
+    return;
+  }
+  if (port.sysex == Sysex::Dropping) return;
+  if (!port.short_status) {
+    if (!port.running_status) return;
+    port.short_status = port.running_status;
+    port.short_have = 0;
+  }
+  port.short_data[port.short_have++] = byte;
+  if (port.short_have == data_bytes_of(port.short_status)) {
+    const DWORD_PTR message = port.short_status | port.short_data[0] << 8 | (port.short_have == 2 ? port.short_data[1] << 16 : 0);
+    port.ready.push_back({MIM_DATA, message, time});
+    port.short_status = 0;
+  }
+}
+
+void reset_parser(InputPort& port) {
+  port.sysex = Sysex::None;
+  port.running_status = 0;
+  port.short_status = 0;
+  port.short_have = 0;
+}
+
+void input_thread(InputPort* port) {
+  std::unique_lock<std::mutex> hold(layer_lock);
+  for (;;) {
+    port->wake.wait(hold, [port] {
+      return port->closing || !port->ready.empty() || (port->started && !port->pending.empty());
+    });
+    if (port->closing) break;
+    while (port->ready.empty() && port->started && !port->pending.empty()) {
+      const auto [byte, when] = port->pending.front();
+      port->pending.pop_front();
+      ++port->consumed;
+      parse_byte(*port, byte, when);
+    }
+    if (!port->ready.empty()) {
+      const Event event = port->ready.front();
+      port->ready.pop_front();
+      port->in_callback = true;
+      hold.unlock();
+      call_input(port, event.msg, event.param1, event.param2);
+      hold.lock();
+      port->in_callback = false;
+    }
+    if (port->ready.empty()) port->handled = port->consumed;
+    port->idle.notify_all();
+  }
+  const bool self_delete = port->self_delete;
+  hold.unlock();
+  if (self_delete) delete port;
+}
+
+// Stops the input and waits until the input thread has delivered the events already made and is out of
+// the callback (not when called from that callback itself).
+void quiesce_input(InputPort& port, std::unique_lock<std::mutex>& hold) {
+  port.started = false;
+  port.consumed += port.pending.size();
+  port.pending.clear();
+  port.wake.notify_all();
+  if (std::this_thread::get_id() != port.thread_id) {
+    port.idle.wait(hold, [&port] { return port.ready.empty() && !port.in_callback; });
+  }
+  port.handled = port.consumed;
+  port.idle.notify_all();
+}
+
+// Ends the input's own thread; the port is then only the caller's.
+void end_input_thread(InputPort* port) {
+  if (std::this_thread::get_id() == port->thread_id) {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port->self_delete = true;
+    port->thread.detach();
+    return;
+  }
+  port->thread.join();
+}
+
+void close_everything_at_exit() {
+  std::vector<InputPort*> open_inputs;
+  std::vector<OutputPort*> open_outputs;
+  const MidiBackend* used = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    used = backend;
+    for (auto& [id, port] : inputs) {
+      port->closing = true;
+      port->wake.notify_all();
+      port->idle.notify_all();
+      open_inputs.push_back(port);
+    }
+    for (auto& [id, port] : outputs) open_outputs.push_back(port);
+    inputs.clear();
+    outputs.clear();
+  }
+  for (InputPort* port : open_inputs) {
+    if (used) used->close_input(port->backend_port);
+    end_input_thread(port);
+    if (!port->self_delete) delete port;
+  }
+  for (OutputPort* port : open_outputs) {
+    if (used) used->close_output(port->backend_port);
+    delete port;
+  }
+  if (used) used->shutdown();
+}
+
+// Joins the layer's threads and the back-end's when the process ends.
+struct ExitGuard {
+  ~ExitGuard() { close_everything_at_exit(); }
+} exit_guard;
+
+}  // namespace
+
+const MidiBackend* midi_backend_none() { return &none_backend; }
+
+void midi_input_arrived(void* sink, const uint8_t* bytes, int length) {
+  if (length <= 0) return;
+  const Clock::time_point now = Clock::now();
+  std::lock_guard<std::mutex> hold(layer_lock);
+  InputPort* port = static_cast<InputPort*>(sink);
+  if (port->closing || !port->started) return;
+  for (int i = 0; i < length; ++i) port->pending.emplace_back(bytes[i], now);
+  port->arrived += static_cast<uint64_t>(length);
+  port->wake.notify_all();
+}
+
+void midi_input_wait_delivered(void* sink) {
+  std::unique_lock<std::mutex> hold(layer_lock);
+  InputPort* port = static_cast<InputPort*>(sink);
+  const uint64_t target = port->arrived;
+  port->idle.wait(hold, [port, target] { return port->closing || !port->started || port->handled >= target; });
+}
+
+void winmm_use_backend(const MidiBackend* chosen) {
+  const MidiBackend* old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    old = backend;
+    backend = chosen;
+  }
+  if (old && old != chosen) old->shutdown();
+}
+
+const MidiBackend* winmm_backend() { return current_backend(); }
+
+int winmm_time_begin_calls() { return time_begin_calls.load(); }
+int winmm_time_end_calls() { return time_end_calls.load(); }
+
+// ---- Outputs ----
+
+UINT WINAPI midiOutGetNumDevs(void) { return static_cast<UINT>(current_backend()->output_count()); }
+
+MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
+  const MidiBackend* used = current_backend();
+  if (uDeviceID >= static_cast<UINT_PTR>(used->output_count())) return MMSYSERR_BADDEVICEID;
+  if (!pmoc) return MMSYSERR_INVALPARAM;
+  MIDIOUTCAPSA caps{};
+  caps.wMid = 0xFFFF;
+  caps.wPid = 0xFFFF;
+  caps.vDriverVersion = 0x0100;
+  if (!used->output_name(static_cast<int>(uDeviceID), caps.szPname, MAXPNAMELEN)) return MMSYSERR_BADDEVICEID;
+  caps.wTechnology = MOD_MIDI;
+  caps.wChannelMask = 0xFFFF;
+  std::memcpy(pmoc, &caps, cbmoc < sizeof(caps) ? cbmoc : sizeof(caps));
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
+                            DWORD fdwOpen) {
+  if (!phmo) return MMSYSERR_INVALPARAM;
+  *phmo = nullptr;
+  const MidiBackend* used = current_backend();
+  if (uDeviceID >= static_cast<UINT>(used->output_count())) return MMSYSERR_BADDEVICEID;
+  const DWORD kind = fdwOpen & CALLBACK_TYPEMASK;
+  if ((fdwOpen & ~ALLOWED_OPEN_FLAGS) || (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION)) {
+    return MMSYSERR_INVALFLAG;
+  }
+  int backend_port = -1;
+  const int opened = used->open_output(static_cast<int>(uDeviceID), &backend_port);
+  if (opened != MMSYSERR_NOERROR) return static_cast<MMRESULT>(opened);
+  auto* port = new OutputPort;
+  port->backend_port = backend_port;
+  if (kind == CALLBACK_FUNCTION) port->callback = reinterpret_cast<LPDRVCALLBACK>(dwCallback);
+  port->instance = dwInstance;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port->id = new_handle();
+    outputs[port->id] = port;
+  }
+  *phmo = reinterpret_cast<HMIDIOUT>(port->id);
+  call_output(port, MOM_OPEN, 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+  const MidiBackend* used = current_backend();
+  OutputPort* port = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port = find_output(hmo);
+    if (!port || port->closing) return MMSYSERR_INVALHANDLE;
+    if (port->sending) return MIDIERR_STILLPLAYING;
+    port->closing = true;
+  }
+  const int closed = used->close_output(port->backend_port);
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    if (closed != MMSYSERR_NOERROR) {
+      port->closing = false;
+      return static_cast<MMRESULT>(closed);
+    }
+    outputs.erase(port->id);
+  }
+  call_output(port, MOM_CLOSE, 0);
+  delete port;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  return find_output(hmo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
+  if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (pmh->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
+  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
+  if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (!(pmh->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
+  if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  pmh->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  const MidiBackend* used = current_backend();
+  OutputPort* port = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port = find_output(hmo);
+    if (!port || port->closing) return MMSYSERR_INVALHANDLE;
+    if (bad_header(pmh, cbmh) || (!pmh->lpData && pmh->dwBufferLength)) return MMSYSERR_INVALPARAM;
+    if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+    ++port->sending;
+  }
+  int sent = MMSYSERR_NODRIVER;
+  if (!used->output_gone(port->backend_port)) {
+    sent = pmh->dwBufferLength == 0 ? MMSYSERR_NOERROR
+                                    : used->send(port->backend_port, reinterpret_cast<const uint8_t*>(pmh->lpData),
+                                                 static_cast<int>(pmh->dwBufferLength));
+  }
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    pmh->dwFlags &= ~static_cast<DWORD>(MHDR_INQUEUE);
+    if (sent == MMSYSERR_NOERROR) pmh->dwFlags |= MHDR_DONE;
+  }
+  if (sent == MMSYSERR_NOERROR) call_output(port, MOM_DONE, reinterpret_cast<DWORD_PTR>(pmh));
+  std::lock_guard<std::mutex> hold(layer_lock);
+  --port->sending;
+  return static_cast<MMRESULT>(sent);
+}
+
+MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+  const MidiBackend* used = current_backend();
+  int backend_port = -1;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    OutputPort* port = find_output(hmo);
+    if (!port || port->closing) return MMSYSERR_INVALHANDLE;
+    backend_port = port->backend_port;
+  }
+  const uint8_t bytes[3] = {static_cast<uint8_t>(dwMsg), static_cast<uint8_t>(dwMsg >> 8),
+                            static_cast<uint8_t>(dwMsg >> 16)};
+  if (bytes[0] < 0x80 || bytes[0] == 0xF0 || bytes[0] == 0xF7) return MMSYSERR_INVALPARAM;
+  if (used->output_gone(backend_port)) return MMSYSERR_NODRIVER;
+  return static_cast<MMRESULT>(used->send(backend_port, bytes, 1 + data_bytes_of(bytes[0])));
+}
+
+// ---- Inputs ----
+
+UINT WINAPI midiInGetNumDevs(void) { return static_cast<UINT>(current_backend()->input_count()); }
+
+MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
+  const MidiBackend* used = current_backend();
+  if (uDeviceID >= static_cast<UINT_PTR>(used->input_count())) return MMSYSERR_BADDEVICEID;
+  if (!pmic) return MMSYSERR_INVALPARAM;
+  MIDIINCAPSA caps{};
+  caps.wMid = 0xFFFF;
+  caps.wPid = 0xFFFF;
+  caps.vDriverVersion = 0x0100;
+  if (!used->input_name(static_cast<int>(uDeviceID), caps.szPname, MAXPNAMELEN)) return MMSYSERR_BADDEVICEID;
+  std::memcpy(pmic, &caps, cbmic < sizeof(caps) ? cbmic : sizeof(caps));
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
+                           DWORD fdwOpen) {
+  if (!phmi) return MMSYSERR_INVALPARAM;
+  *phmi = nullptr;
+  const MidiBackend* used = current_backend();
+  if (uDeviceID >= static_cast<UINT>(used->input_count())) return MMSYSERR_BADDEVICEID;
+  const DWORD kind = fdwOpen & CALLBACK_TYPEMASK;
+  if ((fdwOpen & ~ALLOWED_OPEN_FLAGS) || (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION)) {
+    return MMSYSERR_INVALFLAG;
+  }
+  auto* port = new InputPort;
+  if (kind == CALLBACK_FUNCTION) port->callback = reinterpret_cast<LPMIDIINCALLBACK>(dwCallback);
+  port->instance = dwInstance;
+  const int opened = used->open_input(static_cast<int>(uDeviceID), port, &port->backend_port);
+  if (opened != MMSYSERR_NOERROR) {
+    delete port;
+    return static_cast<MMRESULT>(opened);
+  }
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port->id = new_handle();
+    inputs[port->id] = port;
+    port->thread = std::thread(input_thread, port);
+    port->thread_id = port->thread.get_id();
+  }
+  *phmi = reinterpret_cast<HMIDIIN>(port->id);
+  call_input(port, MIM_OPEN, 0, 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
+  const MidiBackend* used = current_backend();
+  InputPort* port = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    port = find_input(hmi);
+    if (!port) return MMSYSERR_INVALHANDLE;
+    if (!port->queue.empty()) return MIDIERR_STILLPLAYING;
+    port->closing = true;
+    port->started = false;
+    inputs.erase(port->id);
+    port->wake.notify_all();
+    port->idle.notify_all();
+  }
+  used->close_input(port->backend_port);
+  end_input_thread(port);
+  call_input(port, MIM_CLOSE, 0, 0);
+  if (!port->self_delete) delete port;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
+  if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (pmh->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
+  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
+  if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (!(pmh->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
+  if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  pmh->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  const MidiBackend* used = current_backend();
+  int backend_port = -1;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    InputPort* port = find_input(hmi);
+    if (!port) return MMSYSERR_INVALHANDLE;
+    if (bad_header(pmh, cbmh) || pmh->dwBufferLength == 0 || !pmh->lpData) return MMSYSERR_INVALPARAM;
+    if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    backend_port = port->backend_port;
+  }
+  if (used->input_gone(backend_port)) return MMSYSERR_NODRIVER;
+  std::lock_guard<std::mutex> hold(layer_lock);
+  InputPort* port = find_input(hmi);
+  if (!port) return MMSYSERR_INVALHANDLE;
+  // A header whose flags the application cleared may still sit in the queue: never queue it twice.
+  if ((pmh->dwFlags & MHDR_INQUEUE) || std::find(port->queue.begin(), port->queue.end(), pmh) != port->queue.end()) {
+    return MIDIERR_STILLPLAYING;
+  }
+  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+  pmh->dwBytesRecorded = 0;
+  port->queue.push_back(pmh);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
+  const MidiBackend* used = current_backend();
+  int backend_port = -1;
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    InputPort* port = find_input(hmi);
+    if (!port) return MMSYSERR_INVALHANDLE;
+    backend_port = port->backend_port;
+  }
+  if (used->input_gone(backend_port)) return MMSYSERR_NODRIVER;
+  std::lock_guard<std::mutex> hold(layer_lock);
+  InputPort* port = find_input(hmi);
+  if (!port) return MMSYSERR_INVALHANDLE;
+  if (port->started) return MMSYSERR_NOERROR;
+  reset_parser(*port);
+  port->start_time = Clock::now();
+  port->started = true;
+  return MMSYSERR_NOERROR;
+}
+
+namespace {
+
+// Stops the input; with all_buffers every queued buffer comes back, otherwise only one holding part of a
+// message. The buffers come back through the callback on the caller's thread.
+MMRESULT stop_input(HMIDIIN hmi, bool all_buffers) {
+  std::vector<MIDIHDR*> returned;
+  InputPort* port = nullptr;
+  DWORD time = 0;
+  {
+    std::unique_lock<std::mutex> hold(layer_lock);
+    port = find_input(hmi);
+    if (!port) return MMSYSERR_INVALHANDLE;
+    quiesce_input(*port, hold);
+    if (port->sysex == Sysex::Recording && port->queue.front()->dwBytesRecorded > 0) {
+      returned.push_back(take_first_buffer(*port));
+    }
+    reset_parser(*port);
+    while (all_buffers && !port->queue.empty()) returned.push_back(take_first_buffer(*port));
+    time = since_start(*port, Clock::now());
+  }
+  for (MIDIHDR* header : returned) call_input(port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), time);
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+MMRESULT WINAPI midiInStop(HMIDIIN hmi) { return stop_input(hmi, false); }
+
+MMRESULT WINAPI midiInReset(HMIDIIN hmi) { return stop_input(hmi, true); }
+
+// ---- Timers ----
+
+MMRESULT WINAPI timeBeginPeriod(UINT) {
+  ++time_begin_calls;
+  return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT) {
+  ++time_end_calls;
+  return TIMERR_NOERROR;
+}
+
+DWORD WINAPI timeGetTime(void) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+  return static_cast<DWORD>(ms);
+}

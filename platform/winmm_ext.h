@@ -1,0 +1,56 @@
+// Linux-only host and test API of the WINMM layer: choosing the MIDI back-end, driving the simulated
+// unit and its devices, injecting raw input. Never included by the program.
+#pragma once
+#include <mmsystem.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "midi_backend.h"
+#include "sim/unit.h"
+
+// Chooses the back-end for every following WinMM call (all ports must be closed). Without a call the
+// environment decides at the first WinMM call: VEXA_MIDI=sim, alsa or jack; unset means alsa when built.
+void winmm_use_backend(const MidiBackend* backend);
+const MidiBackend* winmm_backend();
+
+// timeBeginPeriod / timeEndPeriod calls so far (each is a no-op returning TIMERR_NOERROR).
+int winmm_time_begin_calls();
+int winmm_time_end_calls();
+
+// One simulated device (an output or an input).
+struct SimPortSpec {
+  std::string name;
+  bool unit = false;        // carries the vexa unit's traffic (the unit's output or input)
+  int open_result = 0;      // non-zero: every open of this device fails with this MMSYSERR_* code
+  int close_busy = 0;       // outputs: midiOutClose answers MIDIERR_STILLPLAYING this many times first
+};
+
+struct SimSetup {
+  std::vector<SimPortSpec> outputs{{"vexa", true}};
+  std::vector<SimPortSpec> inputs{{"vexa", true}};
+  SimConfig unit;
+  // Each reply caused by a send is delivered through the input callback before midiOutLongMsg returns
+  // (latency and erase time are then not applied).
+  bool answer_before_send_returns = false;
+};
+
+// Selects the simulated back-end and starts it afresh: new devices, a new unit, nothing pending.
+void winmm_use_sim(const SimSetup& setup = SimSetup());
+
+// Runs fn on the unit under the back-end's lock (read or change its state or config at run time).
+void sim_with_unit(const std::function<void(SimUnit&)>& fn);
+// A copy of the unit's state: received messages, accepted packets, settings, mode.
+SimUnit sim_unit_snapshot();
+// The unit's devices are gone from now on: sends and midiInStart answer MMSYSERR_NODRIVER, no more input.
+void sim_unplug();
+bool sim_unplugged();
+// Raw bytes arriving on simulated input device `input` (if it is open), as if the device sent them;
+// delivered on the back-end's timer thread after delay_us.
+void sim_inject(int input, const std::vector<uint8_t>& bytes, uint32_t delay_us = 0);
+// Waits until every reply and injection that is due by now + horizon_us has gone through the input
+// callback (or was dropped); returns the number still pending afterwards.
+int sim_flush(uint32_t horizon_us = 0);
+// Messages sent to a simulated output that does not carry the unit, in order.
+std::vector<std::vector<uint8_t>> sim_sent_to(int output);
