@@ -17,7 +17,7 @@ const BYTE* firmware(DWORD& size)
     return static_cast<const BYTE*>(LockResource(LoadResource(GetModuleHandleA(nullptr), found)));
 }
 
-TEST(FirmwareImage, StandInHasTheShapeOfTheShippedImage)
+TEST(FirmwareStandIn, StandInHasTheShapeOfTheShippedImage)
 {
     DWORD size = 0;
     const BYTE* image = firmware(size);
@@ -64,7 +64,7 @@ TEST(FirmwareImage, StandInHasTheShapeOfTheShippedImage)
     EXPECT_EQ(lengths[29], 2311);
 }
 
-TEST(FirmwareImage, PacketsAreNumberedInOrderWithValidChecksums)
+TEST(FirmwareStandIn, PacketsAreNumberedInOrderWithValidChecksums)
 {
     DWORD size = 0;
     const BYTE* image = firmware(size);

@@ -112,18 +112,20 @@ constexpr uint8_t DIGIT_SEGMENTS[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D
 const Colour SEGMENT_ON = rgb(255, 40, 24);
 const Colour SEGMENT_OFF = rgb(58, 14, 12);
 
-// A seven-segment digit in the box (x, y, w, h), slanted like the display of the unit. Unlit segments
-// glow faintly, as behind a red filter, when there are pixels enough to tell them from the lit ones.
-void draw_digit(Canvas& canvas, float x, float y, float w, float h, float thickness, int digit, bool show_unlit)
+// A seven-segment digit in the box (x, y, w, h). Full size it is slanted like the display of the unit, with
+// gaps between the segments, and unlit segments glow faintly, as behind a red filter. The tiny form is
+// upright with joined one-pixel strokes on the pixel grid, which is all that 16 pixels can show.
+void draw_digit(Canvas& canvas, float x, float y, float w, float h, float thickness, int digit, bool show_unlit,
+                bool tiny = false)
 {
     const float r = thickness / 2;
-    const float gap = thickness * 0.7f;
+    const float gap = tiny ? 0 : thickness * 0.7f;
     const float left = x + r;
     const float right = x + w - r;
     const float top = y + r;
     const float bottom = y + h - r;
     const float middle = y + h / 2;
-    const float slant = w * 0.12f;
+    const float slant = tiny ? 0 : w * 0.12f;
     auto shift = [=](float py) { return slant * (middle - py) / (h / 2); };
     struct Segment {
         float ax, ay, bx, by;
@@ -222,8 +224,8 @@ Canvas draw_picture()
 }
 
 // The icon at one size: the dark case filling the square, its display with a red "31". At 16 pixels the
-// case has no rim and the digits are drawn thicker; up to 48 pixels unlit segments are left out, so that
-// the digits stay readable.
+// case has no rim and the digits are drawn on the pixel grid; up to 48 pixels unlit segments are left out,
+// so that the digits stay readable.
 Canvas draw_icon(int size)
 {
     const float s = static_cast<float>(size);
@@ -238,10 +240,15 @@ Canvas draw_icon(int size)
     const float inset = tiny ? 1 : s * 0.1f;
     fill_rounded(canvas, inset, case_top + inset, s - inset, case_bottom - inset, s * 0.05f, rgb(6, 4, 6));
 
-    const float digit_h = (case_bottom - case_top) - 2 * inset - (tiny ? 2 : s * 0.16f);
+    if (tiny) {
+        draw_digit(canvas, 2, 3, 5, 9, 1, 3, false, true);
+        draw_digit(canvas, 9, 3, 5, 9, 1, 1, false, true);
+        return canvas;
+    }
+    const float digit_h = (case_bottom - case_top) - 2 * inset - s * 0.16f;
     const float digit_w = digit_h * 0.55f;
-    const float space = tiny ? 1.5f : s * 0.08f;
-    const float thickness = tiny ? 2.0f : s * 0.075f;
+    const float space = s * 0.08f;
+    const float thickness = s * 0.075f;
     const float x = (s - (2 * digit_w + space)) / 2;
     const float y = (s - digit_h) / 2;
     draw_digit(canvas, x, y, digit_w, digit_h, thickness, 3, size > 48);
