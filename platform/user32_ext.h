@@ -96,13 +96,19 @@ int user32_dismiss_box(uint64_t serial);
 // Screen changes: a counter that goes up with every change of what a front end shows (texts, states,
 // positions, lists, focus, boxes, the dialog opening or ending).
 uint64_t user32_change_count();
-// Waits until the counter differs from `seen` or `timeout_ms` passes; returns the counter.
+// Waits until the counter differs from `seen` or `timeout_ms` passes; returns the counter. The counter also
+// goes up each time a UI thread starts waiting for messages, so waiters can re-check idleness.
 uint64_t user32_wait_change(uint64_t seen, int timeout_ms);
+// Counts a change from outside the layer (a host's own state), waking user32_wait_change.
+void user32_wake_watchers();
 
 // UI thread activity. Idle means the thread owning the current dialog is blocked in a message loop with
 // nothing to retrieve but timers that are not yet due (no sent, posted or input message, no paint, no
 // due timer), or that no dialog is open and no dialog thread is running a loop.
 bool user32_ui_idle();
+// The same for one thread: true while it is blocked in a message loop (a dialog's or a message box's) with
+// nothing to retrieve.
+bool user32_thread_idle(std::thread::id thread);
 // Waits until idle; false on time-out.
 bool user32_wait_idle(int timeout_ms);
 
