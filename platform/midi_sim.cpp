@@ -97,7 +97,7 @@ std::vector<Port*> claim_targets(SimState& s, const Delivery& delivery) {
   std::vector<Port*> targets;
   if (delivery.from_unit && s.unplugged) return targets;
   for (auto& [id, port] : s.ports) {
-    if (port.output || port.closing) continue;
+    if (port.output || port.closing || !visible(s, s.setup.inputs[static_cast<size_t>(port.device)])) continue;
     const bool match = delivery.from_unit ? s.setup.inputs[static_cast<size_t>(port.device)].unit : port.device == delivery.input;
     if (!match) continue;
     ++port.delivering;
@@ -346,7 +346,7 @@ void sim_inject(int input, const std::vector<uint8_t>& bytes, uint32_t delay_us)
 int sim_flush(uint32_t horizon_us) {
   SimState& s = sim();
   std::unique_lock<std::mutex> hold(s.lock);
-  const uint64_t until = now_us(s) + horizon_us;
+  const uint64_t until = now_us(s) + horizon_us;  // horizon UINT32_MAX: everything queued
   s.changed.wait(hold, [&s, until] { return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until); });
   std::vector<Port*> targets;
   for (auto& [id, port] : s.ports) {

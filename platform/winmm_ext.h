@@ -3,6 +3,7 @@
 #pragma once
 #include <mmsystem.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,11 +47,11 @@ SimUnit sim_unit_snapshot();
 // The unit's devices are gone from now on: sends and midiInStart answer MMSYSERR_NODRIVER, no more input.
 void sim_unplug();
 bool sim_unplugged();
-// Raw bytes arriving on simulated input device `input` (if it is open), as if the device sent them;
-// delivered on the back-end's timer thread after delay_us.
+// Raw bytes arriving on the simulated input SimSetup::inputs[input] (if it is open and present), as if the
+// device sent them; delivered on the back-end's timer thread after delay_us.
 void sim_inject(int input, const std::vector<uint8_t>& bytes, uint32_t delay_us = 0);
-// Waits until every reply and injection that is due by now + horizon_us has gone through the input
-// callback (or was dropped); returns the number still pending afterwards.
-int sim_flush(uint32_t horizon_us = 0);
+// Waits until every reply and injection that is due within horizon_us from now (by default all that
+// are queued) has gone through the input callback or was dropped; returns the number still queued.
+int sim_flush(uint32_t horizon_us = UINT32_MAX);
 // Messages sent to a simulated output that does not carry the unit, in order.
 std::vector<std::vector<uint8_t>> sim_sent_to(int output);

@@ -1,0 +1,514 @@
+// Conformance of the WINMM MIDI layer with the Windows behaviour that the program relies on, driven
+// through the simulated back-end.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <thread>
+
+#include "midi_test_support.h"
+
+namespace {
+
+constexpr UINT HDR = sizeof(MIDIHDR);
+
+// A header whose fields that belong to the application hold sentinels.
+struct Buffer {
+  char bytes[512] = {};
+  MIDIHDR header{};
+  explicit Buffer(DWORD length = 512) {
+    header.lpData = bytes;
+    header.dwBufferLength = length;
+    header.dwUser = 0x1234;
+    header.lpNext = reinterpret_cast<MIDIHDR*>(0x5678);
+    header.reserved = 0x9ABC;
+    header.dwOffset = 0xDEF0;
+    for (DWORD_PTR& word : header.dwReserved) word = 0x7777;
+  }
+  void expect_sentinels() const {
+    EXPECT_EQ(header.dwUser, 0x1234u);
+    EXPECT_EQ(header.lpNext, reinterpret_cast<MIDIHDR*>(0x5678));
+    EXPECT_EQ(header.reserved, 0x9ABCu);
+    EXPECT_EQ(header.dwOffset, 0xDEF0u);
+    for (DWORD_PTR word : header.dwReserved) EXPECT_EQ(word, 0x7777u);
+  }
+};
+
+SimSetup quick_unit() {
+  SimSetup setup;
+  setup.unit.reply_latency_us = 0;
+  return setup;
+}
+
+std::vector<RecordedEvent> of_kind(const std::vector<RecordedEvent>& events, UINT msg) {
+  std::vector<RecordedEvent> found;
+  for (const RecordedEvent& event : events) {
+    if (event.msg == msg) found.push_back(event);
+  }
+  return found;
+}
+
+TEST(Winmm, LayoutAndConstants) {
+  EXPECT_EQ(sizeof(MIDIOUTCAPSA), 52u);
+  EXPECT_EQ(sizeof(MIDIINCAPSA), 44u);
+  EXPECT_EQ(offsetof(MIDIHDR, dwOffset), sizeof(void*) == 8 ? 48u : 28u);
+  EXPECT_EQ(sizeof(MIDIHDR), sizeof(void*) == 8 ? 120u : 64u);
+  EXPECT_EQ(CALLBACK_FUNCTION | MIDI_IO_STATUS, 0x30020);
+  EXPECT_EQ(MIM_LONGDATA, 0x3C4);
+  EXPECT_EQ(MIDIERR_STILLPLAYING, 65);
+}
+
+TEST(Winmm, ZeroDevices) {
+  SimSetup none;
+  none.outputs.clear();
+  none.inputs.clear();
+  winmm_use_sim(none);
+  EXPECT_EQ(midiOutGetNumDevs(), 0u);
+  EXPECT_EQ(midiInGetNumDevs(), 0u);
+  MIDIOUTCAPSA out_caps;
+  MIDIINCAPSA in_caps;
+  EXPECT_EQ(midiOutGetDevCapsA(0, &out_caps, sizeof out_caps), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(midiInGetDevCapsA(0, &in_caps, sizeof in_caps), MMSYSERR_BADDEVICEID);
+  HMIDIOUT out = reinterpret_cast<HMIDIOUT>(1);
+  HMIDIIN in = reinterpret_cast<HMIDIIN>(1);
+  EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(in, nullptr);
+}
+
+TEST(Winmm, DevicesNamesAndOpening) {
+  SimSetup setup;
+  setup.outputs = {{"vexa", true}, {"A very long output name that does not fit", false}, {"busy", false, 4}};
+  setup.inputs = {{"vexa", true}, {"other in", false}};
+  winmm_use_sim(setup);
+  ASSERT_EQ(midiOutGetNumDevs(), 3u);
+  ASSERT_EQ(midiInGetNumDevs(), 2u);
+
+  MIDIOUTCAPSA out_caps;
+  std::memset(&out_caps, 0x55, sizeof out_caps);
+  ASSERT_EQ(midiOutGetDevCapsA(0, &out_caps, sizeof out_caps), MMSYSERR_NOERROR);
+  EXPECT_STREQ(out_caps.szPname, "vexa");
+  ASSERT_EQ(midiOutGetDevCapsA(1, &out_caps, sizeof out_caps), MMSYSERR_NOERROR);
+  EXPECT_EQ(std::strlen(out_caps.szPname), 31u);
+  EXPECT_EQ(std::string(out_caps.szPname), std::string("A very long output name that does not fit").substr(0, 31));
+  EXPECT_EQ(midiOutGetDevCapsA(3, &out_caps, sizeof out_caps), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(midiOutGetDevCapsA(0, nullptr, sizeof out_caps), MMSYSERR_INVALPARAM);
+  MIDIINCAPSA in_caps;
+  ASSERT_EQ(midiInGetDevCapsA(1, &in_caps, sizeof in_caps), MMSYSERR_NOERROR);
+  EXPECT_STREQ(in_caps.szPname, "other in");
+  EXPECT_EQ(midiInGetDevCapsA(2, &in_caps, sizeof in_caps), MMSYSERR_BADDEVICEID);
+
+  HMIDIOUT out = nullptr;
+  EXPECT_EQ(midiOutOpen(&out, 3, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(midiOutOpen(&out, 2, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(midiOutOpen(nullptr, 0, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_WINDOW), MMSYSERR_INVALFLAG);
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  HMIDIOUT second = nullptr;
+  EXPECT_EQ(midiOutOpen(&second, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutOpen(&second, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_NE(second, out);  // handles are never reused
+  EXPECT_EQ(midiOutClose(second), MMSYSERR_NOERROR);
+
+  HMIDIIN in = nullptr;
+  EXPECT_EQ(midiInOpen(&in, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_FUNCTION | 0x100), MMSYSERR_INVALFLAG);
+  ASSERT_EQ(midiInOpen(&in, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST(Winmm, NullClosedAndForeignHandles) {
+  winmm_use_sim(quick_unit());
+  Buffer buffer;
+  const HMIDIIN no_in = nullptr;
+  const HMIDIOUT no_out = nullptr;
+  EXPECT_EQ(midiInStart(no_in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInStop(no_in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInReset(no_in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInClose(no_in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInPrepareHeader(no_in, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInUnprepareHeader(no_in, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInAddBuffer(no_in, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutClose(no_out), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutReset(no_out), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutPrepareHeader(no_out, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutLongMsg(no_out, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutShortMsg(no_out, 0x90), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(buffer.header.dwFlags, 0u);
+
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  // A handle of the other direction, or a made-up one, is no handle.
+  EXPECT_EQ(midiInStart(reinterpret_cast<HMIDIIN>(out)), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutReset(reinterpret_cast<HMIDIOUT>(in)), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInStart(reinterpret_cast<HMIDIIN>(0xDEADBEEF)), MMSYSERR_INVALHANDLE);
+
+  ASSERT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInStart(in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiInAddBuffer(in, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(midiOutLongMsg(out, &buffer.header, HDR), MMSYSERR_INVALHANDLE);
+}
+
+TEST(Winmm, InputHeaderRules) {
+  winmm_use_sim(quick_unit());
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  auto opened = recorder.take();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].msg, static_cast<UINT>(MIM_OPEN));
+  EXPECT_EQ(opened[0].thread, std::this_thread::get_id());
+
+  Buffer a, b, zero(0);
+  // A size below offsetof(MIDIHDR, dwOffset) is refused and the flags stay.
+  a.header.dwFlags = MHDR_DONE;
+  EXPECT_EQ(midiInPrepareHeader(in, &a.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(midiInPrepareHeader(in, nullptr, HDR), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  // Unprepared headers are refused; an unprepare of one succeeds unchanged.
+  EXPECT_EQ(midiInAddBuffer(in, &a.header, HDR), MIDIERR_UNPREPARED);
+  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  // Prepare clears DONE and INQUEUE; a second prepare changes nothing.
+  a.header.dwFlags = MHDR_DONE | MHDR_INQUEUE;
+  ASSERT_EQ(midiInPrepareHeader(in, &a.header, offsetof(MIDIHDR, dwOffset)), MMSYSERR_NOERROR);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  a.header.dwFlags |= MHDR_DONE;
+  EXPECT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  ASSERT_EQ(midiInPrepareHeader(in, &b.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInPrepareHeader(in, &zero.header, HDR), MMSYSERR_NOERROR);
+
+  // Add buffer: short size and zero length first, then queued, then unprepared.
+  EXPECT_EQ(midiInAddBuffer(in, &zero.header, HDR), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(midiInAddBuffer(in, &a.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
+  a.header.dwBytesRecorded = 99;
+  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_EQ(a.header.dwBytesRecorded, 0u);
+  EXPECT_EQ(midiInAddBuffer(in, &a.header, HDR), MIDIERR_STILLPLAYING);
+  ASSERT_EQ(midiInAddBuffer(in, &b.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
+
+  // Start twice, stop twice: no effect the second time. Empty buffers stay queued over a stop.
+  EXPECT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+  EXPECT_TRUE(recorder.take().empty());
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+
+  // Reset hands every queued buffer back, in queue order, on the caller's thread.
+  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+  const auto returned = recorder.take();
+  ASSERT_EQ(returned.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(returned[i].msg, static_cast<UINT>(MIM_LONGDATA));
+    EXPECT_EQ(returned[i].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+    EXPECT_TRUE(returned[i].data.empty());
+    EXPECT_EQ(returned[i].thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(returned[0].param1, reinterpret_cast<DWORD_PTR>(&a.header));
+  EXPECT_EQ(returned[1].param1, reinterpret_cast<DWORD_PTR>(&b.header));
+
+  // Unprepare clears PREPARED only.
+  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  a.expect_sentinels();
+  b.expect_sentinels();
+  EXPECT_EQ(a.header.lpData, a.bytes);
+  EXPECT_EQ(a.header.dwBufferLength, 512u);
+
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  const auto closed = recorder.take();
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0].msg, static_cast<UINT>(MIM_CLOSE));
+  EXPECT_EQ(closed[0].thread, std::this_thread::get_id());
+}
+
+TEST(Winmm, OutputHeadersAndClose) {
+  SimSetup setup = quick_unit();
+  setup.outputs.push_back({"synth", false, 0, 2});
+  winmm_use_sim(setup);
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  std::vector<uint8_t> query{0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+  Buffer message;
+  std::memcpy(message.bytes, query.data(), query.size());
+  message.header.dwBufferLength = static_cast<DWORD>(query.size());
+
+  message.header.dwFlags = MHDR_DONE;
+  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MIDIERR_UNPREPARED);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  EXPECT_EQ(midiOutPrepareHeader(out, &message.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  EXPECT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  message.header.dwFlags |= MHDR_INQUEUE;
+  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MIDIERR_STILLPLAYING);
+  message.header.dwFlags = MHDR_PREPARED;
+
+  // The send is synchronous: DONE is set when it returns and the unit has the message.
+  ASSERT_EQ(midiOutLongMsg(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  message.expect_sentinels();
+  const SimUnit unit = sim_unit_snapshot();
+  ASSERT_EQ(unit.received.size(), 1u);
+  EXPECT_EQ(unit.received[0], query);
+  EXPECT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+  // Short messages reach the device with their length; a close that the device refuses twice.
+  HMIDIOUT synth = nullptr;
+  ASSERT_EQ(midiOutOpen(&synth, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutShortMsg(synth, 0x7F4090), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutShortMsg(synth, 0x05F1), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutShortMsg(synth, 0x40), MMSYSERR_INVALPARAM);
+  const auto sent = sim_sent_to(1);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], (std::vector<uint8_t>{0x90, 0x40, 0x7F}));
+  EXPECT_EQ(sent[1], (std::vector<uint8_t>{0xF1, 0x05}));
+  EXPECT_EQ(midiOutClose(synth), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(midiOutClose(synth), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(midiOutShortMsg(synth, 0xF8), MMSYSERR_NOERROR);  // still open
+  EXPECT_EQ(midiOutClose(synth), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutClose(synth), MMSYSERR_INVALHANDLE);
+}
+
+// An input with two 512-byte buffers queued, started, with the raw bytes of the test arriving on it.
+struct ParsingInput {
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  Buffer first, second;
+  ParsingInput() {
+    winmm_use_sim(quick_unit());
+    EXPECT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInPrepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInPrepareHeader(in, &second.header, HDR), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInAddBuffer(in, &second.header, HDR), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    recorder.take();
+  }
+  std::vector<RecordedEvent> feed(const std::vector<uint8_t>& bytes) {
+    sim_inject(0, bytes);
+    sim_flush();
+    return recorder.take();
+  }
+  ~ParsingInput() {
+    midiInReset(in);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  }
+};
+
+TEST(Winmm, ShortMessagesAndRealtime) {
+  ParsingInput input;
+  // Note on, the same by running status, a quarter frame, a clock, a stray data byte after the quarter
+  // frame (system common ends running status), a program change.
+  const auto events = input.feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6});
+  ASSERT_EQ(events.size(), 6u);
+  for (const auto& event : events) EXPECT_EQ(event.msg, static_cast<UINT>(MIM_DATA));
+  EXPECT_EQ(events[0].param1, 0x7F4090u);
+  EXPECT_EQ(events[1].param1, 0x004190u);
+  EXPECT_EQ(events[2].param1, 0x25F1u);
+  EXPECT_EQ(events[3].param1, 0xF8u);
+  EXPECT_EQ(events[4].param1, 0x05C3u);
+  EXPECT_EQ(events[5].param1, 0xF6u);
+  EXPECT_NE(events[0].thread, std::this_thread::get_id());
+  // Nothing touched the buffers.
+  EXPECT_EQ(input.first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+}
+
+TEST(Winmm, SysexIntoBuffers) {
+  ParsingInput input;
+  // A reply with a clock byte inside: the clock is delivered on its own and the SysEx stays whole.
+  auto events = input.feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
+  EXPECT_EQ(events[0].param1, 0xF8u);
+  EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_LONGDATA));
+  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[1].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7}));
+  EXPECT_EQ(events[1].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  input.first.expect_sentinels();
+
+  // 600 bytes: the first 512 in one buffer without F7, the other 88 in the next ending with F7.
+  ASSERT_EQ(midiInAddBuffer(input.in, &input.first.header, HDR), MMSYSERR_NOERROR);
+  std::vector<uint8_t> long_sysex(600, 0x11);
+  long_sysex.front() = 0xF0;
+  long_sysex.back() = 0xF7;
+  events = input.feed(long_sysex);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&input.second.header));
+  EXPECT_EQ(events[0].data, std::vector<uint8_t>(long_sysex.begin(), long_sysex.begin() + 512));
+  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[1].data, std::vector<uint8_t>(long_sysex.begin() + 512, long_sysex.end()));
+
+  // No buffer queued: the SysEx is dropped without a word, and only the short message comes through.
+  events = input.feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
+
+  // A status byte breaks a SysEx: the buffer comes back as MIM_LONGERROR with what it holds.
+  ASSERT_EQ(midiInAddBuffer(input.in, &input.first.header, HDR), MMSYSERR_NOERROR);
+  events = input.feed({0xF0, 0x2C, 0x4D, 0x21, 0x90, 0x40, 0x7F});
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGERROR));
+  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
+  EXPECT_EQ(events[0].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_DATA));
+  EXPECT_EQ(events[1].param1, 0x7F4090u);
+}
+
+TEST(Winmm, StopReturnsPartialBuffer) {
+  ParsingInput input;
+  auto events = input.feed({0xF0, 0x2C, 0x4D, 0x21});
+  EXPECT_TRUE(events.empty());
+  ASSERT_EQ(midiInStop(input.in), MMSYSERR_NOERROR);
+  events = input.recorder.take();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGDATA));
+  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[0].data.size(), 4u);
+  EXPECT_EQ(input.first.header.dwBytesRecorded, 4u);
+  EXPECT_EQ(input.first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(events[0].thread, std::this_thread::get_id());
+  // The empty one stays queued; input that arrives while stopped is dropped.
+  EXPECT_EQ(input.second.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_TRUE(input.feed({0xF0, 0x01, 0xF7, 0x90, 0x40, 0x7F}).empty());
+  // Started again, the parser begins afresh: the next SysEx goes into the queued buffer.
+  ASSERT_EQ(midiInStart(input.in), MMSYSERR_NOERROR);
+  events = input.feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7});
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x7E, 0xF7}));
+}
+
+TEST(Winmm, UnpluggedDevice) {
+  winmm_use_sim(quick_unit());
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  Buffer a, b;
+  ASSERT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInPrepareHeader(in, &b.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  ASSERT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x10, 0xF7}), MMSYSERR_NOERROR);
+  sim_flush();
+  EXPECT_EQ(of_kind(recorder.take(), MIM_LONGDATA).size(), 1u);
+
+  sim_unplug();
+  EXPECT_EQ(midiOutGetNumDevs(), 0u);
+  EXPECT_EQ(midiInGetNumDevs(), 0u);
+  EXPECT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x10, 0xF7}), MMSYSERR_NODRIVER);
+  EXPECT_EQ(midiOutShortMsg(out, 0xF8), MMSYSERR_NODRIVER);
+  EXPECT_EQ(midiInStart(in), MMSYSERR_NODRIVER);
+  EXPECT_EQ(midiInAddBuffer(in, &b.header, HDR), MMSYSERR_NODRIVER);
+  EXPECT_EQ(b.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  sim_inject(0, {0xF1, 0x01});
+  sim_flush();
+  EXPECT_TRUE(recorder.take().empty());
+
+  // Cleaning up still works, in the program's order.
+  EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInUnprepareHeader(in, &b.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(of_kind(recorder.take(), MIM_CLOSE).size(), 1u);
+}
+
+// The unit's replies flood an input whose callback is held up; closing waits for the callback in
+// progress, and once close has returned no callback runs any more.
+TEST(Winmm, CloseWaitsForCallbackInProgress) {
+  winmm_use_sim(quick_unit());
+  struct Held {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    std::atomic<bool> closed{false};
+    std::atomic<int> after_close{0};
+  } held;
+  auto callback = [](HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+    auto* h = reinterpret_cast<Held*>(instance);
+    if (h->closed) ++h->after_close;
+    if (msg != MIM_DATA) return;
+    h->entered = true;
+    while (!h->release) std::this_thread::yield();
+  };
+  HMIDIIN in = nullptr;
+  ASSERT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(+callback), reinterpret_cast<DWORD_PTR>(&held),
+                       CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  sim_inject(0, {0xF1, 0x01, 0xF1, 0x02, 0xF1, 0x03});
+  while (!held.entered) std::this_thread::yield();
+
+  std::atomic<bool> close_returned{false};
+  std::thread closer([&] {
+    EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    held.closed = true;
+    close_returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(close_returned);
+  held.release = true;
+  closer.join();
+  sim_inject(0, {0xF1, 0x04});
+  sim_flush();
+  EXPECT_EQ(held.after_close, 0);
+}
+
+TEST(Winmm, AnswerBeforeSendReturns) {
+  SimSetup setup;
+  setup.unit.reply_latency_us = 5000000;  // without the option the reply would be far off
+  setup.answer_before_send_returns = true;
+  winmm_use_sim(setup);
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  Buffer a;
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  ASSERT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x56, 0x7F, 0xF7}), MMSYSERR_NOERROR);
+  const auto events = of_kind(recorder.take(), MIM_LONGDATA);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x66, 0x08, 0xF7}));
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST(Winmm, TimerResolutionCalls) {
+  EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
+  EXPECT_EQ(timeEndPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
+  EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
+  EXPECT_EQ(winmm_time_begin_calls(), 2);
+  EXPECT_EQ(winmm_time_end_calls(), 1);
+}
+
+}  // namespace
