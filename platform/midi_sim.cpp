@@ -303,6 +303,7 @@ void winmm_use_sim(const SimSetup& setup) {
     for (const SimPortSpec& spec : setup.outputs) s.close_busy_left.push_back(spec.close_busy);
     s.sent.assign(setup.outputs.size(), {});
     s.queue.clear();
+    s.ports.clear();  // ports still open from before behave as gone
     s.epoch = Clock::now();
   }
   winmm_use_backend(&sim_backend);

@@ -35,6 +35,7 @@
 //   reports the port busy); midiOutReset has nothing pending to return and sends nothing.
 // - Only CALLBACK_NULL and CALLBACK_FUNCTION are supported; other callback kinds answer MMSYSERR_INVALFLAG.
 // - timeBeginPeriod/timeEndPeriod are counted no-ops; timeGetTime counts milliseconds of a monotonic clock.
+// Tests reach the back-end choice, output faults and a log of the calls through winmm_ext.h.
 #include <mmsystem.h>
 
 #include <algorithm>
@@ -119,6 +120,18 @@ std::map<uintptr_t, OutputPort*> outputs;
 uintptr_t next_handle = 0x1000;
 std::atomic<int> time_begin_calls{0};
 std::atomic<int> time_end_calls{0};
+WinmmOutputFaults output_faults;  // guarded by layer_lock
+
+std::mutex calls_lock;
+bool recording_calls = false;
+std::vector<std::string> calls;
+thread_local bool on_input_thread = false;
+
+void log_call(const char* name) {
+  if (on_input_thread) return;
+  std::lock_guard<std::mutex> hold(calls_lock);
+  if (recording_calls) calls.emplace_back(name);
+}
 
 int none_count() { return 0; }
 bool none_name(int, char*, int) { return false; }
@@ -277,6 +290,7 @@ void reset_parser(InputPort& port) {
 }
 
 void input_thread(InputPort* port) {
+  on_input_thread = true;
   std::unique_lock<std::mutex> hold(layer_lock);
   for (;;) {
     port->wake.wait(hold, [port] {
@@ -393,20 +407,41 @@ void winmm_use_backend(const MidiBackend* chosen) {
     std::lock_guard<std::mutex> hold(layer_lock);
     old = backend;
     backend = chosen;
+    output_faults = WinmmOutputFaults();
   }
   if (old && old != chosen) old->shutdown();
 }
 
 const MidiBackend* winmm_backend() { return current_backend(); }
 
+void winmm_set_output_faults(const WinmmOutputFaults& faults) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  output_faults = faults;
+}
+
+std::vector<std::string> winmm_calls() {
+  std::lock_guard<std::mutex> hold(calls_lock);
+  return calls;
+}
+
+void winmm_clear_calls() {
+  std::lock_guard<std::mutex> hold(calls_lock);
+  recording_calls = true;
+  calls.clear();
+}
+
 int winmm_time_begin_calls() { return time_begin_calls.load(); }
 int winmm_time_end_calls() { return time_end_calls.load(); }
 
 // ---- Outputs ----
 
-UINT WINAPI midiOutGetNumDevs(void) { return static_cast<UINT>(current_backend()->output_count()); }
+UINT WINAPI midiOutGetNumDevs(void) {
+  log_call("midiOutGetNumDevs");
+  return static_cast<UINT>(current_backend()->output_count());
+}
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
+  log_call("midiOutGetDevCapsA");
   const MidiBackend* used = current_backend();
   if (uDeviceID >= static_cast<UINT_PTR>(used->output_count())) return MMSYSERR_BADDEVICEID;
   if (!pmoc) return MMSYSERR_INVALPARAM;
@@ -423,6 +458,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                             DWORD fdwOpen) {
+  log_call("midiOutOpen");
   if (!phmo) return MMSYSERR_INVALPARAM;
   *phmo = nullptr;
   const MidiBackend* used = current_backend();
@@ -449,6 +485,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
+  log_call("midiOutClose");
   const MidiBackend* used = current_backend();
   OutputPort* port = nullptr;
   {
@@ -473,11 +510,13 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
+  log_call("midiOutReset");
   std::lock_guard<std::mutex> hold(layer_lock);
   return find_output(hmo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiOutPrepareHeader");
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
@@ -487,18 +526,25 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiOutUnprepareHeader");
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
   if (!(pmh->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
   if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  if (output_faults.unprepare_busy > 0) {
+    --output_faults.unprepare_busy;
+    return MIDIERR_STILLPLAYING;
+  }
   pmh->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiOutLongMsg");
   const MidiBackend* used = current_backend();
   OutputPort* port = nullptr;
+  bool never_done = false;
   {
     std::lock_guard<std::mutex> hold(layer_lock);
     port = find_output(hmo);
@@ -506,7 +552,9 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     if (bad_header(pmh, cbmh) || (!pmh->lpData && pmh->dwBufferLength)) return MMSYSERR_INVALPARAM;
     if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (output_faults.long_msg_result != MMSYSERR_NOERROR) return output_faults.long_msg_result;
     pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+    never_done = output_faults.never_done;
     ++port->sending;
   }
   int sent = MMSYSERR_NODRIVER;
@@ -518,15 +566,16 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   {
     std::lock_guard<std::mutex> hold(layer_lock);
     pmh->dwFlags &= ~static_cast<DWORD>(MHDR_INQUEUE);
-    if (sent == MMSYSERR_NOERROR) pmh->dwFlags |= MHDR_DONE;
+    if (sent == MMSYSERR_NOERROR && !never_done) pmh->dwFlags |= MHDR_DONE;
   }
-  if (sent == MMSYSERR_NOERROR) call_output(port, MOM_DONE, reinterpret_cast<DWORD_PTR>(pmh));
+  if (sent == MMSYSERR_NOERROR && !never_done) call_output(port, MOM_DONE, reinterpret_cast<DWORD_PTR>(pmh));
   std::lock_guard<std::mutex> hold(layer_lock);
   --port->sending;
   return static_cast<MMRESULT>(sent);
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+  log_call("midiOutShortMsg");
   const MidiBackend* used = current_backend();
   int backend_port = -1;
   {
@@ -544,9 +593,13 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
 
 // ---- Inputs ----
 
-UINT WINAPI midiInGetNumDevs(void) { return static_cast<UINT>(current_backend()->input_count()); }
+UINT WINAPI midiInGetNumDevs(void) {
+  log_call("midiInGetNumDevs");
+  return static_cast<UINT>(current_backend()->input_count());
+}
 
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
+  log_call("midiInGetDevCapsA");
   const MidiBackend* used = current_backend();
   if (uDeviceID >= static_cast<UINT_PTR>(used->input_count())) return MMSYSERR_BADDEVICEID;
   if (!pmic) return MMSYSERR_INVALPARAM;
@@ -561,6 +614,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                            DWORD fdwOpen) {
+  log_call("midiInOpen");
   if (!phmi) return MMSYSERR_INVALPARAM;
   *phmi = nullptr;
   const MidiBackend* used = current_backend();
@@ -590,6 +644,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
+  log_call("midiInClose");
   const MidiBackend* used = current_backend();
   InputPort* port = nullptr;
   {
@@ -611,6 +666,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiInPrepareHeader");
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
@@ -620,6 +676,7 @@ MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiInUnprepareHeader");
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
@@ -630,6 +687,7 @@ MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
+  log_call("midiInAddBuffer");
   const MidiBackend* used = current_backend();
   int backend_port = -1;
   {
@@ -656,6 +714,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
+  log_call("midiInStart");
   const MidiBackend* used = current_backend();
   int backend_port = -1;
   {
@@ -701,23 +760,32 @@ MMRESULT stop_input(HMIDIIN hmi, bool all_buffers) {
 
 }  // namespace
 
-MMRESULT WINAPI midiInStop(HMIDIIN hmi) { return stop_input(hmi, false); }
+MMRESULT WINAPI midiInStop(HMIDIIN hmi) {
+  log_call("midiInStop");
+  return stop_input(hmi, false);
+}
 
-MMRESULT WINAPI midiInReset(HMIDIIN hmi) { return stop_input(hmi, true); }
+MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
+  log_call("midiInReset");
+  return stop_input(hmi, true);
+}
 
 // ---- Timers ----
 
 MMRESULT WINAPI timeBeginPeriod(UINT) {
+  log_call("timeBeginPeriod");
   ++time_begin_calls;
   return TIMERR_NOERROR;
 }
 
 MMRESULT WINAPI timeEndPeriod(UINT) {
+  log_call("timeEndPeriod");
   ++time_end_calls;
   return TIMERR_NOERROR;
 }
 
 DWORD WINAPI timeGetTime(void) {
+  log_call("timeGetTime");
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
   return static_cast<DWORD>(ms);
 }

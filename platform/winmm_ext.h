@@ -16,6 +16,21 @@
 void winmm_use_backend(const MidiBackend* backend);
 const MidiBackend* winmm_backend();
 
+// Output faults that no device shows by itself, for the transmitter's tests. Cleared by winmm_use_backend
+// (and so by winmm_use_sim).
+struct WinmmOutputFaults {
+  bool never_done = false;                      // midiOutLongMsg sends but never sets MHDR_DONE
+  MMRESULT long_msg_result = MMSYSERR_NOERROR;  // non-zero: midiOutLongMsg answers this and sends nothing
+  int unprepare_busy = 0;  // midiOutUnprepareHeader of a prepared header answers 65 this many times first
+};
+void winmm_set_output_faults(const WinmmOutputFaults& faults);
+
+// Names of the WinMM functions called, in order, from every thread except the layer's own input threads
+// (so a reply arriving meanwhile does not add the callback's midiInAddBuffer). Recording starts with the
+// first winmm_clear_calls().
+std::vector<std::string> winmm_calls();
+void winmm_clear_calls();
+
 // timeBeginPeriod / timeEndPeriod calls so far (each is a no-op returning TIMERR_NOERROR).
 int winmm_time_begin_calls();
 int winmm_time_end_calls();
@@ -37,7 +52,8 @@ struct SimSetup {
   bool answer_before_send_returns = false;
 };
 
-// Selects the simulated back-end and starts it afresh: new devices, a new unit, nothing pending.
+// Selects the simulated back-end and starts it afresh: new devices, a new unit, nothing pending. Ports
+// still open from before behave as gone. Call it while no send or callback is in progress.
 void winmm_use_sim(const SimSetup& setup = SimSetup());
 
 // Runs fn on the unit under the back-end's lock (read or change its state or config at run time).

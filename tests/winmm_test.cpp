@@ -503,6 +503,62 @@ TEST(Winmm, AnswerBeforeSendReturns) {
   EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
 }
 
+TEST(Winmm, OutputFaultsAndCallLog) {
+  winmm_use_sim(quick_unit());
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  Buffer a;
+  ASSERT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  winmm_clear_calls();
+
+  Buffer message;
+  const uint8_t query[] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+  std::memcpy(message.bytes, query, sizeof query);
+  message.header.dwBufferLength = sizeof query;
+  WinmmOutputFaults faults;
+  faults.never_done = true;
+  faults.unprepare_busy = 2;
+  winmm_set_output_faults(faults);
+  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  faults = WinmmOutputFaults();
+  faults.long_msg_result = MIDIERR_NOTREADY;
+  winmm_set_output_faults(faults);
+  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MIDIERR_NOTREADY);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  EXPECT_EQ(sim_unit_snapshot().received.size(), 1u);  // the refused message never went out
+  sim_flush();
+  EXPECT_EQ(of_kind(recorder.take(), MIM_LONGDATA).size(), 1u);
+
+  // The reply's callback ran on the input thread: its calls are not in the log.
+  EXPECT_EQ(winmm_calls(), (std::vector<std::string>{"midiOutPrepareHeader", "midiOutLongMsg",
+                                                     "midiOutUnprepareHeader", "midiOutUnprepareHeader",
+                                                     "midiOutUnprepareHeader", "midiOutPrepareHeader",
+                                                     "midiOutLongMsg"}));
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+
+  winmm_use_sim(quick_unit());  // a new back-end choice clears the faults
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+}
+
 TEST(Winmm, TimerResolutionCalls) {
   EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
   EXPECT_EQ(timeEndPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
