@@ -15,9 +15,10 @@
 // - Input runs on one thread of the layer per open input, which parses the bytes arriving from the back-end
 //   and calls the callback one event at a time: MIM_DATA for short messages and realtime bytes (param1 =
 //   status | data1 << 8 | data2 << 16, param2 = ms since midiInStart); SysEx goes into the queue's first
-//   buffer and comes back as MIM_LONGDATA when its F7 is stored or when the buffer is full (a longer
-//   message continues in the next buffer, the first one without F7); a SysEx that starts with no buffer
-//   queued, or runs out of buffers, is dropped to its end without a word; a status byte other than realtime
+//   buffer and comes back as MIM_LONGDATA when its F7 is stored or when the buffer is full (the first part
+//   without F7; the message goes on in the buffer queued when its next byte is parsed, which is after the
+//   callback of the full one has returned); a SysEx that starts with no buffer queued, or finds none to go
+//   on in, is dropped to its end without a word; a status byte other than realtime
 //   inside a SysEx hands the buffer back as MIM_LONGERROR; realtime bytes inside a SysEx are delivered as
 //   MIM_DATA and do not break it. Stray data bytes without a status are dropped (no MIM_ERROR), and
 //   MIM_MOREDATA is never sent. Bytes that arrive while the input is stopped are dropped.
@@ -69,7 +70,9 @@ struct Event {
   DWORD_PTR param2;
 };
 
-enum class Sysex : uint8_t { None, Recording, Dropping };
+// Recording: bytes go into the first queued buffer. Between: a buffer filled up and the message goes on
+// in whatever buffer is queued when its next byte comes (the callback of the full one may queue one).
+enum class Sysex : uint8_t { None, Recording, Between, Dropping };
 
 struct InputPort {
   uintptr_t id = 0;
@@ -212,16 +215,21 @@ void finish_sysex(InputPort& port, UINT msg) {
   port.sysex = Sysex::None;
 }
 
-// Stores a byte of the SysEx in the first queued buffer; the buffer comes back at F7 or when it is full,
-// and a message that goes on continues in the next queued buffer, if there is one.
+// Stores a byte of the SysEx in the first queued buffer; the buffer comes back at F7 or when it is full.
+// A message that goes on after a full buffer continues in the buffer queued by then, if there is one.
 void record_sysex_byte(InputPort& port, uint8_t byte) {
+  if (port.sysex == Sysex::Between) port.sysex = port.queue.empty() ? Sysex::Dropping : Sysex::Recording;
+  if (port.sysex == Sysex::Dropping) {
+    if (byte == 0xF7) port.sysex = Sysex::None;
+    return;
+  }
   MIDIHDR* header = port.queue.front();
   header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
   if (byte == 0xF7) {
     finish_sysex(port, MIM_LONGDATA);
   } else if (header->dwBytesRecorded >= header->dwBufferLength) {
     finish_sysex(port, MIM_LONGDATA);
-    port.sysex = port.queue.empty() ? Sysex::Dropping : Sysex::Recording;
+    port.sysex = Sysex::Between;
   }
 }
 
@@ -244,12 +252,12 @@ void parse_byte(InputPort& port, uint8_t byte, Clock::time_point when) {
     port.ready.push_back({MIM_DATA, byte, time});
     return;
   }
-  if (port.sysex == Sysex::Recording && byte < 0x80) {
+  const bool in_sysex = port.sysex == Sysex::Recording || port.sysex == Sysex::Between;
+  if (in_sysex && (byte < 0x80 || byte == 0xF7)) {
     record_sysex_byte(port, byte);
     return;
   }
   if (byte == 0xF7) {
-    if (port.sysex == Sysex::Recording) record_sysex_byte(port, byte);
     port.sysex = Sysex::None;
     return;
   }
