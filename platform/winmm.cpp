@@ -188,6 +188,29 @@ OutputPort* find_output(HMIDIOUT handle) {
 
 bool bad_header(const MIDIHDR* header, UINT size) { return !header || size < MIN_HEADER_SIZE; }
 
+// The flag word belongs to the application as much as to the layer: an application may clear it while
+// the input thread is handing the header back. The layer therefore reads and changes it atomically, and
+// an application that writes it while the input runs can do so through std::atomic_ref as well.
+DWORD flags_of(MIDIHDR* header) { return std::atomic_ref<DWORD>(header->dwFlags).load(); }
+void set_flags(MIDIHDR* header, DWORD bits) { std::atomic_ref<DWORD>(header->dwFlags).fetch_or(bits); }
+void clear_flags(MIDIHDR* header, DWORD bits) { std::atomic_ref<DWORD>(header->dwFlags).fetch_and(~bits); }
+
+// Prepare: PREPARED set, DONE and INQUEUE cleared; a prepared header stays as it is.
+void prepare(MIDIHDR* header) {
+  if (flags_of(header) & MHDR_PREPARED) return;
+  clear_flags(header, MHDR_DONE | MHDR_INQUEUE);
+  set_flags(header, MHDR_PREPARED);
+}
+
+// Unprepare: 65 for a queued header; otherwise PREPARED cleared (nothing to do for an unprepared one).
+MMRESULT unprepare(MIDIHDR* header) {
+  const DWORD flags = flags_of(header);
+  if (!(flags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
+  if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  clear_flags(header, MHDR_PREPARED);
+  return MMSYSERR_NOERROR;
+}
+
 void call_input(const InputPort* port, UINT msg, DWORD_PTR param1, DWORD_PTR param2) {
   if (port->callback) port->callback(reinterpret_cast<HMIDIIN>(port->id), msg, port->instance, param1, param2);
 }
@@ -205,7 +228,8 @@ DWORD since_start(const InputPort& port, Clock::time_point when) {
 MIDIHDR* take_first_buffer(InputPort& port) {
   MIDIHDR* header = port.queue.front();
   port.queue.pop_front();
-  header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(MHDR_INQUEUE)) | MHDR_DONE;
+  clear_flags(header, MHDR_INQUEUE);
+  set_flags(header, MHDR_DONE);
   return header;
 }
 
@@ -528,8 +552,7 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-  if (pmh->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
-  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+  prepare(pmh);
   return MMSYSERR_NOERROR;
 }
 
@@ -538,14 +561,11 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-  if (!(pmh->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
-  if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-  if (output_faults.unprepare_busy > 0) {
+  if ((flags_of(pmh) & (MHDR_PREPARED | MHDR_INQUEUE)) == MHDR_PREPARED && output_faults.unprepare_busy > 0) {
     --output_faults.unprepare_busy;
     return MIDIERR_STILLPLAYING;
   }
-  pmh->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
-  return MMSYSERR_NOERROR;
+  return unprepare(pmh);
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
@@ -558,10 +578,11 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     port = find_output(hmo);
     if (!port || port->closing) return MMSYSERR_INVALHANDLE;
     if (bad_header(pmh, cbmh) || (!pmh->lpData && pmh->dwBufferLength)) return MMSYSERR_INVALPARAM;
-    if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-    if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (!(flags_of(pmh) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (flags_of(pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (output_faults.long_msg_result != MMSYSERR_NOERROR) return output_faults.long_msg_result;
-    pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+    clear_flags(pmh, MHDR_DONE);
+    set_flags(pmh, MHDR_INQUEUE);
     never_done = output_faults.never_done;
     ++port->sending;
   }
@@ -573,8 +594,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   }
   {
     std::lock_guard<std::mutex> hold(layer_lock);
-    pmh->dwFlags &= ~static_cast<DWORD>(MHDR_INQUEUE);
-    if (sent == MMSYSERR_NOERROR && !never_done) pmh->dwFlags |= MHDR_DONE;
+    clear_flags(pmh, MHDR_INQUEUE);
+    if (sent == MMSYSERR_NOERROR && !never_done) set_flags(pmh, MHDR_DONE);
   }
   if (sent == MMSYSERR_NOERROR && !never_done) call_output(port, MOM_DONE, reinterpret_cast<DWORD_PTR>(pmh));
   std::lock_guard<std::mutex> hold(layer_lock);
@@ -678,8 +699,7 @@ MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-  if (pmh->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
-  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+  prepare(pmh);
   return MMSYSERR_NOERROR;
 }
 
@@ -688,10 +708,7 @@ MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-  if (!(pmh->dwFlags & MHDR_PREPARED)) return MMSYSERR_NOERROR;
-  if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-  pmh->dwFlags &= ~static_cast<DWORD>(MHDR_PREPARED);
-  return MMSYSERR_NOERROR;
+  return unprepare(pmh);
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
@@ -703,8 +720,8 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     InputPort* port = find_input(hmi);
     if (!port) return MMSYSERR_INVALHANDLE;
     if (bad_header(pmh, cbmh) || pmh->dwBufferLength == 0 || !pmh->lpData) return MMSYSERR_INVALPARAM;
-    if (pmh->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    if (!(pmh->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (flags_of(pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (!(flags_of(pmh) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     backend_port = port->backend_port;
   }
   if (used->input_gone(backend_port)) return MMSYSERR_NODRIVER;
@@ -712,10 +729,11 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
   InputPort* port = find_input(hmi);
   if (!port) return MMSYSERR_INVALHANDLE;
   // A header whose flags the application cleared may still sit in the queue: never queue it twice.
-  if ((pmh->dwFlags & MHDR_INQUEUE) || std::find(port->queue.begin(), port->queue.end(), pmh) != port->queue.end()) {
+  if ((flags_of(pmh) & MHDR_INQUEUE) || std::find(port->queue.begin(), port->queue.end(), pmh) != port->queue.end()) {
     return MIDIERR_STILLPLAYING;
   }
-  pmh->dwFlags = (pmh->dwFlags & ~static_cast<DWORD>(MHDR_DONE)) | MHDR_INQUEUE;
+  clear_flags(pmh, MHDR_DONE);
+  set_flags(pmh, MHDR_INQUEUE);
   pmh->dwBytesRecorded = 0;
   port->queue.push_back(pmh);
   return MMSYSERR_NOERROR;

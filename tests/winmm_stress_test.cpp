@@ -112,11 +112,11 @@ TEST(WinmmStress, InputOpenCloseCyclesUnderFlood) {
     ASSERT_EQ(midiInStart(port), MMSYSERR_NOERROR);
     for (int i = 0; i < cycle % 8; ++i) std::this_thread::yield();
 
-    // The input thread touches the headers only while the input runs, so their flag words are
-    // cleared once it is stopped.
+    // The program's order: flag words cleared first, while the input thread may still be handing a
+    // header back (hence atomically), then stop.
+    std::atomic_ref<DWORD>(receiver.header_1.dwFlags).store(0);
+    std::atomic_ref<DWORD>(receiver.header_2.dwFlags).store(0);
     ASSERT_EQ(midiInStop(port), MMSYSERR_NOERROR);
-    receiver.header_1.dwFlags = 0;
-    receiver.header_2.dwFlags = 0;
     while (midiInUnprepareHeader(port, &receiver.header_1, sizeof(MIDIHDR)) == MIDIERR_STILLPLAYING) {
     }
     while (midiInUnprepareHeader(port, &receiver.header_2, sizeof(MIDIHDR)) == MIDIERR_STILLPLAYING) {
