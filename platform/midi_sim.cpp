@@ -60,7 +60,14 @@ struct SimState {
 
 // Created once and never destroyed: the layer's exit handler may still call in during static destruction.
 SimState& sim() {
-  static SimState* state = new SimState;
+  static SimState* state = [] {
+    // Chosen by VEXA_MIDI=sim without winmm_use_sim: the default setup, as winmm_use_sim makes it.
+    auto* fresh = new SimState;
+    sim_unit_init(fresh->unit, fresh->setup.unit);
+    for (const SimPortSpec& spec : fresh->setup.outputs) fresh->close_busy_left.push_back(spec.close_busy);
+    fresh->sent.assign(fresh->setup.outputs.size(), {});
+    return fresh;
+  }();
   return *state;
 }
 
