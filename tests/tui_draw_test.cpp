@@ -1,0 +1,338 @@
+// The terminal front end's drawing: each kind of control from a given state, as plain text and cell
+// attributes, without a terminal.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend_tui.h"
+#include "resource.h"
+
+namespace {
+
+User32Control control(const char* class_name, int id, int x, int y, int cx, int cy, DWORD style,
+                      const std::string& text = "") {
+  User32Control c{};
+  c.class_name = class_name;
+  c.id = id;
+  c.x = x;
+  c.y = y;
+  c.cx = cx;
+  c.cy = cy;
+  c.style = style | WS_CHILD | WS_VISIBLE;
+  c.text = text;
+  c.enabled = (style & WS_DISABLED) == 0;
+  c.visible = true;
+  c.selection = -1;
+  return c;
+}
+
+User32Dialog dialog_with(std::vector<User32Control> controls) {
+  User32Dialog d{};
+  d.title = " Quorvanex vexa 3.1";
+  d.cx = 210;
+  d.cy = 340;
+  d.visible = true;
+  d.controls = std::move(controls);
+  for (const User32Control& c : d.controls)
+    if (c.focused) d.focus_id = c.id;
+  return d;
+}
+
+// A 60 x 50 terminal: the 55 x 47 dialog sits at column 2 and row 1, its client area at column 3, row 2.
+constexpr int ROWS = 50, COLS = 60, TOP = 2, LEFT = 3;
+
+TuiScreen draw(const User32Dialog& d, const std::vector<User32MessageBox>& boxes = {}, TuiView view = TuiView{},
+               const TuiPicture& picture = TuiPicture{}) {
+  return tui_draw(&d, boxes, picture, view, ROWS, COLS);
+}
+
+// The text of a client row from a client column, `width` cells long.
+std::string cells(const TuiScreen& s, int row, int col, int width) {
+  std::string text;
+  for (int i = 0; i < width; ++i) text += s.grid.cells[static_cast<size_t>((TOP + row) * s.grid.cols + LEFT + col + i)].glyph;
+  return text;
+}
+
+const TuiCell& cell(const TuiScreen& s, int row, int col) {
+  return s.grid.cells[static_cast<size_t>((TOP + row) * s.grid.cols + LEFT + col)];
+}
+
+const TuiZone* zone_at(const TuiScreen& s, int row, int col) {
+  const TuiZone* hit = nullptr;
+  for (const TuiZone& z : s.zones)
+    if (TOP + row >= z.row && TOP + row < z.row + z.rows && LEFT + col >= z.col && LEFT + col < z.col + z.cols) hit = &z;
+  return hit;
+}
+
+std::string repeat(const char* glyph, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += glyph;
+  return text;
+}
+
+User32MessageBox box(uint64_t serial, const std::string& title, const std::string& text) {
+  User32MessageBox b{};
+  b.serial = serial;
+  b.title = title;
+  b.text = text;
+  return b;
+}
+
+}  // namespace
+
+TEST(TuiDraw, FrameCaptionHelpAndSize) {
+  const User32Dialog d = dialog_with({});
+  int rows = 0, cols = 0;
+  tui_needed_size(d, rows, cols);
+  EXPECT_EQ(rows, 47);
+  EXPECT_EQ(cols, 55);
+  const TuiScreen s = draw(d);
+  EXPECT_FALSE(s.too_small);
+  EXPECT_EQ(tui_grid_row(s.grid, 1), "  ╔═ Quorvanex vexa 3.1 " + repeat("═", 28) + "[×]═╗");
+  EXPECT_EQ(tui_grid_row(s.grid, 45), "  ╚" + repeat("═", 53) + "╝");
+  EXPECT_EQ(tui_grid_row(s.grid, 2), "  ║                                                     ║");
+  EXPECT_EQ(tui_grid_row(s.grid, 46), "   Tab: next  Space: press/tick  F4: ports  Ctrl+Q: quit");
+  EXPECT_TRUE(cell(s, -1, 3).attr & TUI_BOLD);
+  const TuiZone* close = zone_at(s, -1, 50);
+  ASSERT_NE(close, nullptr);
+  EXPECT_EQ(close->kind, TuiZoneKind::close_button);
+
+  // Without UTF-8 the frame is plain ASCII.
+  TuiView ascii;
+  ascii.unicode = false;
+  EXPECT_EQ(tui_grid_row(draw(d, {}, ascii).grid, 1), "  += Quorvanex vexa 3.1 " + std::string(28, '=') + "[X]=+");
+
+  // One cell short in either direction: the size needed instead of the dialog.
+  for (auto [r, c] : {std::pair{46, 60}, std::pair{50, 54}}) {
+    const TuiScreen small = tui_draw(&d, {}, TuiPicture{}, TuiView{}, r, c);
+    EXPECT_TRUE(small.too_small);
+    const std::string text = tui_grid_text(small.grid);
+    EXPECT_NE(text.find("55 x 47"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Quorvanex"), std::string::npos);
+  }
+}
+
+TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
+  User32Control update = control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
+  User32Control help = control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON | WS_TABSTOP, "?");
+  help.focused = true;
+  User32Control ticked = control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero");
+  ticked.check = BST_CHECKED;
+  User32Control greyed = control("Button", IDC_BLANK_FRAMES, 40, 147, 101, 8, BS_AUTOCHECKBOX | WS_DISABLED,
+                                 "Blank frames when running");
+  User32Control odd = control("Button", IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE, "Enable stationary LTC output");
+  odd.check = BST_INDETERMINATE;
+  const User32Control device = control("Static", IDC_DEVICE_TEXT, 54, 68, 111, 12, SS_CENTER, "Firmware 3.1");
+  const User32Control left = control("Static", IDC_STATUS_TEXT, 56, 98, 108, 8, SS_LEFT, "Writing");
+  const TuiScreen s = draw(dialog_with({update, help, ticked, greyed, odd, device, left}));
+
+  EXPECT_EQ(cells(s, 10, 10, 33), "       [ Update firmware ]       ");
+  EXPECT_EQ(cells(s, 10, 45, 4), "[?] ");
+  EXPECT_TRUE(cell(s, 10, 45).attr & TUI_REVERSE);   // the focus
+  EXPECT_FALSE(cell(s, 10, 20).attr & TUI_REVERSE);
+  EXPECT_TRUE(cell(s, 10, 19).attr & TUI_UNDERLINE);  // hot key u
+  EXPECT_EQ(cells(s, 17, 10, 22), "[x] Blank leading zero");
+  EXPECT_TRUE(cell(s, 17, 14).attr & TUI_UNDERLINE);  // hot key b
+  // The caption runs past the 25 cells of the control's rectangle.
+  EXPECT_EQ(cells(s, 18, 10, 29), "[ ] Blank frames when running");
+  EXPECT_TRUE(cell(s, 18, 10).attr & TUI_DIM);
+  EXPECT_TRUE(cell(s, 18, 38).attr & TUI_DIM);
+  EXPECT_FALSE(cell(s, 17, 14).attr & TUI_DIM);
+  EXPECT_EQ(cells(s, 20, 10, 32), "[-] Enable stationary LTC output");
+  EXPECT_EQ(cells(s, 9, 14, 27), "       Firmware 3.1        ");
+  EXPECT_EQ(cells(s, 12, 14, 10), "Writing   ");
+
+  const TuiZone* zone = zone_at(s, 18, 30);
+  ASSERT_NE(zone, nullptr);
+  EXPECT_EQ(zone->kind, TuiZoneKind::control);
+  EXPECT_EQ(zone->id, IDC_BLANK_FRAMES);
+  EXPECT_EQ(zone_at(s, 9, 20), nullptr);  // texts take no clicks
+}
+
+TEST(TuiDraw, ComboBoxClosedAndOpen) {
+  User32Control combo = control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL, "vexa");
+  EXPECT_EQ(cells(draw(dialog_with({combo})), 6, 10, 33), "[vexa                          ▼]");
+
+  combo.dropped = true;
+  for (int i = 0; i < 12; ++i) combo.items.push_back("port " + std::to_string(i));
+  combo.selection = 1;
+  TuiScreen s = draw(dialog_with({combo}));
+  EXPECT_EQ(cells(s, 7, 10, 33), "│port 0                         │");
+  EXPECT_EQ(cells(s, 15, 10, 33), "│port 8                         ▼");
+  EXPECT_EQ(cells(s, 16, 10, 33), "└───────────────────────────────┘");
+  EXPECT_TRUE(cell(s, 8, 11).attr & TUI_REVERSE);
+  EXPECT_FALSE(cell(s, 7, 11).attr & TUI_REVERSE);
+  const TuiZone* item = zone_at(s, 8, 20);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->kind, TuiZoneKind::list_item);
+  EXPECT_EQ(item->value, 1);
+
+  // The list scrolls to keep the selection in view.
+  combo.selection = 11;
+  s = draw(dialog_with({combo}));
+  EXPECT_EQ(cells(s, 7, 10, 33), "│port 3                         ▲");
+  EXPECT_EQ(cells(s, 15, 10, 33), "│port 11                        │");
+  EXPECT_EQ(zone_at(s, 15, 20)->value, 11);
+
+  // An empty open list is one empty line.
+  combo.items.clear();
+  combo.selection = -1;
+  s = draw(dialog_with({combo}));
+  EXPECT_EQ(cells(s, 7, 10, 33), "│                               │");
+  EXPECT_EQ(cells(s, 8, 10, 33), "└───────────────────────────────┘");
+}
+
+TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
+  User32Control progress = control(PROGRESS_CLASSA, IDC_PROGRESS, 40, 114, 133, 7, 0);
+  progress.maximum = 100;
+  progress.position = 50;
+  User32Control slider = control(TRACKBAR_CLASSA, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS);
+  slider.maximum = 15;
+  slider.position = 15;
+  User32Control spin = control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
+  User32Control edit = control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
+  edit.focused = true;
+  TuiScreen s = draw(dialog_with({progress, slider, spin, edit}));
+
+  EXPECT_EQ(cells(s, 14, 10, 33), "████████████████░░░░░░░░░░░░░░░░░");
+  EXPECT_EQ(cells(s, 39, 10, 31), " " + repeat("─", 28) + "█ ");
+  EXPECT_EQ(cells(s, 33, 11, 3), "[▲]");
+  EXPECT_EQ(cells(s, 34, 11, 3), "[▼]");
+  EXPECT_TRUE(cell(s, 33, 12).attr & TUI_DIM);
+  EXPECT_EQ(cells(s, 33, 20, 5), "[042]");
+  EXPECT_TRUE(cell(s, 33, 22).attr & TUI_REVERSE);
+  EXPECT_EQ(s.cursor_row, TOP + 33);
+  EXPECT_EQ(s.cursor_col, LEFT + 24);
+
+  // Clicks: each cell of the channel stands for a position, the spin has an upper and a lower arrow.
+  EXPECT_EQ(zone_at(s, 39, 11)->value, 0);
+  EXPECT_EQ(zone_at(s, 39, 25)->value, 8);  // 7.5 rounded
+  EXPECT_EQ(zone_at(s, 39, 39)->value, 15);
+  EXPECT_EQ(zone_at(s, 33, 12)->kind, TuiZoneKind::spin_up);
+  EXPECT_EQ(zone_at(s, 34, 12)->kind, TuiZoneKind::spin_down);
+
+  progress.position = 150;  // past the range: full
+  slider.position = 0;
+  slider.focused = true;
+  edit.focused = false;
+  edit.text = "5";
+  s = draw(dialog_with({progress, slider, spin, edit}));
+  EXPECT_EQ(cells(s, 14, 10, 33), repeat("█", 33));
+  EXPECT_EQ(cells(s, 39, 10, 31), " █" + repeat("─", 28) + " ");
+  EXPECT_TRUE(cell(s, 39, 20).attr & TUI_REVERSE);
+  EXPECT_EQ(cells(s, 33, 20, 5), "[ 5 ]");
+  EXPECT_EQ(s.cursor_row, -1);
+}
+
+TEST(TuiDraw, PictureInColourOrAsFrame) {
+  // A 2 x 4 bitmap, bottom-up, 24 bits: rows from the bottom are blue, green, red, white.
+  std::vector<uint8_t> dib(40 + 4 * 8, 0);
+  dib[0] = 40;
+  dib[4] = 2;
+  dib[8] = 4;
+  dib[12] = 1;
+  dib[14] = 24;
+  const uint8_t bgr[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+  for (int row = 0; row < 4; ++row)
+    for (int x = 0; x < 2; ++x)
+      for (int k = 0; k < 3; ++k) dib[static_cast<size_t>(40 + row * 8 + x * 3 + k)] = bgr[row][k];
+  TuiPicture picture;
+  ASSERT_TRUE(tui_decode_bitmap(dib.data(), dib.size(), picture));
+  EXPECT_EQ(picture.width, 2);
+  EXPECT_EQ(picture.height, 4);
+  EXPECT_EQ(picture.pixels[0], 0xFFFFFFu);  // top row first
+  EXPECT_EQ(picture.pixels[7], 0x0000FFu);
+  EXPECT_FALSE(tui_decode_bitmap(dib.data(), dib.size() - 1, picture));
+
+  // A picture control of 2 x 2 cells: four picture rows, one half-block each.
+  User32Control pic = control("Static", -1, 40, 0, 8, 16, SS_BITMAP);
+  pic.bitmap_id = IDB_PICTURE;
+  TuiScreen s = draw(dialog_with({pic}), {}, TuiView{}, picture);
+  const TuiCell& top = cell(s, 0, 10);
+  EXPECT_EQ(top.glyph, "▀");
+  EXPECT_EQ(top.fg, 0xFFFFFFu);
+  EXPECT_EQ(top.bg, 0xFF0000u);
+  EXPECT_EQ(cell(s, 1, 11).fg, 0x00FF00u);
+  EXPECT_EQ(cell(s, 1, 11).bg, 0x0000FFu);
+
+  TuiView plain;
+  plain.colours = false;
+  s = draw(dialog_with({pic}), {}, plain, picture);
+  EXPECT_EQ(cells(s, 0, 10, 2), "┌┐");
+  EXPECT_EQ(cells(s, 1, 10, 2), "└┘");
+  EXPECT_EQ(cell(s, 0, 10).fg, TUI_DEFAULT);
+
+  // The program's own picture: 200 x 70 pixels.
+  TuiPicture own;
+  ASSERT_TRUE(tui_load_picture(nullptr, IDB_PICTURE, own));
+  EXPECT_EQ(own.width, 200);
+  EXPECT_EQ(own.height, 70);
+}
+
+TEST(TuiDraw, MessageBoxes) {
+  const User32Dialog d = dialog_with({control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?")});
+  TuiScreen s = draw(d, {box(3, "Warning", "Selected MIDI output not available.\nPort is probably used by an other application.")});
+  const std::string text = tui_grid_text(s.grid);
+  auto boxed = [](const std::string& line) { return "║ " + line + std::string(47 - line.size(), ' ') + " ║"; };
+  EXPECT_NE(text.find("╔═ Warning ═"), std::string::npos) << text;
+  EXPECT_NE(text.find(boxed("Selected MIDI output not available.")), std::string::npos) << text;
+  EXPECT_NE(text.find(boxed("Port is probably used by an other application.")), std::string::npos) << text;
+  EXPECT_NE(text.find("[ OK ]"), std::string::npos);
+  EXPECT_EQ(tui_grid_row(s.grid, 46), "   Enter, Space or Esc: OK");
+  const TuiZone& ok = s.zones.back();
+  EXPECT_EQ(ok.kind, TuiZoneKind::box_ok);
+  EXPECT_EQ(ok.value, 3);
+  EXPECT_TRUE(s.grid.cells[static_cast<size_t>(ok.row * COLS + ok.col)].attr & TUI_REVERSE);
+  // Centred: the box of 51 x 6 cells.
+  EXPECT_EQ(s.grid.cells[static_cast<size_t>((ROWS - 6) / 2 * COLS + (COLS - 51) / 2)].glyph, "╔");
+  EXPECT_EQ(ok.row, (ROWS - 6) / 2 + 4);
+
+  // Long lines wrap at blanks; a text taller than the terminal scrolls, with the rest marked.
+  std::string help;
+  for (int i = 0; i < 30; ++i) help += "Line " + std::to_string(i) + " of a long help text that goes on and on.\n\n";
+  TuiView view;
+  view.box_serial = 9;
+  view.box_scroll = 2;
+  s = draw(d, {box(8, "Warning", "under"), box(9, "Help", help)}, view);
+  EXPECT_GT(s.box_lines, s.box_visible_lines);
+  EXPECT_EQ(s.box_visible_lines, ROWS - 6);
+  const std::string shown = tui_grid_text(s.grid);
+  EXPECT_EQ(shown.find("Line 0 "), std::string::npos);
+  EXPECT_NE(shown.find("Line 1 of a long help text that goes on and on."), std::string::npos);
+  EXPECT_NE(shown.find("▲"), std::string::npos);
+  EXPECT_NE(shown.find("▼"), std::string::npos);
+  EXPECT_EQ(shown.find("under"), std::string::npos);  // the lower box is covered by the upper one
+  EXPECT_EQ(s.zones.back().value, 9);
+  EXPECT_NE(tui_grid_row(s.grid, 46).find("scroll"), std::string::npos);
+}
+
+TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {
+  const User32Dialog d = dialog_with({
+      control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN),
+      control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON, "Update firmware"),
+      control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero"),
+      control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_NUMBER),
+      control(TRACKBAR_CLASSA, IDC_BRIGHTNESS, 40, 310, 125, 15, 0),
+      control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, 0),
+      control("Button", -1, 40, 300, 133, 29, BS_GROUPBOX, "Brightness"),
+      control("Button", -1, 40, 254, 133, 32, BS_GROUPBOX, "MIDI Machine Control ID"),
+      control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?"),
+      control("Button", IDC_MTC_MMC_LOCATE, 40, 184, 86, 8, BS_AUTOCHECKBOX, "MTC with MMC Locate"),
+  });
+  const std::vector<TuiHotKey> keys = tui_hot_keys(d);
+  ASSERT_EQ(keys.size(), 5u);
+  EXPECT_EQ(keys[0].letter, 'u');
+  EXPECT_EQ(keys[0].target, IDC_UPDATE_BUTTON);
+  EXPECT_EQ(keys[1].letter, 'b');
+  // "Brightness" finds b taken and takes its next letter; its key goes to the slider inside the group.
+  EXPECT_EQ(keys[2].letter, 'r');
+  EXPECT_EQ(keys[2].target, IDC_BRIGHTNESS);
+  EXPECT_EQ(keys[2].offset, 1);
+  EXPECT_EQ(keys[3].letter, 'm');
+  EXPECT_EQ(keys[3].target, IDC_MMC_ID_EDIT);
+  EXPECT_EQ(keys[4].letter, 'w');
+  EXPECT_EQ(keys[4].target, IDC_MTC_MMC_LOCATE);
+  EXPECT_EQ(keys[4].offset, 4);
+}
