@@ -87,14 +87,16 @@ int device_index(const SimState& s, const std::vector<SimPortSpec>& table, int n
 }
 
 int visible_count(const SimState& s, const std::vector<SimPortSpec>& table) {
-  return static_cast<int>(std::count_if(table.begin(), table.end(), [&s](const SimPortSpec& spec) { return visible(s, spec); }));
+  return static_cast<int>(
+      std::count_if(table.begin(), table.end(), [&s](const SimPortSpec& spec) { return visible(s, spec); }));
 }
 
 void enqueue(SimState& s, Delivery delivery) {
   delivery.order = s.next_order++;
-  const auto at = std::upper_bound(s.queue.begin(), s.queue.end(), delivery, [](const Delivery& a, const Delivery& b) {
+  const auto earlier = [](const Delivery& a, const Delivery& b) {
     return a.due_us != b.due_us ? a.due_us < b.due_us : a.order < b.order;
-  });
+  };
+  const auto at = std::upper_bound(s.queue.begin(), s.queue.end(), delivery, earlier);
   s.queue.insert(at, std::move(delivery));
   s.changed.notify_all();
 }
@@ -104,8 +106,9 @@ std::vector<Port*> claim_targets(SimState& s, const Delivery& delivery) {
   std::vector<Port*> targets;
   if (delivery.from_unit && s.unplugged) return targets;
   for (auto& [id, port] : s.ports) {
-    if (port.output || port.closing || !visible(s, s.setup.inputs[static_cast<size_t>(port.device)])) continue;
-    const bool match = delivery.from_unit ? s.setup.inputs[static_cast<size_t>(port.device)].unit : port.device == delivery.input;
+    const SimPortSpec* spec = port.output ? nullptr : &s.setup.inputs[static_cast<size_t>(port.device)];
+    if (!spec || port.closing || !visible(s, *spec)) continue;
+    const bool match = delivery.from_unit ? spec->unit : port.device == delivery.input;
     if (!match) continue;
     ++port.delivering;
     targets.push_back(&port);
@@ -137,7 +140,9 @@ void timer_thread() {
     s.queue.erase(s.queue.begin());
     const std::vector<Port*> targets = claim_targets(s, delivery);
     hold.unlock();
-    for (Port* port : targets) midi_input_arrived(port->sink, delivery.bytes.data(), static_cast<int>(delivery.bytes.size()));
+    for (Port* port : targets) {
+      midi_input_arrived(port->sink, delivery.bytes.data(), static_cast<int>(delivery.bytes.size()));
+    }
     hold.lock();
     release_targets(s, targets);
   }
@@ -355,7 +360,9 @@ int sim_flush(uint32_t horizon_us) {
   SimState& s = sim();
   std::unique_lock<std::mutex> hold(s.lock);
   const uint64_t until = now_us(s) + horizon_us;  // horizon UINT32_MAX: everything queued
-  s.changed.wait(hold, [&s, until] { return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until); });
+  s.changed.wait(hold, [&s, until] {
+    return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until);
+  });
   std::vector<Port*> targets;
   for (auto& [id, port] : s.ports) {
     if (port.output || port.closing) continue;

@@ -18,9 +18,9 @@
 //   buffer and comes back as MIM_LONGDATA when its F7 is stored or when the buffer is full (the first part
 //   without F7; the message goes on in the buffer queued when its next byte is parsed, which is after the
 //   callback of the full one has returned); a SysEx that starts with no buffer queued, or finds none to go
-//   on in, is dropped to its end without a word; a status byte other than realtime
-//   inside a SysEx hands the buffer back as MIM_LONGERROR; realtime bytes inside a SysEx are delivered as
-//   MIM_DATA and do not break it. Stray data bytes without a status are dropped (no MIM_ERROR), and
+//   on in, is dropped to its end without a word; a status byte other than realtime inside a SysEx hands
+//   the buffer back as MIM_LONGERROR; realtime bytes inside a SysEx are delivered as MIM_DATA and do not
+//   break it. Stray data bytes without a status are dropped (no MIM_ERROR), and
 //   MIM_MOREDATA is never sent. Bytes that arrive while the input is stopped are dropped.
 // - midiInStart on a started input returns 0 and does nothing. midiInStop returns the buffer that holds part
 //   of a message with DONE and its true byte count; empty buffers stay queued. midiInReset also hands every
@@ -308,7 +308,8 @@ void parse_byte(InputPort& port, uint8_t byte, Clock::time_point when) {
   }
   port.short_data[port.short_have++] = byte;
   if (port.short_have == data_bytes_of(port.short_status)) {
-    const DWORD_PTR message = port.short_status | port.short_data[0] << 8 | (port.short_have == 2 ? port.short_data[1] << 16 : 0);
+    const DWORD_PTR second = port.short_have == 2 ? port.short_data[1] << 16 : 0;
+    const DWORD_PTR message = port.short_status | port.short_data[0] << 8 | second;
     port.ready.push_back({MIM_DATA, message, time});
     port.short_status = 0;
   }

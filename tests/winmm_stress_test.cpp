@@ -22,7 +22,8 @@ class Watchdog {
       : thread_([this, limit] {
           std::unique_lock<std::mutex> hold(lock_);
           if (!changed_.wait_for(hold, limit, [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: the test did not finish in %lld s\n", static_cast<long long>(limit.count()));
+            std::fprintf(stderr, "watchdog: the test did not finish in %lld s\n",
+                         static_cast<long long>(limit.count()));
             std::abort();
           }
         }) {}
