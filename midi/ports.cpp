@@ -150,9 +150,10 @@ void close_midi_in() {
   if (port == nullptr) return;
   // Cleared flag words make both headers count as neither queued nor prepared: the release below
   // succeeds at once, and the callback's attempts to queue a buffer while the input stops are
-  // refused.
-  rx_header_1.dwFlags = 0;
-  rx_header_2.dwFlags = 0;
+  // refused. The input thread may be handing a header back meanwhile, so the words are written
+  // atomically.
+  std::atomic_ref<DWORD>(rx_header_1.dwFlags).store(0);
+  std::atomic_ref<DWORD>(rx_header_2.dwFlags).store(0);
   midiInStop(port);
   MIDIHDR* const headers[] = {&rx_header_1, &rx_header_2};
   for (MIDIHDR* header : headers) {
