@@ -1,0 +1,446 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real 32-bit vexa.exe under Wine: the real dialog manager and common controls,
+# the real WinMM with the simulated unit behind it as a MIDI driver (winevexa.drv), and the dialog driven
+# from outside by uiprobe.exe as a person would. Everything runs in a private 32-bit prefix (kept under
+# the build directory, so reruns are fast) on an Xvfb display of its own; all of it is stopped at the end.
+#
+# Usage: tests/wine/run.sh <windows build dir> [flow...]     (no flow names: all flows)
+# Artefacts: <build dir>/tests/wine/artifacts/ (dialog.png, the unit's logs of every flow).
+set -uo pipefail
+
+usage() {
+  echo "usage: $0 <windows build dir> [flow...]" >&2
+  exit 2
+}
+[[ $# -ge 1 && -d $1 ]] || usage
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "$1" && pwd)
+shift
+
+exe=$build/vexa.exe
+driver=$build/winevexa.drv
+probe_exe=$build/uiprobe.exe
+firmware=$root/res/firmware.bin
+work=$build/wine
+prefix=$work/prefix
+artifacts=$build/tests/wine/artifacts
+
+for tool in wine wineboot wineserver Xvfb import perl; do
+  command -v "$tool" >/dev/null || { echo "wine tests: $tool is not installed (scripts/deps.sh test installs it)" >&2; exit 1; }
+done
+for file in "$exe" "$driver" "$probe_exe" "$firmware"; do
+  [[ -f $file ]] || { echo "wine tests: missing $file (build the Windows targets first)" >&2; exit 1; }
+done
+
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset VEXA_SIM_DIR
+
+xvfb_pid=""
+vexa_pid=""
+cleanup() {
+  [[ -n $vexa_pid ]] && kill -9 "$vexa_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$work" "$artifacts"
+rm -rf "$work/flows" "$artifacts"/*
+
+# The prefix: made once per Wine version, with the unit's driver as the audio driver, so that WinMM
+# takes its MIDI devices from it. The driver itself is copied afresh on every run.
+prepare_prefix() {
+  local stamp=$prefix/.vexa-prefix version
+  version="$(wine --version), audio driver vexa, unmanaged windows"
+  if [[ ! -f $stamp || $(cat "$stamp") != "$version" ]]; then
+    echo "making the Wine prefix $prefix"
+    rm -rf "$prefix"
+    wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; return 1; }
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d vexa /f >/dev/null || return 1
+    # Without a window manager Wine draws the frame and caption itself, so the screenshot shows them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null || return 1
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null || return 1
+    wineserver -w
+    echo "$version" >"$stamp"
+  fi
+  cp "$driver" "$prefix/drive_c/windows/system32/winevexa.drv"
+}
+
+# Xvfb on the first free display from :90 up, out of the way of displays that others use.
+start_display() {
+  local number
+  for number in $(seq 90 160); do
+    [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+      [[ -e /tmp/.X11-unix/X$number ]] && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$number ]]; then
+      export DISPLAY=:$number
+      return 0
+    fi
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+  done
+  echo "Xvfb did not start"
+  cat "$work/xvfb.log"
+  return 1
+}
+
+# ---------------------------------------------------------------------------------------------------
+# Steps used by the flows. Every step that fails returns non-zero, which ends its flow (set -e).
+
+probe() {
+  wine "$probe_exe" "$@" || { echo "    failed: uiprobe $*"; return 1; }
+}
+
+# start_vexa NAME [config line...]: a fresh unit with that config, the program, and its dialog.
+start_vexa() {
+  local name=$1
+  shift
+  sim=$work/flows/$name
+  mkdir -p "$sim"
+  printf '%s\n' "$@" >"$sim/config"
+  : >"$sim/received.log"
+  VEXA_SIM_DIR=$sim wine "$exe" >"$sim/vexa.out" 2>&1 &
+  vexa_pid=$!
+  mark=0
+  probe find 30000 >/dev/null
+}
+
+running() {
+  [[ -n $vexa_pid && -e /proc/$vexa_pid ]] || return 1
+  local state
+  state=$(sed 's/.*) //' "/proc/$vexa_pid/stat" 2>/dev/null | cut -d' ' -f1)
+  [[ -n $state && $state != Z ]]
+}
+
+# Waits up to $1 seconds for vexa.exe to end and checks its exit code against $2.
+expect_exit() {
+  local seconds=$1 wanted=$2 code=0
+  local deadline=$((SECONDS + seconds))
+  while running; do
+    if ((SECONDS >= deadline)); then
+      echo "    vexa.exe still runs after $seconds s"
+      return 1
+    fi
+    sleep 0.1
+  done
+  wait "$vexa_pid" || code=$?
+  vexa_pid=""
+  echo "    vexa.exe ended with exit code $code"
+  [[ $code -eq $wanted ]]
+}
+
+stop_leftover() {
+  if running; then kill -9 "$vexa_pid" 2>/dev/null; fi
+  [[ -n $vexa_pid ]] && wait "$vexa_pid" 2>/dev/null
+  vexa_pid=""
+}
+
+# The messages the unit received since the last check, one per line as hex bytes.
+received_since_mark() { tail -n +$((mark + 1)) "$sim/received.log" | cut -d' ' -f2-; }
+
+# expect_sent MESSAGE...: the unit receives exactly these messages next, in this order, and nothing
+# more follows within half a second.
+expect_sent() {
+  local expected got count deadline=$((SECONDS + 10))
+  expected=$(printf '%s\n' "$@")
+  while got=$(received_since_mark); [[ $got != "$expected" ]]; do
+    count=0
+    [[ -n $got ]] && count=$(printf '%s\n' "$got" | wc -l)
+    ((SECONDS < deadline && count <= $#)) || break
+    sleep 0.1
+  done
+  sleep 0.5
+  got=$(received_since_mark)
+  if [[ $got != "$expected" ]]; then
+    echo "    the unit received:"
+    printf '      %s\n' "$got"
+    echo "    expected:"
+    printf '      %s\n' "$@"
+    return 1
+  fi
+  mark=$((mark + $#))
+  if [[ $# -eq 0 ]]; then echo "    unit received nothing"; else printf '    unit received %s\n' "$@"; fi
+}
+
+# The eleven messages of the read-back burst, in their order.
+BURST=("F0 2C 4D 52 7F F7" "F0 2C 4D 55 7F F7" "F0 2C 4D 53 7F F7" "F0 2C 4D 58 7F F7" "F0 2C 4D 59 7F F7"
+       "F0 2C 4D 5A 7F F7" "F0 2C 4D 5B 7F F7" "F0 2C 4D 5C 7F F7" "F0 2C 4D 5D 7F F7" "F0 2C 4D 56 7F F7"
+       "F0 2C 4D 10 F7")
+SETTINGS_IDS=(1004 1011 1005 1024 1013 1012 1014 1026 1017 1022 1000)
+
+connect() {
+  probe choose 1010 vexa
+}
+
+screenshot() {
+  local x y w h
+  read -r x y w h < <(probe rect | tr -d '\r')
+  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$artifacts/dialog.png"
+  echo "    screenshot $artifacts/dialog.png (${w}x${h})"
+}
+
+HELP_UPDATE='To program new firmware 3.1 you must boot vexa in update mode:\n\nStep 1:\nHold down both keys while connecting the unit to the USB port of your computer.\nStep 2:\nSelect device vexa below the picture.\nStep 3:\nPress Update firmware button.'
+HELP_SETTINGS='Blank leading zero of the time code display, i.e.  1:00:00:00 instead of 01:00:00:00.\n\nBlank frames when running. Running time code will be displayed without the frame count.\n\nStationary LTC timecode (not incrementing) is used to spot an exact position. Some LTC readers may not interpret stationary time code and produce errors.\n\nMTC full messages encode the complete time into a single message. High speed, low speed or reverse timecode is output as  full message when enabled.\n\nMMC midi machine control locate cmd is an alternative method to spot a computer to a timecode position. When your DAW software does not follow to MTC full messages you can use MMC Locate instead. You have to enable MMC slave functionality in your DAW software as well.\n\nInfinite flywheel: When the timecode input signal disappears during timecode translation, the Infinite flywheel option continues re-generation until a new valid time code will be detected. The display is showing the timecode input signal.\n\nExtended LTC hold off option delays the MTC trigger start for 30 frames. This serves to get more accurate MTC triggers from tape machines with ramping start up behaviour.\n\nEnable TRVX allows controlling the vexa with MIDI control change commands. See Quorvanex Midi Control Change Protocol for more informations.\n\nMIDI Machine Control ID serves to address MMC machines individually in addition to ID 127 (broadcast). Some software interprets ID values 0..126 as 1..127.\n\nBrightness slider sets timecode display and status LED brightness.\n\nAll settings are stored non volatile.'
+
+# ---------------------------------------------------------------------------------------------------
+# The flows.
+
+# The dialog comes up in its start state, and a WM_CLOSE right away ends the process with exit code 0.
+flow_dialog() {
+  start_vexa dialog
+  probe check 1010 text= count=0 enabled=1
+  probe check 1006 text="Update firmware" enabled=0
+  probe check 1001 text=
+  probe check 1003 text=
+  probe check 1007 pos=0
+  probe check 1022 min=0 max=126
+  for id in "${SETTINGS_IDS[@]}"; do probe check "$id" enabled=0; done
+  probe check 1008 focus=1 enabled=1
+  probe close
+  expect_exit 15 0
+}
+
+# Escape and Enter change nothing; Alt+F4 closes the dialog with exit code 0.
+flow_keys() {
+  start_vexa keys
+  connect
+  probe wait 1001 text="Firmware 3.1"
+  mark=12
+  probe key escape
+  probe no-box 1000
+  # Enter on a push button presses that button; on the slider it is the dialog's IDOK.
+  probe key tab
+  probe key tab
+  probe wait 1000 focus=1 -t 3000
+  probe key enter
+  probe no-box 1000
+  probe key escape
+  probe no-box 1000
+  probe check 1001 text="Firmware 3.1"
+  probe check 1000 enabled=1 pos=8
+  running
+  expect_sent
+  probe alt-f4
+  expect_exit 15 0
+}
+
+# Both help buttons answer with their texts, titled "Help", in every state.
+flow_help() {
+  start_vexa help
+  probe click 1008
+  probe box-ok Help "$HELP_UPDATE"
+  probe click 1009
+  probe box-ok Help "$HELP_SETTINGS"
+  probe no-box 500
+  probe close
+  expect_exit 15 0
+}
+
+# Connecting reads back all ten settings, which the dialog shows and enables, and the firmware 3.1.
+flow_connect() {
+  start_vexa connect "settings 1 17 0 9 1 0 1 0 1 0"
+  connect
+  probe wait 1001 text="Firmware 3.1"
+  probe check 1010 text=vexa count=1 selection=0
+  probe check 1004 checked=1 enabled=1
+  probe check 1011 checked=0 enabled=1
+  probe check 1005 checked=0 enabled=1
+  probe check 1012 checked=0 enabled=1
+  probe check 1013 checked=1 enabled=1
+  probe check 1014 checked=0 enabled=1
+  probe check 1024 checked=1 enabled=1
+  probe check 1026 checked=0 enabled=1
+  probe check 1017 text=017 enabled=1
+  probe check 1022 pos=17 enabled=1
+  probe check 1000 pos=9 min=0 max=15 enabled=1
+  probe check 1006 enabled=0
+  # The brightness reply moves the slider; its redraw sends the position back once.
+  expect_sent "${BURST[@]}" "F0 2C 4D 56 09 F7"
+  sleep 0.3
+  screenshot
+  probe close
+  expect_exit 15 0
+}
+
+# Each kind of setting reaches the unit as its exact set message.
+flow_settings() {
+  start_vexa settings "settings 0 17 0 8 0 0 0 0 0 0"
+  connect
+  probe wait 1001 text="Firmware 3.1"
+  expect_sent "${BURST[@]}" "F0 2C 4D 56 08 F7"
+  probe click 1026
+  probe wait 1026 checked=1
+  expect_sent "F0 2C 4D 5D 01 F7"
+  probe click 1026
+  probe wait 1026 checked=0
+  expect_sent "F0 2C 4D 5D 00 F7"
+  probe click 1005
+  probe wait 1005 checked=0
+  expect_sent "F0 2C 4D 58 01 F7"
+  probe click 1005
+  probe wait 1005 checked=1
+  expect_sent "F0 2C 4D 58 00 F7"
+  probe key right 1000
+  probe wait 1000 pos=9
+  expect_sent "F0 2C 4D 56 09 F7"
+  probe key end 1000
+  probe wait 1000 pos=15
+  expect_sent "F0 2C 4D 56 0F F7"
+  probe slider-pos 1000 7
+  expect_sent "F0 2C 4D 56 07 F7"
+  # One click on an arrow: the position change and the release each send the ID.
+  probe spin 1022 up
+  probe wait 1017 text=018
+  expect_sent "F0 2C 4D 53 12 F7" "F0 2C 4D 53 12 F7"
+  probe spin 1022 down
+  probe wait 1017 text=017
+  expect_sent "F0 2C 4D 53 11 F7" "F0 2C 4D 53 11 F7"
+  probe type 1017 126
+  expect_sent "F0 2C 4D 53 7E F7"
+  probe check 1017 text=126
+  probe check 1022 pos=126
+  probe type 1017 5
+  expect_sent "F0 2C 4D 53 05 F7"
+  probe check 1017 text=005
+  probe type 1017 200
+  expect_sent "F0 2C 4D 53 05 F7"
+  probe check 1017 text=005
+  probe close
+  expect_exit 15 0
+}
+
+# The unit goes away: the next tick shows "vexa not found", greys every setting and empties the list.
+flow_unplug() {
+  start_vexa unplug
+  connect
+  probe wait 1001 text="Firmware 3.1"
+  probe check 1004 enabled=1
+  touch "$sim/unplug"
+  probe wait 1001 text="vexa not found" -t 3000
+  for id in 1006 "${SETTINGS_IDS[@]}"; do probe check "$id" enabled=0; done
+  probe check 1010 count=0 text=
+  probe close
+  expect_exit 15 0
+}
+
+# A unit in update mode is written to the end: "Programming successful", the unit holds the image's
+# packets byte for byte, and the dialog returns to its unconnected state.
+upload_flow() {
+  local latency_ms=$1 name=upload-$1ms
+  start_vexa "$name" "mode boot" "version 0x33 0x30" "latency_us $((latency_ms * 1000))"
+  connect
+  probe wait 1001 text="vexa in update mode"
+  probe wait 1006 enabled=1
+  local started=$(date +%s%N)
+  probe click 1006
+  probe wait 1003 text=Writing -t 30000
+  probe check 1010 enabled=0
+  probe check 1006 enabled=0
+  # The bar follows the packets; after the last one it is left for the 2 s wait, when the dialog
+  # thread sleeps and cannot be asked for its position.
+  probe wait 1007 "pos>=50" -t 240000
+  probe wait 1003 text="Programming successful" -t 240000
+  local ended=$(date +%s%N)
+  probe wait 1003 "text= " -t 5000
+  probe check 1007 pos=0
+  probe check 1010 enabled=1
+  probe check 1006 enabled=0
+  probe wait 1001 text="vexa not found" -t 3000
+
+  perl -e 'local $/; open(my $f, "<:raw", $ARGV[0]) or die; my $d = <$f>; $d = substr($d, 55);
+           $d =~ s/\xFF.*//s; print join("", $d =~ /(\xF0[^\xF7]*\xF7)/g);' "$firmware" >"$sim/expected.bin"
+  cmp "$sim/expected.bin" "$sim/image.bin"
+  local packets
+  packets=$(grep -c ' F0 2C 4D 30 ' "$sim/received.log")
+  echo "    image at the unit equals the $packets packets of firmware.bin ($(stat -c %s "$sim/image.bin") bytes)"
+  [[ $packets -eq 2488 ]]
+  # Timing at the unit: from the status query that opens the upload to the finish answer.
+  local unit_times
+  unit_times=$(awk 'NR > 11 && / F0 2C 4D 10 F7$/ && !start { start = $1 }
+                    / F0 2C 4D 30 / { if (!first) first = $1; last = $1 }
+                    / F0 2C 4D 50 F7$/ { finish = $1 }
+                    END { printf "%.2f s at the unit, writing %.2f s = %.2f ms per packet",
+                          (finish - start) / 1000, (last - first) / 1000, (last - first) / 2487 }' "$sim/received.log")
+  echo "    upload at ${latency_ms} ms latency: $(((ended - started) / 1000000)) ms from the click to \"Programming successful\"; $unit_times"
+  echo "upload at ${latency_ms} ms latency: $(((ended - started) / 1000000)) ms; $unit_times" >>"$artifacts/timings.txt"
+  probe close
+  expect_exit 15 0
+}
+flow_upload_0ms() { upload_flow 0; }
+flow_upload_2ms() { upload_flow 2; }
+
+# Three NAKs for one packet end the upload with "Checksum error" and "Programming failed"; the
+# program then closes itself with exit code 0.
+flow_upload_nak() {
+  start_vexa upload-nak "mode boot" "latency_us 0" "packet_script 5 NNN"
+  connect
+  probe wait 1001 text="vexa in update mode"
+  probe wait 1006 enabled=1
+  mark=11
+  probe click 1006
+  probe box 30000
+  probe check 1003 text="Checksum error"
+  probe box-ok Warning "Programming failed"
+  expect_exit 15 0
+  local sixth="F0 2C 4D 30 00 00 05"
+  [[ $(grep -c " $sixth " "$sim/received.log") -eq 3 ]]
+  tail -n 1 "$sim/received.log" | grep -q " $sixth "
+  echo "    packet 5 sent three times, nothing after it"
+}
+
+ALL_FLOWS=(dialog keys help connect settings unplug upload_0ms upload_2ms upload_nak)
+
+# ---------------------------------------------------------------------------------------------------
+
+run_flow() {
+  local name=$1 start=$SECONDS
+  echo "--- $name"
+  (
+    set -eE
+    trap '[[ $BASH_COMMAND == "return 1" ]] || echo "    failed at line $LINENO: $BASH_COMMAND"' ERR
+    trap stop_leftover EXIT
+    "flow_$name"
+  )
+  local code=$?
+  if [[ $code -eq 0 ]]; then
+    passed=$((passed + 1))
+    echo "PASS $name ($((SECONDS - start)) s)"
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "FAIL $name ($((SECONDS - start)) s)"
+  fi
+}
+
+passed=0
+failed=0
+failures=()
+flows=("$@")
+[[ ${#flows[@]} -gt 0 ]] || flows=("${ALL_FLOWS[@]}")
+
+started=$SECONDS
+prepare_prefix || { echo "wine tests: cannot make the Wine prefix"; echo "0 passed, 1 failed"; exit 1; }
+start_display || { echo "0 passed, 1 failed"; exit 1; }
+echo "Wine $(wine --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
+for flow in "${flows[@]}"; do
+  if declare -F "flow_$flow" >/dev/null; then
+    run_flow "$flow"
+  else
+    echo "FAIL $flow: no such flow (flows: ${ALL_FLOWS[*]})"
+    failed=$((failed + 1))
+    failures+=("$flow")
+  fi
+done
+cp -r "$work/flows" "$artifacts/" 2>/dev/null
+[[ -f $artifacts/timings.txt ]] && cat "$artifacts/timings.txt"
+[[ ${#failures[@]} -gt 0 ]] && echo "failed flows: ${failures[*]}"
+echo "$passed passed, $failed failed ($((SECONDS - started)) s)"
+[[ $failed -eq 0 ]]
