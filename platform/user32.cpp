@@ -1556,6 +1556,15 @@ bool user32_wait_idle(int timeout_ms)
     });
 }
 
+User32Queue user32_queue(std::thread::id thread)
+{
+    std::lock_guard<std::mutex> guard(state().lock);
+    ThreadQueue* q = find_queue_locked(thread);
+    if (!q)
+        return {};
+    return {int(q->sent.size()), int(q->posted.size()), int(q->input.size()), q->waiting};
+}
+
 void user32_set_timer_divisor(unsigned divisor)
 {
     std::lock_guard<std::mutex> guard(state().lock);

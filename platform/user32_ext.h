@@ -111,6 +111,15 @@ bool user32_ui_idle();
 bool user32_thread_idle(std::thread::id thread);
 // Waits until idle; false on time-out.
 bool user32_wait_idle(int timeout_ms);
+// What waits in a thread's queue: counts of sent, posted and input messages; whether the thread is
+// blocked in a loop's retrieval.
+struct User32Queue {
+    int sent;
+    int posted;
+    int input;
+    bool waiting;
+};
+User32Queue user32_queue(std::thread::id thread);
 
 // Timer clock. By default timers run on real time. A divisor speeds every timer period up (500 ms with
 // divisor 10 elapses after 50 ms). The manual clock stops time until user32_advance_timers moves it on,
