@@ -560,11 +560,13 @@ TEST(Winmm, OutputFaultsAndCallLog) {
 }
 
 TEST(Winmm, TimerResolutionCalls) {
+  const int begins = winmm_time_begin_calls();
+  const int ends = winmm_time_end_calls();
   EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
   EXPECT_EQ(timeEndPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
   EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
-  EXPECT_EQ(winmm_time_begin_calls(), 2);
-  EXPECT_EQ(winmm_time_end_calls(), 1);
+  EXPECT_EQ(winmm_time_begin_calls() - begins, 2);
+  EXPECT_EQ(winmm_time_end_calls() - ends, 1);
 }
 
 }  // namespace
