@@ -58,14 +58,25 @@ struct SimState {
   bool stopping = false;
 };
 
+// New devices and a new unit; ports still open from before behave as gone.
+void apply_setup(SimState& s, const SimSetup& setup) {
+  s.setup = setup;
+  sim_unit_init(s.unit, setup.unit);
+  s.unplugged = false;
+  s.close_busy_left.clear();
+  for (const SimPortSpec& spec : setup.outputs) s.close_busy_left.push_back(spec.close_busy);
+  s.sent.assign(setup.outputs.size(), {});
+  s.queue.clear();
+  s.ports.clear();
+  s.epoch = Clock::now();
+}
+
 // Created once and never destroyed: the layer's exit handler may still call in during static destruction.
+// Chosen by VEXA_MIDI=sim without winmm_use_sim, it starts with the default setup.
 SimState& sim() {
   static SimState* state = [] {
-    // Chosen by VEXA_MIDI=sim without winmm_use_sim: the default setup, as winmm_use_sim makes it.
     auto* fresh = new SimState;
-    sim_unit_init(fresh->unit, fresh->setup.unit);
-    for (const SimPortSpec& spec : fresh->setup.outputs) fresh->close_busy_left.push_back(spec.close_busy);
-    fresh->sent.assign(fresh->setup.outputs.size(), {});
+    apply_setup(*fresh, SimSetup());
     return fresh;
   }();
   return *state;
@@ -308,15 +319,7 @@ void winmm_use_sim(const SimSetup& setup) {
   stop_timer(s);
   {
     std::lock_guard<std::mutex> hold(s.lock);
-    s.setup = setup;
-    sim_unit_init(s.unit, setup.unit);
-    s.unplugged = false;
-    s.close_busy_left.clear();
-    for (const SimPortSpec& spec : setup.outputs) s.close_busy_left.push_back(spec.close_busy);
-    s.sent.assign(setup.outputs.size(), {});
-    s.queue.clear();
-    s.ports.clear();  // ports still open from before behave as gone
-    s.epoch = Clock::now();
+    apply_setup(s, setup);
   }
   winmm_use_backend(&sim_backend);
 }
