@@ -86,6 +86,10 @@ bool in_started = false;
 uint64_t in_start_us = 0;
 // Replies waiting for their time, in the order the unit sent them among equal times.
 std::multimap<uint64_t, std::vector<uint8_t>> pending;
+// Running time code: MTC quarter frames (F1 xx, four per frame) while the input is started.
+uint32_t quarter_frame_interval_us = 0;
+uint64_t next_quarter_frame_us = 0;
+uint8_t quarter_frame_piece = 0;
 
 HANDLE wake_event = nullptr;
 HANDLE delivery_thread = nullptr;
@@ -169,6 +173,7 @@ long number(const char* text) { return strtol(text, nullptr, 0); }
 //   every_packet_script S | packet_script K S            letters of SimConfig::packet_scripts
 //   verify_answer normal|running|boot_no_firmware|boot_partial|silence
 //   written_version N N | unplug_after_packets N | noise N | long_sysex_length N | trace 0|1
+//   timecode_fps N                                       running MTC quarter frames while the input runs
 void apply_config_line(SimConfig& config, const char* line) {
   char key[64] = {};
   char values[10][64] = {};
@@ -193,6 +198,7 @@ void apply_config_line(SimConfig& config, const char* line) {
   else if (name == "noise") config.noise = static_cast<uint32_t>(first);
   else if (name == "long_sysex_length") config.long_sysex_length = static_cast<int>(first);
   else if (name == "trace") trace = first != 0;
+  else if (name == "timecode_fps" && first > 0) quarter_frame_interval_us = static_cast<uint32_t>(250000 / first);
   else if (name == "packet_script" && count >= 2) config.packet_scripts[static_cast<int>(first)] = values[1];
   else if (name == "version" && count >= 2) {
     config.version[0] = static_cast<uint8_t>(first);
@@ -317,10 +323,20 @@ DWORD WINAPI delivery_loop(LPVOID) {
       deliver(bytes);
       continue;
     }
+    const bool timecode = quarter_frame_interval_us != 0 && in_port.open && in_started;
+    if (timecode && now >= next_quarter_frame_us) {
+      next_quarter_frame_us = std::max(next_quarter_frame_us + quarter_frame_interval_us, now);
+      const uint8_t piece = quarter_frame_piece;
+      quarter_frame_piece = static_cast<uint8_t>((piece + 1) % 8);
+      deliver({0xF1, static_cast<uint8_t>(piece << 4)});
+      continue;
+    }
     unit_present();
     DWORD wait = UNPLUG_POLL_MS;
-    if (!pending.empty()) {
-      const uint64_t ahead = (pending.begin()->first - now + 999) / 1000;
+    uint64_t next = pending.empty() ? UINT64_MAX : pending.begin()->first;
+    if (timecode) next = std::min(next, next_quarter_frame_us);
+    if (next != UINT64_MAX) {
+      const uint64_t ahead = next > now ? (next - now + 999) / 1000 : 0;
       if (ahead < wait) wait = static_cast<DWORD>(ahead);
     }
     LeaveCriticalSection(&driver_lock);
@@ -489,6 +505,8 @@ DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
       if (!in_started) {
         in_started = true;
         in_start_us = now_us();
+        next_quarter_frame_us = in_start_us;
+        if (wake_event != nullptr) SetEvent(wake_event);
       }
       return MMSYSERR_NOERROR;
     }

@@ -6,6 +6,8 @@
 #
 # Usage: tests/wine/run.sh <windows build dir> [flow...]     (no flow names: all flows)
 # Artefacts: <build dir>/tests/wine/artifacts/ (dialog.png, the unit's logs of every flow).
+# VEXA_WINEDEBUG=<channels> traces vexa.exe (e.g. +msg) into the flow's vexa.out; a config line
+# "trace 1" in a flow makes the driver log every WinMM call into events.log.
 set -uo pipefail
 
 usage() {
@@ -107,7 +109,8 @@ start_vexa() {
   mkdir -p "$sim"
   printf '%s\n' "$@" >"$sim/config"
   : >"$sim/received.log"
-  VEXA_SIM_DIR=$sim wine "$exe" >"$sim/vexa.out" 2>&1 &
+  VEXA_SIM_DIR=$sim WINEDEBUG=${VEXA_WINEDEBUG:--all} WINEDLLOVERRIDES="$WINEDLLOVERRIDES${extra_overrides:+;$extra_overrides}" \
+    wine "$exe" >"$sim/vexa.out" 2>&1 &
   vexa_pid=$!
   mark=0
   probe find 30000 >/dev/null
@@ -142,6 +145,9 @@ stop_leftover() {
   [[ -n $vexa_pid ]] && wait "$vexa_pid" 2>/dev/null
   vexa_pid=""
 }
+
+# Lines of a file that hold a pattern (0 when none do, without failing).
+count_lines() { grep -c -- "$1" "$2" || true; }
 
 # The messages the unit received since the last check, one per line as hex bytes.
 received_since_mark() { tail -n +$((mark + 1)) "$sim/received.log" | cut -d' ' -f2-; }
@@ -216,10 +222,14 @@ flow_keys() {
   mark=12
   probe key escape
   probe no-box 1000
-  # Enter on a push button presses that button; on the slider it is the dialog's IDOK.
-  probe key tab
-  probe key tab
-  probe wait 1000 focus=1 -t 3000
+  # Enter on a push button presses that button; on the slider it is the dialog's IDOK. Tab moves the
+  # focus there among the enabled tab stops.
+  for _ in 1 2 3 4 5 6; do
+    wine "$probe_exe" check 1000 focus=1 2>/dev/null && break
+    probe key tab
+    sleep 0.2
+  done
+  probe check 1000 focus=1
   probe key enter
   probe no-box 1000
   probe key escape
@@ -317,9 +327,24 @@ flow_settings() {
   expect_exit 15 0
 }
 
+# Without any MIDI device (the driver disabled, so WinMM finds none) opening the list warns and lists
+# only the warning; choosing it opens nothing.
+flow_no_outputs() {
+  extra_overrides="winevexa.drv=d" start_vexa no-outputs
+  probe dropdown 1010
+  probe box-ok Warning "No MIDI outputs available"
+  probe wait 1010 count=1
+  probe pick 1010 "No MIDI outputs available"
+  probe wait 1001 text="vexa not found" -t 3000
+  probe check 1010 count=0
+  probe close
+  expect_exit 15 0
+}
+
 # The unit goes away: the next tick shows "vexa not found", greys every setting and empties the list.
+# Its port cannot be opened again until it is back; then the settings come back with a new choice.
 flow_unplug() {
-  start_vexa unplug
+  start_vexa unplug "trace 1"
   connect
   probe wait 1001 text="Firmware 3.1"
   probe check 1004 enabled=1
@@ -327,6 +352,31 @@ flow_unplug() {
   probe wait 1001 text="vexa not found" -t 3000
   for id in 1006 "${SETTINGS_IDS[@]}"; do probe check "$id" enabled=0; done
   probe check 1010 count=0 text=
+  # The probe that found the unit gone was midiInStart answering MMSYSERR_NODRIVER (6).
+  grep -q 'mid 0 60 0 0 -> 6$' "$sim/events.log"
+  probe choose 1010 vexa
+  probe box-ok Warning 'Selected MIDI output not available.\nPort is probably used by an other application.'
+  rm "$sim/unplug"
+  connect
+  probe wait 1001 text="Firmware 3.1"
+  for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
+  probe close
+  expect_exit 15 0
+}
+
+# Choosing the port again and again while the unit's slow replies and its running time code (100
+# quarter frames a second) come in: every close meets deliveries on the driver's thread. Nothing
+# hangs, and the last choice connects.
+flow_reconnect() {
+  start_vexa reconnect "latency_us 300000" "noise 2" "timecode_fps 25"
+  for _ in 1 2 3 4 5; do connect; done
+  probe wait 1001 text="Firmware 3.1"
+  for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
+  local frames replies
+  frames=$(count_lines ' F1 ' "$sim/replies.log")
+  replies=$(count_lines ' F0 2C 4D ' "$sim/replies.log")
+  echo "    $frames quarter frames and $replies replies came in over five connections"
+  ((frames > 100))
   probe close
   expect_exit 15 0
 }
@@ -359,7 +409,7 @@ upload_flow() {
            $d =~ s/\xFF.*//s; print join("", $d =~ /(\xF0[^\xF7]*\xF7)/g);' "$firmware" >"$sim/expected.bin"
   cmp "$sim/expected.bin" "$sim/image.bin"
   local packets
-  packets=$(grep -c ' F0 2C 4D 30 ' "$sim/received.log")
+  packets=$(count_lines ' F0 2C 4D 30 ' "$sim/received.log")
   echo "    image at the unit equals the $packets packets of firmware.bin ($(stat -c %s "$sim/image.bin") bytes)"
   [[ $packets -eq 2488 ]]
   # Timing at the unit: from the status query that opens the upload to the finish answer.
@@ -391,12 +441,31 @@ flow_upload_nak() {
   probe box-ok Warning "Programming failed"
   expect_exit 15 0
   local sixth="F0 2C 4D 30 00 00 05"
-  [[ $(grep -c " $sixth " "$sim/received.log") -eq 3 ]]
+  [[ $(count_lines " $sixth " "$sim/received.log") -eq 3 ]]
   tail -n 1 "$sim/received.log" | grep -q " $sixth "
   echo "    packet 5 sent three times, nothing after it"
 }
 
-ALL_FLOWS=(dialog keys help connect settings unplug upload_0ms upload_2ms upload_nak)
+# Closing the dialog during an upload ends the program with exit code 0; the unit is not finished.
+flow_upload_close() {
+  start_vexa upload-close "mode boot" "latency_us 2000"
+  connect
+  probe wait 1001 text="vexa in update mode"
+  probe wait 1006 enabled=1
+  probe click 1006
+  probe wait 1003 text=Writing -t 30000
+  probe wait 1007 "pos>=5" -t 30000
+  probe close
+  expect_exit 15 0
+  local packets
+  packets=$(count_lines ' F0 2C 4D 30 ' "$sim/received.log")
+  echo "    $packets packets were written before the close"
+  ((packets < 2488))
+  [[ $(count_lines ' F0 2C 4D 50 F7$' "$sim/received.log") -eq 0 ]]
+}
+
+ALL_FLOWS=(dialog keys help connect settings no_outputs unplug reconnect upload_0ms upload_2ms upload_nak
+           upload_close)
 
 # ---------------------------------------------------------------------------------------------------
 

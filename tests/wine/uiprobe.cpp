@@ -8,8 +8,10 @@
 //   uiprobe state <id>                     print the control's state
 //   uiprobe dump                           print every control's state
 //   uiprobe list <id>                      print the combo box's entries, then its selection
-//   uiprobe dropdown <id> | closeup <id>   open / close the combo box's list (CBN_DROPDOWN / CBN_CLOSEUP)
-//   uiprobe choose <id> <entry>            open the list, pick the entry (its text, or #index), close it
+//   uiprobe dropdown <id>                  open the combo box's list (returns also when a box comes up)
+//   uiprobe pick <id> <entry>              click an entry (its text, or #index) of the open list
+//   uiprobe closeup <id>                   close the open list without a choice
+//   uiprobe choose <id> <entry>            dropdown and pick
 //   uiprobe click <id>                     click a button or check box
 //   uiprobe key <name> [id]                press a key on the focused control (or on control id):
 //                                          escape enter tab left right up down home end pageup pagedown
@@ -317,6 +319,21 @@ void mouse_click(HWND window, int x, int y) {
   post(window, WM_LBUTTONUP, 0, point);
 }
 
+// The open list of a combo box: the visible "ComboLBox" pop-up window of the dialog's process.
+BOOL CALLBACK match_list(HWND window, LPARAM parameter) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != dialog_process || !IsWindowVisible(window) || !class_is(window, "ComboLBox")) return TRUE;
+  *reinterpret_cast<HWND*>(parameter) = window;
+  return FALSE;
+}
+
+HWND find_list() {
+  HWND found = nullptr;
+  EnumWindows(match_list, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 int find_entry(HWND combo, const char* entry) {
   if (entry[0] == '#') return static_cast<int>(to_number(entry + 1));
   const std::vector<std::string> entries = list_of(combo);
@@ -324,6 +341,28 @@ int find_entry(HWND combo, const char* entry) {
     if (entries[i] == entry) return static_cast<int>(i);
   }
   fail("the list has no entry \"%s\"", entry);
+}
+
+// Opens the list as the arrow button does: the dialog gets CBN_DROPDOWN before the list shows. Returns
+// when the list is open or a message box of the dialog's process has come up instead.
+void open_list(HWND combo) {
+  post(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  const DWORD start = GetTickCount();
+  while (find_list() == nullptr && find_box() == nullptr) {
+    if (GetTickCount() - start >= DEFAULT_WAIT_MS) fail("the list did not open%s");
+    Sleep(POLL_MS);
+  }
+}
+
+// Clicks an entry of the open list: the dialog gets CBN_SELENDOK, CBN_CLOSEUP and CBN_SELCHANGE.
+void pick_entry(HWND combo, const char* name) {
+  HWND list = find_list();
+  if (list == nullptr) fail("the combo box's list is not open%s");
+  const int entry = find_entry(combo, name);
+  const LRESULT height = send(combo, CB_GETITEMHEIGHT, 0, 0);
+  RECT area;
+  GetClientRect(list, &area);
+  mouse_click(list, area.right / 2, static_cast<int>(height * entry + height / 2));
 }
 
 int run(int argc, char** argv) {
@@ -380,19 +419,22 @@ int run(int argc, char** argv) {
     return 0;
   }
   if (command == "dropdown" && argc > 2) {
-    send(control(id), CB_SHOWDROPDOWN, TRUE, 0);
+    open_list(control(id));
     return 0;
   }
   if (command == "closeup" && argc > 2) {
     send(control(id), CB_SHOWDROPDOWN, FALSE, 0);
     return 0;
   }
+  if (command == "pick" && argc > 3) {
+    pick_entry(control(id), argv[3]);
+    return 0;
+  }
   if (command == "choose" && argc > 3) {
     HWND combo = control(id);
-    send(combo, CB_SHOWDROPDOWN, TRUE, 0);
-    const int entry = find_entry(combo, argv[3]);
-    send(combo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
-    send(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    open_list(combo);
+    if (HWND box = find_box()) fail("a message box came up: %s", escape(box_text(box)).c_str());
+    pick_entry(combo, argv[3]);
     return 0;
   }
   if (command == "click" && argc > 2) {
