@@ -54,7 +54,7 @@ rm -rf "$work/flows" "$artifacts"/*
 # takes its MIDI devices from it. The driver itself is copied afresh on every run.
 prepare_prefix() {
   local stamp=$prefix/.vexa-prefix version
-  version="$(wine --version), audio driver vexa, unmanaged windows"
+  version="$(wine --version), audio driver vexa, unmanaged windows, fonts"
   if [[ ! -f $stamp || $(cat "$stamp") != "$version" ]]; then
     echo "making the Wine prefix $prefix"
     rm -rf "$prefix"
@@ -63,6 +63,12 @@ prepare_prefix() {
     # Without a window manager Wine draws the frame and caption itself, so the screenshot shows them.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null || return 1
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null || return 1
+    # Wine's own fonts (Tahoma for "MS Shell Dlg 2", Marlett for the caption buttons) as the real
+    # system has them; this Wine build does not find them in its data directory by itself.
+    local font
+    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+      [[ -f /usr/share/wine/fonts/$font ]] && cp "/usr/share/wine/fonts/$font" "$prefix/drive_c/windows/Fonts/"
+    done
     wineserver -w
     echo "$version" >"$stamp"
   fi
@@ -274,7 +280,9 @@ flow_connect() {
   probe check 1006 enabled=0
   # The brightness reply moves the slider; its redraw sends the position back once.
   expect_sent "${BURST[@]}" "F0 2C 4D 56 09 F7"
-  sleep 0.3
+  # The focus leaves the port list (so its text is not shown selected), then the picture is taken.
+  probe key tab
+  sleep 0.5
   screenshot
   probe close
   expect_exit 15 0
