@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -40,7 +41,7 @@ const char USAGE[] =
     "  --finish-silence         the finish message is not answered\n"
     "  --status-silence N       the first N status queries are not answered\n"
     "  --unplug-after N         the unit is unplugged once N packets are written\n"
-    "  --log FILE               log every message, \"rx\" or \"tx\" and its bytes in hex, one per line\n";
+    "  --log FILE               log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms since start\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -166,7 +167,7 @@ void log_message(const char* direction, const std::vector<uint8_t>& bytes) {
   if (!host.log) return;
   std::fputs(direction, host.log);
   for (uint8_t byte : bytes) std::fprintf(host.log, " %02X", byte);
-  std::fputc('\n', host.log);
+  std::fprintf(host.log, " @%.3f\n", static_cast<double>(now_us()) / 1000.0);
   std::fflush(host.log);
 }
 
@@ -232,7 +233,12 @@ void reply_thread() {
   }
 }
 
-void report_error(RtMidiError::Type, const std::string& text, void*) { std::fprintf(stderr, "vexa-sim: %s\n", text.c_str()); }
+// With an error callback the library reports here instead of throwing; failures end the start-up below.
+std::atomic<bool> failed{false};
+void report_error(RtMidiError::Type type, const std::string& text, void*) {
+  std::fprintf(stderr, "vexa-sim: %s\n", text.c_str());
+  if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) failed = true;
+}
 
 }  // namespace
 
@@ -273,7 +279,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vexa-sim: %s\n", error.getMessage().c_str());
     return 1;
   }
-  if (!in->isPortOpen() || !out->isPortOpen()) {
+  if (failed) {
     std::fprintf(stderr, "vexa-sim: cannot open the ports on %s\n", RtMidi::getApiDisplayName(options.api).c_str());
     return 1;
   }

@@ -275,7 +275,8 @@ TEST(TuiDraw, MessageBoxes) {
   const User32Dialog d = dialog_with({control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?")});
   TuiScreen s = draw(d, {box(3, "Warning", "Selected MIDI output not available.\nPort is probably used by an other application.")});
   const std::string text = tui_grid_text(s.grid);
-  auto boxed = [](const std::string& line) { return "║ " + line + std::string(47 - line.size(), ' ') + " ║"; };
+  // The longer line, 46 characters, sets the width.
+  auto boxed = [](const std::string& line) { return "║ " + line + std::string(46 - line.size(), ' ') + " ║"; };
   EXPECT_NE(text.find("╔═ Warning ═"), std::string::npos) << text;
   EXPECT_NE(text.find(boxed("Selected MIDI output not available.")), std::string::npos) << text;
   EXPECT_NE(text.find(boxed("Port is probably used by an other application.")), std::string::npos) << text;
@@ -285,8 +286,8 @@ TEST(TuiDraw, MessageBoxes) {
   EXPECT_EQ(ok.kind, TuiZoneKind::box_ok);
   EXPECT_EQ(ok.value, 3);
   EXPECT_TRUE(s.grid.cells[static_cast<size_t>(ok.row * COLS + ok.col)].attr & TUI_REVERSE);
-  // Centred: the box of 51 x 6 cells.
-  EXPECT_EQ(s.grid.cells[static_cast<size_t>((ROWS - 6) / 2 * COLS + (COLS - 51) / 2)].glyph, "╔");
+  // Centred: the box of 50 x 6 cells.
+  EXPECT_EQ(s.grid.cells[static_cast<size_t>((ROWS - 6) / 2 * COLS + (COLS - 50) / 2)].glyph, "╔");
   EXPECT_EQ(ok.row, (ROWS - 6) / 2 + 4);
 
   // Long lines wrap at blanks; a text taller than the terminal scrolls, with the rest marked.
