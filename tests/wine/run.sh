@@ -115,7 +115,7 @@ start_vexa() {
   mkdir -p "$sim"
   printf '%s\n' "$@" >"$sim/config"
   : >"$sim/received.log"
-  VEXA_SIM_DIR=$sim WINEDEBUG=${VEXA_WINEDEBUG:--all} WINEDLLOVERRIDES="$WINEDLLOVERRIDES${extra_overrides:+;$extra_overrides}" \
+  VEXA_SIM_DIR=$sim WINEDEBUG=${vexa_winedebug:-${VEXA_WINEDEBUG:--all}} WINEDLLOVERRIDES="$WINEDLLOVERRIDES${extra_overrides:+;$extra_overrides}" \
     wine "$exe" >"$sim/vexa.out" 2>&1 &
   vexa_pid=$!
   mark=0
@@ -150,6 +150,13 @@ stop_leftover() {
   if running; then kill -9 "$vexa_pid" 2>/dev/null; fi
   [[ -n $vexa_pid ]] && wait "$vexa_pid" 2>/dev/null
   vexa_pid=""
+}
+
+# The wParams of the WM_COMMAND messages that reached the dialog procedure, in hex, from Wine's +msg
+# trace of vexa.exe (start_vexa with vexa_winedebug=+msg): the dialog's is the process's only ANSI
+# window procedure, so its messages are the ones converted from Unicode.
+dialog_commands() {
+  sed -n 's/.*WINPROC_CallProcWtoA (hwnd=[0-9A-Fa-f]*,msg=WM_COMMAND,wp=\([0-9a-f]*\),.*/\1/p' "$sim/vexa.out"
 }
 
 # Lines of a file that hold a pattern (0 when none do, without failing).
@@ -222,7 +229,7 @@ flow_dialog() {
 
 # Escape and Enter change nothing; Alt+F4 closes the dialog with exit code 0.
 flow_keys() {
-  start_vexa keys
+  vexa_winedebug=+msg start_vexa keys
   connect
   probe wait 1001 text="Firmware 3.1"
   mark=12
@@ -246,6 +253,9 @@ flow_keys() {
   expect_sent
   probe alt-f4
   expect_exit 15 0
+  # The keys did reach the dialog: IDCANCEL, IDOK, IDCANCEL.
+  [[ $(dialog_commands | grep -E '^0000000[12]$' | tr '\n' ' ') == "00000002 00000001 00000002 " ]]
+  echo "    the dialog got IDCANCEL, IDOK, IDCANCEL and stayed; Alt+F4 closed it"
 }
 
 # Both help buttons answer with their texts, titled "Help", in every state.
@@ -262,7 +272,7 @@ flow_help() {
 
 # Connecting reads back all ten settings, which the dialog shows and enables, and the firmware 3.1.
 flow_connect() {
-  start_vexa connect "settings 1 17 0 9 1 0 1 0 1 0"
+  vexa_winedebug=+msg start_vexa connect "settings 1 17 0 9 1 0 1 0 1 0"
   connect
   probe wait 1001 text="Firmware 3.1"
   probe check 1010 text=vexa count=1 selection=0
@@ -286,6 +296,13 @@ flow_connect() {
   screenshot
   probe close
   expect_exit 15 0
+  # What the port list told the dialog, in order: CBN_DROPDOWN (7) first, then with the click on the
+  # entry CBN_SELENDOK (9), CBN_CLOSEUP (8) and CBN_SELCHANGE (1); focus notices (3, 4) and a cancel
+  # (10) when the focus leaves do nothing.
+  local codes
+  codes=$(dialog_commands | sed -n 's/^00\(..\)03f2$/\1/p' | grep -v -E '^(03|04|0a)$' | tr '\n' ' ')
+  echo "    the port list sent the dialog the notification codes $codes"
+  [[ $codes == "07 09 08 01 " ]]
 }
 
 # Each kind of setting reaches the unit as its exact set message.
@@ -444,7 +461,9 @@ flow_upload_nak() {
   probe wait 1006 enabled=1
   mark=11
   probe click 1006
-  probe box 30000
+  local box
+  box=$(probe box 30000)
+  echo "    message box: $box"
   probe check 1003 text="Checksum error"
   probe box-ok Warning "Programming failed"
   expect_exit 15 0
@@ -472,8 +491,28 @@ flow_upload_close() {
   [[ $(count_lines ' F0 2C 4D 50 F7$' "$sim/received.log") -eq 0 ]]
 }
 
+# The unit is unplugged in the middle of the upload: the next send answers MMSYSERR_NODRIVER through
+# WinMM, the program closes both ports, the packet waits run out: "Timeout error", "Programming failed".
+flow_upload_unplug() {
+  start_vexa upload-unplug "mode boot" "latency_us 0" "unplug_after_packets 100" "trace 1"
+  connect
+  probe wait 1001 text="vexa in update mode"
+  probe wait 1006 enabled=1
+  probe click 1006
+  local box
+  box=$(probe box 30000)
+  echo "    message box: $box"
+  probe check 1003 text="Timeout error"
+  probe box-ok Warning "Programming failed"
+  expect_exit 15 0
+  # After the unplug: one more send, refused with 6, then the ports were closed (input first).
+  grep -q 'mod 0 8 .* -> 6$' "$sim/events.log"
+  sed -n '/mod 0 8 .* -> 6$/,$p' "$sim/events.log" | grep -E ' (mid 0 56|mod 0 4) ' | head -n 2 | grep -q 'mid 0 56'
+  echo "    the send after the unplug answered MMSYSERR_NODRIVER; the ports were closed"
+}
+
 ALL_FLOWS=(dialog keys help connect settings no_outputs unplug reconnect upload_0ms upload_2ms upload_nak
-           upload_close)
+           upload_unplug upload_close)
 
 # ---------------------------------------------------------------------------------------------------
 
