@@ -29,6 +29,7 @@ extern DWORD firmware_size;
 extern std::atomic<uint8_t> shown_mode;
 extern char version_text[13];
 
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
 INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // A message box owned by the dialog with an OK button only.

@@ -1,0 +1,225 @@
+// Connecting to the unit, the half-second presence monitor, and losing the unit.
+#include "program_support.h"
+
+namespace {
+
+const int TWELVE_DISABLED[] = {IDC_UPDATE_BUTTON,     IDC_BRIGHTNESS,     IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,
+                               IDC_STATIONARY_LTC,    IDC_INFINITE_FLYWHEEL, IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,
+                               IDC_MTC_FULL_MESSAGE,  IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,       IDC_MMC_ID_SPIN};
+
+const char OUTPUT_FAILED[] = "Selected MIDI output not available.\nPort is probably used by an other application.";
+const char INPUT_FAILED[] = "Selected MIDI input not available.\nPort is probably used by an other application.";
+
+// Settings in the unit's order of parameter bytes: 52 53 55 56 58 59 5A 5B 5C 5D.
+SimSetup unit_with_settings() {
+  SimSetup setup;
+  const uint8_t settings[SIM_PARAM_COUNT] = {1, 41, 0, 9, 1, 1, 0, 1, 0, 1};
+  std::copy(std::begin(settings), std::end(settings), setup.unit.settings);
+  return setup;
+}
+
+class MonitorTest : public ProgramTest {};
+
+TEST_F(MonitorTest, ConnectingReadsBackEverySettingAndShowsTheFirmware) {
+  start(unit_with_settings());
+  platform_clear_sleeps();
+  connect();
+
+  std::vector<Bytes> burst = unit_received();
+  ASSERT_GE(burst.size(), 11u);
+  const int order[] = {0x52, 0x55, 0x53, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x56};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(burst[i], bytes_of({0xF0, 0x2C, 0x4D, order[i], 0x7F, 0xF7})) << i;
+  EXPECT_EQ(burst[10], bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
+  // The unit is told its brightness back once, at the slider's first redraw after the reply.
+  ASSERT_EQ(burst.size(), 12u);
+  EXPECT_EQ(burst[11], bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x09, 0xF7}));
+  EXPECT_EQ(brightness_sent.load(), 9);
+  std::vector<DWORD> pauses = sleeps_of(ui_thread_id);
+  EXPECT_EQ(pauses, std::vector<DWORD>(12, 50));
+
+  EXPECT_EQ(headless_checked(IDC_BLANK_LEADING_ZERO), BST_CHECKED);
+  EXPECT_EQ(headless_checked(IDC_BLANK_FRAMES), BST_UNCHECKED);
+  EXPECT_EQ(headless_checked(IDC_STATIONARY_LTC), BST_UNCHECKED);  // 1 means the output is off
+  EXPECT_EQ(headless_checked(IDC_INFINITE_FLYWHEEL), BST_CHECKED);
+  EXPECT_EQ(headless_checked(IDC_MTC_MMC_LOCATE), BST_UNCHECKED);
+  EXPECT_EQ(headless_checked(IDC_LTC_HOLD_OFF), BST_CHECKED);
+  EXPECT_EQ(headless_checked(IDC_MTC_FULL_MESSAGE), BST_UNCHECKED);
+  EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
+  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "041");
+  EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), 41);
+  EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
+  EXPECT_EQ(headless_range_max(IDC_BRIGHTNESS), 15);
+  for (int id : TWELVE_DISABLED) {
+    if (id != IDC_UPDATE_BUTTON) {
+      EXPECT_TRUE(headless_enabled(id)) << id;
+    }
+  }
+
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "");
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
+  EXPECT_EQ(shown_mode.load(), Running);
+}
+
+TEST_F(MonitorTest, AVersionByteOf127ShowsInvalidFirmware) {
+  SimSetup setup;
+  setup.unit.version[0] = 0x33;
+  setup.unit.version[1] = 0x7F;
+  start(setup);
+  connect_and_tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Invalid firmware");
+  EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
+}
+
+TEST_F(MonitorTest, UpdateModeEnablesTheButtonAtEveryTickAndWritesTheTextOnce) {
+  SimSetup setup;
+  setup.unit.mode = SimMode::Boot;
+  setup.unit.boot_code = 0x20;
+  start(setup);
+  connect_and_tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
+  EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
+
+  // While the shown state stays, a tick rewrites no text but sets the button again.
+  SetDlgItemTextA(headless_dialog(), IDC_DEVICE_TEXT, "marker");
+  EnableWindow(GetDlgItem(headless_dialog(), IDC_UPDATE_BUTTON), FALSE);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "marker");
+  EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
+}
+
+TEST_F(MonitorTest, LosingTheUnitGreysTheSettingsAndNothingReconnectsByItself) {
+  start(unit_with_settings());
+  connect_and_tick();
+  ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+
+  sim_unplug();
+  tick();
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  for (int id : TWELVE_DISABLED) EXPECT_FALSE(headless_enabled(id)) << id;
+  EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
+  EXPECT_EQ(headless_text(IDC_PORT_COMBO), "");
+  // The values stay; only the controls are greyed.
+  EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
+  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "041");
+  EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
+
+  winmm_use_sim(unit_with_settings());  // the unit is plugged in again
+  tick();
+  tick();
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  EXPECT_TRUE(unit_received().empty());
+
+  connect_and_tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  EXPECT_TRUE(headless_enabled(IDC_ENABLE_TRVX));
+  EXPECT_TRUE(headless_enabled(IDC_MMC_ID_SPIN));
+}
+
+TEST_F(MonitorTest, ClosingTheListWithoutAChoiceOpensNothing) {
+  start();
+  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"vexa"});
+  ASSERT_EQ(headless_combo_cancel(IDC_PORT_COMBO), USER32_OK);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
+  // Without an input port every tick repeats the not-found display.
+  SetDlgItemTextA(headless_dialog(), IDC_DEVICE_TEXT, "marker");
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+}
+
+TEST_F(MonitorTest, WithoutOutputsTheListHoldsOnlyTheWarning) {
+  SimSetup setup;
+  setup.outputs.clear();
+  setup.inputs.clear();
+  start(setup);
+  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+  expect_box("Warning", "No MIDI outputs available");
+  ASSERT_TRUE(headless_wait_idle());
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"No MIDI outputs available"});
+  ASSERT_EQ(headless_combo_choose(IDC_PORT_COMBO, 0), USER32_OK);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+}
+
+TEST_F(MonitorTest, AnOutputThatCannotBeOpenedWarnsWhileTheTimerRuns) {
+  SimSetup setup;
+  setup.outputs[0].open_result = MMSYSERR_ALLOCATED;
+  start(setup);
+  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+  headless_combo_choose(IDC_PORT_COMBO, 0);
+  ASSERT_TRUE(headless_wait_box());
+  // The timer was armed before the box: its tick comes while the box is still open.
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  expect_box("Warning", OUTPUT_FAILED);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+}
+
+TEST_F(MonitorTest, AnInputThatCannotBeOpenedClosesTheOutputAgain) {
+  SimSetup setup;
+  setup.inputs[0].open_result = MMSYSERR_ALLOCATED;
+  start(setup);
+  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+  headless_combo_choose(IDC_PORT_COMBO, 0);
+  expect_box("Warning", INPUT_FAILED);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+  EXPECT_TRUE(unit_received().empty());
+}
+
+TEST_F(MonitorTest, AnOutputWithoutAnInputOfItsNameOpensNothingAndSaysNothing) {
+  SimSetup setup;
+  setup.outputs = {{"Synth", false}, {"vexa", true}};
+  setup.inputs = {{"vex", false}, {"Synth In", false}};
+  start(setup);
+  connect(1);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_TRUE(headless_box_log().empty());
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+}
+
+TEST_F(MonitorTest, PairingTakesTheFirstInputThatBeginsWithTheOutputName) {
+  SimSetup setup;
+  setup.outputs = {{"Keys", false}, {"vexa", true}};
+  setup.inputs = {{"Keys", false}, {"vexa", true}, {"vexa 2", false}};
+  start(setup);
+  EXPECT_EQ(find_matching_input(0), 0);
+  EXPECT_EQ(find_matching_input(1), 1);
+  EXPECT_EQ(find_matching_input(2), -1);  // no such output: its made-up name matches nothing
+  connect(1);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), (std::vector<std::string>{"Keys", "vexa"}));
+  EXPECT_EQ(headless_combo_selection(IDC_PORT_COMBO), 1);
+}
+
+TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
+  SimSetup setup;
+  setup.outputs = {{"vexa", false}};
+  setup.inputs = {{"vexa", false}};
+  start(setup);
+  connect_and_tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
+  EXPECT_NE(midi_in_port.load(), nullptr);
+  EXPECT_NE(midi_out_port.load(), nullptr);
+  EXPECT_EQ(sim_sent_to(0).size(), 11u);
+  // A status reply that still arrives switches the display at the following tick.
+  sim_inject(0, bytes_of({0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7}));
+  settle();
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+}
+
+}  // namespace

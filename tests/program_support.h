@@ -1,0 +1,109 @@
+// Support for end-to-end tests of the program: its WinMain runs on the headless driver's UI thread over
+// the Linux layer, with the simulated unit as its MIDI devices.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "firmware/firmware.h"
+#include "headless.h"
+#include "kernel32_ext.h"
+#include "midi/midi.h"
+#include "protocol/protocol.h"
+#include "resource.h"
+#include "user32_ext.h"
+#include "winmm_ext.h"
+
+using Bytes = std::vector<uint8_t>;
+
+inline std::atomic<DWORD> ui_thread_id{0};
+
+inline int WINAPI test_entry(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
+  ui_thread_id = GetCurrentThreadId();
+  return WinMain(instance, previous, command_line, show);
+}
+
+inline Bytes bytes_of(std::initializer_list<int> values) {
+  Bytes bytes;
+  for (int value : values) bytes.push_back(static_cast<uint8_t>(value));
+  return bytes;
+}
+
+// The messages of the unit's protocol that reached the simulated unit, in order.
+inline std::vector<Bytes> unit_received() { return sim_unit_snapshot().received; }
+
+inline int count_received(const Bytes& message) {
+  int count = 0;
+  for (const Bytes& received : unit_received()) count += received == message;
+  return count;
+}
+
+// The pauses (Sleep milliseconds) of one thread, oldest first.
+inline std::vector<DWORD> sleeps_of(DWORD thread) {
+  std::vector<DWORD> pauses;
+  for (const PlatformSleep& sleep : platform_sleeps()) {
+    if (sleep.thread_id == thread) pauses.push_back(sleep.ms);
+  }
+  return pauses;
+}
+
+inline int count_sleeps(DWORD ms) {
+  int count = 0;
+  for (const PlatformSleep& sleep : platform_sleeps()) count += sleep.ms == ms;
+  return count;
+}
+
+// The data packets of an image, each from its 0xF0 through the first 0xF7 after it.
+inline std::vector<Bytes> image_packets(const uint8_t* image, size_t length) {
+  std::vector<Bytes> packets;
+  for (size_t i = 0; i < length; ++i) {
+    if (image[i] != 0xF0) continue;
+    size_t end = i + 1;
+    while (end < length && image[end] != 0xF7) ++end;
+    if (end == length) break;
+    packets.emplace_back(image + i, image + end + 1);
+    i = end;
+  }
+  return packets;
+}
+
+// The embedded firmware image of the program's module, terminator included.
+inline Bytes embedded_image() {
+  for (const PlatformResource& resource : platform_module_resources(nullptr)) {
+    if (resource.name == "FIRMWAREFILE") return Bytes(resource.data, resource.data + resource.size);
+  }
+  return {};
+}
+
+// A module with the program's resources whose firmware image is replaced by `image`.
+HINSTANCE module_with_image(const Bytes& image);
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  // Starts the program over the simulated devices. Pauses run ten times faster than they are logged,
+  // and the presence timer moves only when a test calls tick().
+  void start(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr, unsigned sleep_divisor = 10);
+  void TearDown() override;
+
+  // The person opens the port list and chooses entry `index` (the simulated unit is entry 0).
+  void connect(int index = 0);
+  // Every reply that is due has been decoded and the dialog has applied it.
+  void settle();
+  // One tick of the presence timer, and the dialog's reaction to it.
+  void tick();
+  // Connects to the simulated unit and waits for the first tick.
+  void connect_and_tick();
+  // Dismisses the top message box after checking its title and text.
+  void expect_box(const char* title, const std::string& text);
+
+  // The last message the unit received.
+  Bytes last_received();
+};

@@ -1,0 +1,218 @@
+// The unit's messages, the reply decoder, the receiver's two buffers and the transmitter, through the
+// WINMM layer and the simulated unit.
+#include <algorithm>
+#include <thread>
+
+#include "program_support.h"
+
+namespace {
+
+Bytes table_entry(MessageId id) {
+  return Bytes(MessageTable[id].bytes, MessageTable[id].bytes + MessageTable[id].length);
+}
+
+TEST(MessageTableTest, EveryEntryHasTheUnitsFraming) {
+  const struct {
+    int param;
+    MessageId read, on, off;
+  } on_off[] = {{0x52, MSG_READ_BLANK_LEADING_ZERO, MSG_BLANK_LEADING_ZERO_ON, MSG_BLANK_LEADING_ZERO_OFF},
+                {0x55, MSG_READ_BLANK_FRAMES, MSG_BLANK_FRAMES_ON, MSG_BLANK_FRAMES_OFF},
+                {0x58, MSG_READ_STATIONARY_LTC, MSG_STATIONARY_LTC_ON, MSG_STATIONARY_LTC_OFF},
+                {0x59, MSG_READ_INFINITE_FLYWHEEL, MSG_INFINITE_FLYWHEEL_ON, MSG_INFINITE_FLYWHEEL_OFF},
+                {0x5A, MSG_READ_MTC_MMC_LOCATE, MSG_MTC_MMC_LOCATE_ON, MSG_MTC_MMC_LOCATE_OFF},
+                {0x5B, MSG_READ_LTC_HOLD_OFF, MSG_LTC_HOLD_OFF_ON, MSG_LTC_HOLD_OFF_OFF},
+                {0x5C, MSG_READ_MTC_FULL_MESSAGE, MSG_MTC_FULL_MESSAGE_ON, MSG_MTC_FULL_MESSAGE_OFF},
+                {0x5D, MSG_READ_TRVX, MSG_TRVX_ON, MSG_TRVX_OFF}};
+  for (const auto& p : on_off) {
+    EXPECT_EQ(table_entry(p.read), bytes_of({0xF0, 0x2C, 0x4D, p.param, 0x7F, 0xF7})) << p.param;
+    EXPECT_EQ(table_entry(p.on), bytes_of({0xF0, 0x2C, 0x4D, p.param, 0x01, 0xF7})) << p.param;
+    EXPECT_EQ(table_entry(p.off), bytes_of({0xF0, 0x2C, 0x4D, p.param, 0x00, 0xF7})) << p.param;
+  }
+  EXPECT_EQ(table_entry(MSG_READ_BRIGHTNESS), bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x7F, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_SET_BRIGHTNESS), bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x00, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_READ_MMC_ID), bytes_of({0xF0, 0x2C, 0x4D, 0x53, 0x7F, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_SET_MMC_ID), bytes_of({0xF0, 0x2C, 0x4D, 0x53, 0x00, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_STATUS_QUERY), bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_ERASE), bytes_of({0xF0, 0x2C, 0x4D, 0x12, 0xF7}));
+  EXPECT_EQ(table_entry(MSG_FINISH), bytes_of({0xF0, 0x2C, 0x4D, 0x50, 0xF7}));
+  // Ticking stationary LTC output sends 0: the unit's value 1 switches the output off.
+  const CheckBoxSetting* stationary = check_box_for_control(IDC_STATIONARY_LTC);
+  ASSERT_NE(stationary, nullptr);
+  EXPECT_EQ(table_entry(stationary->when_ticked), bytes_of({0xF0, 0x2C, 0x4D, 0x58, 0x00, 0xF7}));
+  EXPECT_EQ(check_box_for_reply(0x68), stationary);
+  EXPECT_EQ(check_box_for_reply(0x64), nullptr);
+  EXPECT_EQ(check_box_for_reply(0x67), nullptr);
+}
+
+class DecoderTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    start();
+    connect_and_tick();
+  }
+  void reply(std::initializer_list<int> bytes) {
+    sim_inject(0, bytes_of(bytes));
+    settle();
+  }
+  void disable(int id) { EnableWindow(GetDlgItem(headless_dialog(), id), FALSE); }
+};
+
+TEST_F(DecoderTest, CheckBoxRepliesTickThenEnable) {
+  disable(IDC_BLANK_LEADING_ZERO);
+  reply({0xF0, 0x2C, 0x4D, 0x62, 0x01, 0xF7});
+  EXPECT_EQ(headless_checked(IDC_BLANK_LEADING_ZERO), BST_CHECKED);
+  EXPECT_TRUE(headless_enabled(IDC_BLANK_LEADING_ZERO));
+  reply({0xF0, 0x2C, 0x4D, 0x62, 0x02, 0xF7});  // only exactly 1 counts as on
+  EXPECT_EQ(headless_checked(IDC_BLANK_LEADING_ZERO), BST_UNCHECKED);
+  reply({0xF0, 0x2C, 0x4D, 0x68, 0x01, 0xF7});
+  EXPECT_EQ(headless_checked(IDC_STATIONARY_LTC), BST_UNCHECKED);
+  reply({0xF0, 0x2C, 0x4D, 0x68, 0x00, 0xF7});
+  EXPECT_EQ(headless_checked(IDC_STATIONARY_LTC), BST_CHECKED);
+  reply({0xF0, 0x2C, 0x4D, 0x6D, 0x01, 0xF7});
+  EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
+  EXPECT_EQ(last_reply.load(), 0x6D);
+}
+
+TEST_F(DecoderTest, IdAndBrightnessReplies) {
+  reply({0xF0, 0x2C, 0x4D, 0x63, 0x07, 0xF7});
+  EXPECT_EQ(mmc_id.load(), 7);
+  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "007");
+  EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), 7);
+  disable(IDC_MMC_ID_EDIT);
+  disable(IDC_MMC_ID_SPIN);
+  reply({0xF0, 0x2C, 0x4D, 0x63, 0x7F, 0xF7});  // above 126: only the enabling
+  EXPECT_EQ(mmc_id.load(), 7);
+  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "007");
+  EXPECT_TRUE(headless_enabled(IDC_MMC_ID_EDIT));
+  EXPECT_TRUE(headless_enabled(IDC_MMC_ID_SPIN));
+  EXPECT_EQ(last_reply.load(), 0x63);
+  reply({0xF0, 0x2C, 0x4D, 0x63, 0x7E, 0xF7});
+  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "126");
+
+  uint8_t sent = brightness_sent;
+  disable(IDC_BRIGHTNESS);
+  SendDlgItemMessageA(headless_dialog(), IDC_BRIGHTNESS, TBM_SETRANGE, FALSE, MAKELPARAM(0, 100));
+  reply({0xF0, 0x2C, 0x4D, 0x66, 0x09, 0xF7});
+  EXPECT_EQ(headless_range_min(IDC_BRIGHTNESS), 0);
+  EXPECT_EQ(headless_range_max(IDC_BRIGHTNESS), 15);
+  EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
+  EXPECT_TRUE(headless_enabled(IDC_BRIGHTNESS));
+  EXPECT_NE(sent, 9);
+}
+
+TEST_F(DecoderTest, StatusRepliesAndCodesWithoutARow) {
+  reply({0xF0, 0x2C, 0x4D, 0x20, 0x7F, 0x7F, 0xF7});
+  DeviceStatus status = read_device_status();
+  EXPECT_EQ(status.mode, UpdateMode);
+  EXPECT_EQ(status.major, 0x7F);
+  EXPECT_EQ(status.minor, 0x7F);
+  reply({0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x32, 0xF7});
+  status = read_device_status();
+  EXPECT_EQ(status.mode, Running);
+  EXPECT_EQ(status.minor, 0x32);
+
+  std::string device_text = headless_text(IDC_DEVICE_TEXT);
+  for (std::initializer_list<int> message :
+       {std::initializer_list<int>{0xF0, 0x2C, 0x4D, 0x40, 0xF7}, {0xF0, 0x2C, 0x4D, 0x64, 0x05, 0xF7},
+        {0xF0, 0x2C, 0x4D, 0x67, 0x01, 0xF7}, {0xF0, 0x2C, 0x4D, 0xF7}}) {
+    reply(message);
+    EXPECT_EQ(last_reply.load(), *(message.begin() + 3));
+  }
+  EXPECT_EQ(read_device_status().mode, Running);
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), device_text);
+
+  // Messages of another maker or model change nothing at all, not even the last reply.
+  reply({0xF0, 0x2D, 0x4D, 0x62, 0x01, 0xF7});
+  reply({0xF0, 0x2C, 0x4E, 0x21, 0x7F, 0x7F, 0xF7});
+  EXPECT_EQ(last_reply.load(), 0xF7);
+  EXPECT_EQ(read_device_status().minor, 0x32);
+  // A status reply shorter than its layout takes its version from what the buffer holds; it is still
+  // a status reply.
+  reply({0xF0, 0x2C, 0x4D, 0x1F, 0xF7});
+  EXPECT_EQ(read_device_status().mode, UpdateMode);
+}
+
+class ReceiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    winmm_use_sim();
+    init_port_lock();
+    ASSERT_EQ(open_midi_out(0), 0);
+    ASSERT_EQ(open_midi_in(0), 0);
+  }
+  void TearDown() override {
+    close_midi_in();
+    close_midi_out();
+  }
+  void arrive(const Bytes& bytes) {
+    sim_inject(0, bytes);
+    sim_flush();
+  }
+  static Bytes buffer_start(const uint8_t* buffer, size_t length) { return Bytes(buffer, buffer + length); }
+};
+
+TEST_F(ReceiverTest, TheTwoBuffersTakeTurns) {
+  const Bytes first = {0xF0, 0x2C, 0x4D, 0x21, 0x03, 0x01, 0xF7};
+  const Bytes second = {0xF0, 0x2C, 0x4D, 0x40, 0xF7};
+  const Bytes third = {0xF0, 0x2C, 0x4D, 0x4E, 0xF7};
+  arrive(first);
+  EXPECT_EQ(buffer_start(rx_buffer_1, first.size()), first);
+  EXPECT_EQ(last_reply.load(), 0x21);
+  EXPECT_EQ(read_device_status().major, 0x03);
+  EXPECT_TRUE(rx_header_2.dwFlags & MHDR_INQUEUE);
+  arrive(second);
+  EXPECT_EQ(buffer_start(rx_buffer_2, second.size()), second);
+  EXPECT_EQ(buffer_start(rx_buffer_1, first.size()), first);  // kept out of the platform's hands
+  EXPECT_EQ(last_reply.load(), 0x40);
+  arrive(third);
+  EXPECT_EQ(buffer_start(rx_buffer_1, third.size()), third);
+  EXPECT_EQ(last_reply.load(), 0x4E);
+
+  // Two replies in quick succession are both decoded, in turn.
+  Bytes both = {0xF0, 0x2C, 0x4D, 0x22, 0xF7, 0xF0, 0x2C, 0x4D, 0x60, 0xF7};
+  arrive(both);
+  EXPECT_EQ(buffer_start(rx_buffer_2, 5), Bytes(both.begin(), both.begin() + 5));
+  EXPECT_EQ(buffer_start(rx_buffer_1, 5), Bytes(both.begin() + 5, both.end()));
+  EXPECT_EQ(last_reply.load(), 0x60);
+}
+
+TEST_F(ReceiverTest, IncompleteBrokenAndShortMessagesAreNotDecoded) {
+  arrive({0xF0, 0x2C, 0x4D, 0x40, 0xF7});
+  ASSERT_EQ(last_reply.load(), 0x40);
+  // Longer than a buffer: 512 bytes without the F7, then a remainder that does not begin with F0.
+  Bytes long_reply(600, 0x21);
+  long_reply[0] = 0xF0;
+  long_reply[1] = 0x2C;
+  long_reply[2] = 0x4D;
+  long_reply[3] = 0x21;
+  long_reply.back() = 0xF7;
+  arrive(long_reply);
+  EXPECT_EQ(last_reply.load(), 0x40);
+  EXPECT_EQ(read_device_status().mode, Absent);
+  // A SysEx broken by a note comes back as an error and is dropped; the buffers keep circulating.
+  arrive({0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x90, 0x40, 0x40});
+  arrive({0xF1, 0x20, 0xF8, 0xF1, 0x31});
+  EXPECT_EQ(last_reply.load(), 0x40);
+  arrive({0xF0, 0x2C, 0x4D, 0x60, 0xF7});
+  EXPECT_EQ(last_reply.load(), 0x60);
+  arrive({0xF0, 0x2C, 0x4D, 0x22, 0xF7});
+  EXPECT_EQ(last_reply.load(), 0x22);
+}
+
+TEST_F(ReceiverTest, ClosingHandsBothBuffersBackAndLeavesNoneQueued) {
+  arrive({0xF0, 0x2C, 0x4D, 0x40, 0xF7});
+  close_midi_in();
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+  EXPECT_FALSE(rx_header_1.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
+  EXPECT_FALSE(rx_header_2.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
+  // Opening the same input again prepares and queues both headers afresh.
+  ASSERT_EQ(open_midi_in(0), 0);
+  EXPECT_TRUE(rx_header_1.dwFlags & MHDR_INQUEUE);
+  EXPECT_TRUE(rx_header_2.dwFlags & MHDR_INQUEUE);
+  ASSERT_EQ(open_midi_in(0), 0);
+  arrive({0xF0, 0x2C, 0x4D, 0x4E, 0xF7});
+  EXPECT_EQ(last_reply.load(), 0x4E);
+  EXPECT_EQ(rx_buffer_1[3], 0x4E);
+}
+
+}  // namespace
