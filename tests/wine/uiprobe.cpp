@@ -34,6 +34,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,9 +54,12 @@ HWND dialog = nullptr;
 DWORD dialog_process = 0;
 DWORD dialog_thread = 0;
 
-[[noreturn]] void fail(const char* format, const char* detail = "") {
+[[noreturn, gnu::format(printf, 1, 2)]] void fail(const char* format, ...) {
   fprintf(stderr, "uiprobe: ");
-  fprintf(stderr, format, detail);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
   fprintf(stderr, "\n");
   exit(1);
 }
@@ -98,7 +102,7 @@ LRESULT send_with(bool wide, HWND window, UINT message, WPARAM wparam, LPARAM lp
   const LRESULT answered =
       wide ? SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, SEND_TIMEOUT_MS, &result)
            : SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, SEND_TIMEOUT_MS, &result);
-  if (answered == 0) fail("the dialog did not answer message %s", std::to_string(message).c_str());
+  if (answered == 0) fail("the dialog did not answer message %#x", message);
   return static_cast<LRESULT>(result);
 }
 
@@ -134,7 +138,7 @@ void attach_dialog(DWORD timeout) {
 
 HWND control(int id) {
   HWND window = GetDlgItem(dialog, id);
-  if (window == nullptr) fail("no control with id %s", std::to_string(id).c_str());
+  if (window == nullptr) fail("no control with id %d", id);
   return window;
 }
 
@@ -270,18 +274,18 @@ HWND wait_for_box(DWORD timeout) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (HWND box = find_box()) return box;
-    if (GetTickCount() - start >= timeout) fail("no message box appeared%s");
+    if (GetTickCount() - start >= timeout) fail("no message box appeared");
     Sleep(POLL_MS);
   }
 }
 
 void press_ok(HWND box) {
   HWND ok = GetDlgItem(box, IDOK);
-  if (ok == nullptr) fail("the message box has no OK button%s");
+  if (ok == nullptr) fail("the message box has no OK button");
   post(ok, BM_CLICK, 0, 0);
   const DWORD start = GetTickCount();
   while (IsWindow(box) && IsWindowVisible(box)) {
-    if (GetTickCount() - start >= DEFAULT_WAIT_MS) fail("the message box did not close%s");
+    if (GetTickCount() - start >= DEFAULT_WAIT_MS) fail("the message box did not close");
     Sleep(POLL_MS);
   }
 }
@@ -349,7 +353,7 @@ void open_list(HWND combo) {
   post(combo, CB_SHOWDROPDOWN, TRUE, 0);
   const DWORD start = GetTickCount();
   while (find_list() == nullptr && find_box() == nullptr) {
-    if (GetTickCount() - start >= DEFAULT_WAIT_MS) fail("the list did not open%s");
+    if (GetTickCount() - start >= DEFAULT_WAIT_MS) fail("the list did not open");
     Sleep(POLL_MS);
   }
 }
@@ -357,7 +361,7 @@ void open_list(HWND combo) {
 // Clicks an entry of the open list: the dialog gets CBN_SELENDOK, CBN_CLOSEUP and CBN_SELCHANGE.
 void pick_entry(HWND combo, const char* name) {
   HWND list = find_list();
-  if (list == nullptr) fail("the combo box's list is not open%s");
+  if (list == nullptr) fail("the combo box's list is not open");
   const int entry = find_entry(combo, name);
   const LRESULT height = send(combo, CB_GETITEMHEIGHT, 0, 0);
   RECT area;
@@ -376,7 +380,7 @@ int run(int argc, char** argv) {
     const DWORD timeout = timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS);
     const DWORD start = GetTickCount();
     while (FindWindowA(DIALOG_CLASS, DIALOG_TITLE) != nullptr) {
-      if (GetTickCount() - start >= timeout) fail("the dialog is still there%s");
+      if (GetTickCount() - start >= timeout) fail("the dialog is still there");
       Sleep(POLL_MS);
     }
     return 0;
