@@ -27,11 +27,18 @@ work=$build/wine
 prefix=$work/prefix
 artifacts=$build/tests/wine/artifacts
 
+# Ends the run before any flow: the reason, then the closing count.
+give_up() {
+  echo "wine tests: $*"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
 for tool in wine wineboot wineserver Xvfb import perl; do
-  command -v "$tool" >/dev/null || { echo "wine tests: $tool is not installed (scripts/deps.sh test installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || give_up "$tool is not installed (scripts/deps.sh test installs it)"
 done
 for file in "$exe" "$driver" "$probe_exe" "$firmware"; do
-  [[ -f $file ]] || { echo "wine tests: missing $file (build the Windows targets first)" >&2; exit 1; }
+  [[ -f $file ]] || give_up "missing $file (build the Windows targets first)"
 done
 
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -543,8 +550,8 @@ flows=("$@")
 [[ ${#flows[@]} -gt 0 ]] || flows=("${ALL_FLOWS[@]}")
 
 started=$SECONDS
-prepare_prefix || { echo "wine tests: cannot make the Wine prefix"; echo "0 passed, 1 failed"; exit 1; }
-start_display || { echo "0 passed, 1 failed"; exit 1; }
+prepare_prefix || give_up "cannot make the Wine prefix"
+start_display || give_up "cannot start Xvfb"
 echo "Wine $(wine --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
 for flow in "${flows[@]}"; do
   if declare -F "flow_$flow" >/dev/null; then
@@ -558,5 +565,6 @@ done
 cp -r "$work/flows" "$artifacts/" 2>/dev/null
 [[ -f $artifacts/timings.txt ]] && cat "$artifacts/timings.txt"
 [[ ${#failures[@]} -gt 0 ]] && echo "failed flows: ${failures[*]}"
-echo "$passed passed, $failed failed ($((SECONDS - started)) s)"
+echo "wine tests took $((SECONDS - started)) s"
+echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
