@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstring>
 #include <strings.h>
 #include <thread>
 
@@ -19,7 +18,6 @@ constexpr int HELP_LINES = 2;
 
 struct Rect {
   int row = 0, col = 0, rows = 0, cols = 0;
-  bool contains(int r, int c) const { return r >= row && r < row + rows && c >= col && c < col + cols; }
 };
 
 // Dialog units to cells, rounded to the nearest cell edge.
@@ -475,29 +473,47 @@ std::vector<std::string> help_lines(const User32Dialog& d, const std::vector<Use
   return lines;
 }
 
+// Where a message box goes: centred, as wide as its longest line allows, as tall as the screen allows.
+struct BoxLayout {
+  std::vector<std::string> lines;
+  int width = 0;    // text columns
+  int visible = 0;  // text lines shown at once
+  Rect rect;
+};
+
+BoxLayout box_layout(const User32MessageBox& box, int rows, int cols) {
+  BoxLayout layout;
+  int natural = static_cast<int>(box.title.size()) + 6;
+  for (const std::string& line : wrap(box.text, 10000)) natural = std::max(natural, static_cast<int>(line.size()));
+  layout.width = std::max(1, std::min({std::max(natural, 20), cols - 6, 66}));
+  layout.lines = wrap(box.text, layout.width);
+  layout.visible = std::max(1, std::min(static_cast<int>(layout.lines.size()), rows - 6));
+  layout.rect = Rect{std::max(0, (rows - (layout.visible + 4)) / 2), std::max(0, (cols - (layout.width + 4)) / 2),
+                     layout.visible + 4, layout.width + 4};
+  return layout;
+}
+
 void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32MessageBox>& boxes, const TuiView& view) {
-  const int rows = canvas.grid.rows, cols = canvas.grid.cols;
   for (size_t b = 0; b < boxes.size(); ++b) {
     const User32MessageBox& box = boxes[b];
     const bool top_box = b + 1 == boxes.size();
-    int natural = static_cast<int>(box.title.size()) + 6;
-    for (const std::string& line : wrap(box.text, 10000)) natural = std::max(natural, static_cast<int>(line.size()));
-    const int width = std::max(1, std::min({std::max(natural, 20), cols - 6, 66}));
-    const std::vector<std::string> lines = wrap(box.text, width);
-    const int count = static_cast<int>(lines.size());
-    const int visible = std::max(1, std::min(count, rows - 6));
+    const BoxLayout layout = box_layout(box, canvas.grid.rows, canvas.grid.cols);
+    const int count = static_cast<int>(layout.lines.size());
+    const int visible = layout.visible;
     const int scroll = top_box && view.box_serial == box.serial ? std::clamp(view.box_scroll, 0, std::max(0, count - visible)) : 0;
-    const Rect r{std::max(0, (rows - (visible + 4)) / 2), std::max(0, (cols - (width + 4)) / 2), visible + 4, width + 4};
+    const Rect& r = layout.rect;
     canvas.fill(r, " ");
     canvas.frame(r, true);
     canvas.put(r.row, r.col + 2, " ");
     canvas.text(r.row, r.col + 3, box.title, r.cols - 6, TUI_BOLD);
     canvas.put(r.row, r.col + 3 + std::min(static_cast<int>(box.title.size()), r.cols - 6), " ");
     for (int i = 0; i < visible && scroll + i < count; ++i) {
-      canvas.text(r.row + 1 + i, r.col + 2, lines[static_cast<size_t>(scroll + i)], width);
+      canvas.text(r.row + 1 + i, r.col + 2, layout.lines[static_cast<size_t>(scroll + i)], layout.width);
     }
     if (scroll > 0) canvas.put(r.row + 1, r.col + r.cols - 1, canvas.g().up);
     if (scroll + visible < count) canvas.put(r.row + visible, r.col + r.cols - 1, canvas.g().down);
+    // A tall box hides the help lines: its own border names the keys that scroll it.
+    if (count > visible) canvas.text(r.row + r.rows - 1, r.col + 2, " Up Down PgUp PgDn: scroll ", r.cols - 4);
     const std::string ok = "[ OK ]";
     const int ok_col = r.col + (r.cols - static_cast<int>(ok.size())) / 2;
     const int ok_row = r.row + r.rows - 2;
@@ -646,8 +662,11 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   Painter painter(*dialog, picture, view, screen, top + 1, left + 1);
   painter.dialog();
   Canvas& canvas = painter.canvas();
-  draw_boxes(canvas, screen, boxes, view);
-  const bool box_scrolls = screen.box_lines > screen.box_visible_lines;
+  bool box_scrolls = false;
+  if (!boxes.empty()) {
+    const BoxLayout top_box = box_layout(boxes.back(), rows, cols);
+    box_scrolls = static_cast<int>(top_box.lines.size()) > top_box.visible;
+  }
   std::vector<std::string> help = help_lines(*dialog, boxes, view, box_scrolls);
   // A third help line only when the terminal has room for it.
   const int help_row = top + need_rows - HELP_LINES;
@@ -655,6 +674,7 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   for (size_t i = 0; i < help.size(); ++i) {
     canvas.text(help_row + static_cast<int>(i), left + 1, help[i], cols - left - 1);
   }
+  draw_boxes(canvas, screen, boxes, view);
   if (!boxes.empty()) screen.cursor_row = screen.cursor_col = -1;
   screen.grid = std::move(canvas.grid);
   return screen;

@@ -306,7 +306,7 @@ TEST(TuiDraw, MessageBoxes) {
   EXPECT_NE(shown.find("▼"), std::string::npos);
   EXPECT_EQ(shown.find("under"), std::string::npos);  // the lower box is covered by the upper one
   EXPECT_EQ(s.zones.back().value, 9);
-  EXPECT_NE(tui_grid_row(s.grid, 46).find("scroll"), std::string::npos);
+  EXPECT_NE(tui_grid_row(s.grid, 48).find("═ Up Down PgUp PgDn: scroll ═"), std::string::npos) << tui_grid_text(s.grid);
 }
 
 TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {
