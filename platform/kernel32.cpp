@@ -229,8 +229,12 @@ std::set<DWORD> open_thread_handles;
 
 // ---- Sleep ----
 
+// The log keeps the most recent SLEEP_LOG_SIZE pauses in a ring, so that a program that runs for days
+// neither grows without bound nor allocates while it pauses.
+constexpr size_t SLEEP_LOG_SIZE = size_t{1} << 16;
 std::mutex sleep_mutex;
-std::vector<PlatformSleep> sleep_log;
+PlatformSleep sleep_log[SLEEP_LOG_SIZE];
+size_t sleep_log_count = 0;  // entries in the ring, at most SLEEP_LOG_SIZE
 uint64_t sleep_sequence = 0;
 std::atomic<void (*)(DWORD)> sleep_hook{nullptr};
 std::atomic<unsigned> sleep_divisor{1};
@@ -401,7 +405,9 @@ void WINAPI Sleep(DWORD dwMilliseconds)
     const DWORD thread_id = GetCurrentThreadId();
     {
         std::lock_guard lock(sleep_mutex);
-        sleep_log.push_back(PlatformSleep{thread_id, ++sleep_sequence, dwMilliseconds});
+        ++sleep_sequence;
+        sleep_log[sleep_sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sleep_sequence, dwMilliseconds};
+        sleep_log_count = std::min(sleep_log_count + 1, SLEEP_LOG_SIZE);
     }
     if (void (*hook)(DWORD) = sleep_hook.load())
         hook(dwMilliseconds);
@@ -504,13 +510,17 @@ std::vector<PlatformIconImage> platform_icon_images(HICON icon)
 std::vector<PlatformSleep> platform_sleeps()
 {
     std::lock_guard lock(sleep_mutex);
-    return sleep_log;
+    std::vector<PlatformSleep> out;
+    out.reserve(sleep_log_count);
+    for (uint64_t sequence = sleep_sequence - sleep_log_count + 1; sequence <= sleep_sequence; ++sequence)
+        out.push_back(sleep_log[sequence % SLEEP_LOG_SIZE]);
+    return out;
 }
 
 void platform_clear_sleeps()
 {
     std::lock_guard lock(sleep_mutex);
-    sleep_log.clear();
+    sleep_log_count = 0;
 }
 
 void platform_set_sleep_hook(void (*hook)(DWORD ms))

@@ -57,7 +57,8 @@ struct PlatformSleep {
     DWORD ms;
 };
 
-std::vector<PlatformSleep> platform_sleeps();  // a copy of the log, oldest first
+// A copy of the log, oldest first: the most recent 65536 pauses since the last clear.
+std::vector<PlatformSleep> platform_sleeps();
 void platform_clear_sleeps();
 // Called by every Sleep after it is logged and before it pauses, on the sleeping thread; NULL removes it.
 void platform_set_sleep_hook(void (*hook)(DWORD ms));
