@@ -6,6 +6,6 @@ target_include_directories(winevexa PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(winevexa PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(winevexa PRIVATE winmm)
 
-add_executable(uiprobe tests/wine/uiprobe.cpp)
+add_executable(uiprobe tools/uiprobe.cpp)
 target_link_options(uiprobe PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(uiprobe PRIVATE user32 comctl32)
