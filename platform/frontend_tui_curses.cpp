@@ -6,9 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <utility>
 
 #include "frontend_tui.h"
 #include "midi_backend.h"
@@ -170,12 +169,14 @@ const User32Control* picture_control(const User32Dialog& dialog) {
 }  // namespace
 
 void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup) {
-  const int saved_stderr = silence_stderr();
-  SCREEN* terminal = newterm(nullptr, stdout, stdin);
+  // Without a terminal to read keys from, nobody could ever close the dialog.
+  const bool terminal_io = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+  const int saved_stderr = terminal_io ? silence_stderr() : -1;
+  SCREEN* terminal = terminal_io ? newterm(nullptr, stdout, stdin) : nullptr;
   if (!terminal) {
     restore_stderr(saved_stderr);
-    std::fprintf(stderr, "vexa: the terminal front end needs a terminal (TERM=%s)\n",
-                 getenv("TERM") ? getenv("TERM") : "");
+    const char* term = std::getenv("TERM");
+    std::fprintf(stderr, "vexa: the terminal front end needs a terminal (TERM=%s)\n", term ? term : "");
     tui_close(10000);
     return;
   }
