@@ -16,10 +16,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 
 #include "midi_backend.h"
 
@@ -64,28 +64,55 @@ PortParts alsa_parts(const std::string& full) {
   return p;
 }
 
+bool all_digits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The bridge's port names: "device [client number] (capture): port" or "(playback)".
+bool bridge_port(const std::string& port, std::string& device, std::string& alsa_port) {
+  const size_t open = port.find(" [");
+  const size_t close = open == std::string::npos ? open : port.find("] (", open);
+  if (close == std::string::npos || !all_digits(port.substr(open + 2, close - open - 2))) return false;
+  const std::string rest = port.substr(close + 3);
+  for (const char* kind : {"capture): ", "playback): "}) {
+    if (rest.rfind(kind, 0) == 0) {
+      device = port.substr(0, open);
+      alsa_port = rest.substr(std::strlen(kind));
+      return true;
+    }
+  }
+  return false;
+}
+
+// The hardware ports "midi_capture_N" and "midi_playback_N"; the number, or "" for other names.
+std::string hardware_number(const std::string& port) {
+  for (const char* kind : {"midi_capture_", "midi_playback_"}) {
+    if (port.rfind(kind, 0) == 0 && all_digits(port.substr(std::strlen(kind)))) return port.substr(std::strlen(kind));
+  }
+  return "";
+}
+
 // JACK: "client:port".
 PortParts jack_parts(const std::string& full) {
-  static const std::regex repeated("^(.*)-[0-9][0-9]$");
-  static const std::regex bridge("^(.*) \\[[0-9]+\\] \\((capture|playback)\\): (.*)$");
-  static const std::regex hardware("^midi_(capture|playback)_([0-9]+)$");
   PortParts p;
   const size_t colon = full.find(':');
   p.client = full.substr(0, colon);
   p.port = colon == std::string::npos ? std::string() : full.substr(colon + 1);
-  std::smatch m;
-  if (std::regex_match(p.client, m, repeated)) p.client = m[1];
+  const size_t n = p.client.size();
+  if (n > 3 && p.client[n - 3] == '-' && all_digits(p.client.substr(n - 2))) p.client.resize(n - 3);
   p.own = p.client == RTMIDI_OWN_CLIENT;
   p.group = p.client;
   p.single = p.client;
   p.several = p.client + " " + p.port;
-  if (p.client == "a2j" && std::regex_match(p.port, m, bridge)) {
-    p.group = "a2j/" + m[1].str();
-    p.single = m[1];
-    p.several = m[3];
-  } else if (p.client == "system" && std::regex_match(p.port, m, hardware)) {
-    p.group = "system/" + m[2].str();
-    p.single = p.several = "system midi " + m[2].str();
+  std::string device, alsa_port;
+  const std::string number = p.client == "system" ? hardware_number(p.port) : "";
+  if (p.client == "a2j" && bridge_port(p.port, device, alsa_port)) {
+    p.group = "a2j/" + device;
+    p.single = device;
+    p.several = alsa_port;
+  } else if (!number.empty()) {
+    p.group = "system/" + number;
+    p.single = p.several = "system midi " + number;
   }
   return p;
 }
