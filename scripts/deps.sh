@@ -3,8 +3,8 @@
 # Usage: scripts/deps.sh run|test
 set -euo pipefail
 
-run_packages=(binutils-mingw-w64-i686 librtmidi-dev tmux)
-test_packages=("${run_packages[@]}" g++-mingw-w64-i686 icoutils xvfb xdotool imagemagick jackd2
+run_packages=(binutils-mingw-w64-i686 librtmidi-dev libncurses-dev pkg-config)
+test_packages=("${run_packages[@]}" tmux g++-mingw-w64-i686 icoutils xvfb xdotool imagemagick jackd2
                clang libfuzzer-14-dev libclang-rt-14-dev wine wine32:i386 x11-utils)
 
 case "${1:-}" in
