@@ -223,3 +223,20 @@ TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
+  SimSetup setup;
+  setup.outputs = {{"", false}, {"vexa 2", false}, {"VEXA", false}};
+  setup.inputs = {{"Keys", false}, {"vexa", false}};
+  winmm_use_sim(setup);
+  EXPECT_EQ(find_matching_input(0), 0);   // an empty name matches the first input
+  EXPECT_EQ(find_matching_input(1), -1);  // the input's name is shorter than the output's
+  EXPECT_EQ(find_matching_input(2), -1);  // names compare case by case
+  setup.inputs.clear();
+  winmm_use_sim(setup);
+  EXPECT_EQ(find_matching_input(0), -1);
+}
+
+}  // namespace
