@@ -5,7 +5,9 @@ CMAKE_FLAGS ?=
 
 .PHONY: run test check bench build build-asan build-tsan build-win deps-run deps-test clean
 
-run: deps-run build
+run: deps-run
+	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
 test: deps-test build build-asan build-tsan build-win
