@@ -27,12 +27,21 @@ constexpr uint8_t PARAM_MMC_ID = 0x53;
 constexpr uint8_t PARAM_BRIGHTNESS = 0x56;
 constexpr uint8_t NO_FIRMWARE = 0x7F;
 
-void push_chunk(std::vector<SimReply>& replies, uint64_t due, std::vector<uint8_t> bytes) {
-  replies.push_back(SimReply{due, std::move(bytes)});
+// Starts a reply due at `due`; put() appends its bytes.
+void begin(SimReplies& replies, uint64_t due) { replies.spans.push_back(SimReplySpan{due, replies.bytes.size(), 0}); }
+
+void put(SimReplies& replies, uint8_t byte) {
+  replies.bytes.push_back(byte);
+  ++replies.spans.back().length;
+}
+
+void push_chunk(SimReplies& replies, uint64_t due, std::initializer_list<uint8_t> bytes) {
+  begin(replies, due);
+  for (uint8_t byte : bytes) put(replies, byte);
 }
 
 // The extra traffic chosen in config.noise goes out right before each reply, in a fixed order.
-void push_noise(SimUnit& unit, std::vector<SimReply>& replies, uint64_t due) {
+void push_noise(SimUnit& unit, SimReplies& replies, uint64_t due) {
   const uint32_t noise = unit.config.noise;
   const uint8_t n = unit.noise_counter++;
   if (noise & SIM_NOISE_QUARTER_FRAME) push_chunk(replies, due, {0xF1, static_cast<uint8_t>(n & 0x7F)});
@@ -44,29 +53,22 @@ void push_noise(SimUnit& unit, std::vector<SimReply>& replies, uint64_t due) {
   }
   if (noise & SIM_NOISE_LONG_SYSEX) {
     const int length = std::max(unit.config.long_sysex_length, 5);
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    bytes[0] = SYSEX_START;
-    bytes[1] = SIM_MANUFACTURER_ID;
-    bytes[2] = SIM_MODEL_ID;
-    bytes[3] = CODE_LONG_NOISE;
-    for (int i = 4; i < length - 1; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i & 0x7F);
-    bytes[static_cast<size_t>(length - 1)] = SYSEX_END;
-    push_chunk(replies, due, std::move(bytes));
+    push_chunk(replies, due, {SYSEX_START, SIM_MANUFACTURER_ID, SIM_MODEL_ID, CODE_LONG_NOISE});
+    for (int i = 4; i < length - 1; ++i) put(replies, static_cast<uint8_t>(i & 0x7F));
+    put(replies, SYSEX_END);
   }
 }
 
 // A reply F0 2C 4D code values... F7, in the manufacturer and model chosen in the config.
-void reply(SimUnit& unit, std::vector<SimReply>& replies, uint64_t due, uint8_t code,
-           std::initializer_list<uint8_t> values) {
+void reply(SimUnit& unit, SimReplies& replies, uint64_t due, uint8_t code, std::initializer_list<uint8_t> values) {
   push_noise(unit, replies, due);
-  std::vector<uint8_t> bytes{SYSEX_START, unit.config.reply_manufacturer, unit.config.reply_model, code};
-  if (unit.config.noise & SIM_NOISE_REALTIME) bytes.push_back(0xF8);
-  bytes.insert(bytes.end(), values);
-  bytes.push_back(SYSEX_END);
-  push_chunk(replies, due, std::move(bytes));
+  push_chunk(replies, due, {SYSEX_START, unit.config.reply_manufacturer, unit.config.reply_model, code});
+  if (unit.config.noise & SIM_NOISE_REALTIME) put(replies, 0xF8);
+  for (uint8_t value : values) put(replies, value);
+  put(replies, SYSEX_END);
 }
 
-void reply_status(SimUnit& unit, std::vector<SimReply>& replies, uint64_t due) {
+void reply_status(SimUnit& unit, SimReplies& replies, uint64_t due) {
   const uint8_t code = unit.mode == SimMode::Running ? CODE_RUNNING : unit.config.boot_code;
   reply(unit, replies, due, code, {unit.version[0], unit.version[1]});
 }
@@ -80,7 +82,7 @@ int packet_number(const uint8_t* bytes, int length) {
   return static_cast<int>(firmware_packet_number(data));
 }
 
-void receive_status_query(SimUnit& unit, uint64_t now, std::vector<SimReply>& replies) {
+void receive_status_query(SimUnit& unit, uint64_t now, SimReplies& replies) {
   if (unit.status_silenced < unit.config.status_silence) {
     ++unit.status_silenced;
     return;
@@ -102,14 +104,15 @@ void receive_status_query(SimUnit& unit, uint64_t now, std::vector<SimReply>& re
   }
 }
 
-void receive_erase(SimUnit& unit, uint64_t now, std::vector<SimReply>& replies) {
+void receive_erase(SimUnit& unit, uint64_t now, SimReplies& replies) {
   unit.erased = true;
   unit.erase_done_us = now + unit.config.erase_time_us;
   unit.version[0] = NO_FIRMWARE;
   unit.version[1] = NO_FIRMWARE;
   unit.packets.clear();
   unit.next_packet = 0;
-  unit.script_used.clear();
+  unit.script_packet = -1;
+  unit.script_used = 0;
   if (!unit.config.erase_never_answers) reply(unit, replies, unit.erase_done_us, CODE_ERASED, {});
 }
 
@@ -118,12 +121,15 @@ char next_script_letter(SimUnit& unit) {
   const auto own = unit.config.packet_scripts.find(unit.next_packet);
   const std::string& script =
       own != unit.config.packet_scripts.end() ? own->second : unit.config.every_packet_script;
-  int& used = unit.script_used[unit.next_packet];
-  if (used >= static_cast<int>(script.size())) return 'A';
-  return script[static_cast<size_t>(used++)];
+  if (unit.script_packet != unit.next_packet) {
+    unit.script_packet = unit.next_packet;
+    unit.script_used = 0;
+  }
+  if (unit.script_used >= static_cast<int>(script.size())) return 'A';
+  return script[static_cast<size_t>(unit.script_used++)];
 }
 
-void receive_packet(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now, std::vector<SimReply>& replies) {
+void receive_packet(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now, SimReplies& replies) {
   uint64_t due = now + unit.config.reply_latency_us;
   switch (next_script_letter(unit)) {
     case 'N': reply(unit, replies, due, CODE_NAK, {}); return;
@@ -137,7 +143,7 @@ void receive_packet(SimUnit& unit, const uint8_t* bytes, int length, uint64_t no
   const int number = packet_number(bytes, length);
   const bool ready = unit.erased && now >= unit.erase_done_us;
   if (ready && number >= 0 && number == unit.next_packet) {
-    unit.packets.emplace_back(bytes, bytes + length);
+    if (unit.config.keep_history) unit.packets.emplace_back(bytes, bytes + length);
     ++unit.next_packet;
     unit.version[0] = unit.config.written_version[0];
     unit.version[1] = unit.config.written_version[1];
@@ -153,14 +159,14 @@ void receive_packet(SimUnit& unit, const uint8_t* bytes, int length, uint64_t no
   }
 }
 
-void receive_finish(SimUnit& unit, uint64_t now, std::vector<SimReply>& replies) {
+void receive_finish(SimUnit& unit, uint64_t now, SimReplies& replies) {
   if (unit.config.finish_silence) return;
   reply(unit, replies, now + unit.config.reply_latency_us, CODE_FINISHED, {});
   unit.mode = SimMode::Running;
   unit.erased = false;
 }
 
-void receive_parameter(SimUnit& unit, int index, uint8_t value, uint64_t now, std::vector<SimReply>& replies) {
+void receive_parameter(SimUnit& unit, int index, uint8_t value, uint64_t now, SimReplies& replies) {
   if (unit.mode == SimMode::Boot && !unit.config.params_in_boot) return;
   const uint8_t param = sim_param_bytes[index];
   if (value == VALUE_READ_BACK) {
@@ -185,10 +191,9 @@ void sim_unit_init(SimUnit& unit, const SimConfig& config) {
   std::copy(config.settings, config.settings + SIM_PARAM_COUNT, unit.settings);
 }
 
-void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now_us,
-                      std::vector<SimReply>& replies) {
+void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now_us, SimReplies& replies) {
   if (length <= 0) return;
-  unit.received.emplace_back(bytes, bytes + length);
+  if (unit.config.keep_history) unit.received.emplace_back(bytes, bytes + length);
   if (unit.unplugged) return;
   if (length < 5 || bytes[0] != SYSEX_START || bytes[length - 1] != SYSEX_END) return;
   if (bytes[1] != SIM_MANUFACTURER_ID || bytes[2] != SIM_MODEL_ID) return;
@@ -205,6 +210,21 @@ void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t 
   } else if (sim_param_index(code) >= 0 && length == 6) {
     receive_parameter(unit, sim_param_index(code), bytes[4], now_us, replies);
   }
+}
+
+void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now_us,
+                      std::vector<SimReply>& replies) {
+  SimReplies spans;
+  sim_unit_receive(unit, bytes, length, now_us, spans);
+  for (const SimReplySpan& span : spans.spans) {
+    const uint8_t* first = spans.bytes.data() + span.offset;
+    replies.push_back(SimReply{span.due_us, std::vector<uint8_t>(first, first + span.length)});
+  }
+}
+
+void sim_replies_clear(SimReplies& replies) {
+  replies.spans.clear();
+  replies.bytes.clear();
 }
 
 int sim_param_index(uint8_t param) {

@@ -3,6 +3,7 @@
 // message that the computer sent together with the current time; the unit answers with replies, each with
 // the time at which it is due, and the host delivers them on its own timer.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -64,11 +65,28 @@ struct SimConfig {
   int unplug_after_packets = -1;         // >= 0: the unit is unplugged when this many packets are accepted
   uint32_t noise = 0;                    // SIM_NOISE_* bits
   int long_sysex_length = 600;           // bytes of SIM_NOISE_LONG_SYSEX, F0 and F7 included
+
+  // SimUnit::received and SimUnit::packets keep a copy of every message and accepted packet. Off, they
+  // stay empty and a long run allocates nothing per message.
+  bool keep_history = true;
 };
 
 // One reply: bytes as the unit sends them, due at due_us on the host's clock.
 struct SimReply {
   uint64_t due_us = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// The replies to one message in the order in which they are sent, their bytes laid end to end. A host
+// that keeps one and clears it (sim_replies_clear) before each message allocates nothing once it has held
+// its largest answer.
+struct SimReplySpan {
+  uint64_t due_us;
+  size_t offset;  // into SimReplies::bytes
+  size_t length;
+};
+struct SimReplies {
+  std::vector<SimReplySpan> spans;
   std::vector<uint8_t> bytes;
 };
 
@@ -82,7 +100,8 @@ struct SimUnit {
   int next_packet = 0;                   // number of the packet that the unit expects
   std::vector<std::vector<uint8_t>> packets;   // accepted packets, whole messages, in order
   std::vector<std::vector<uint8_t>> received;  // every message received, in order
-  std::map<int, int> script_used;        // packet k -> letters of its script used
+  int script_packet = -1;                // the packet whose script letters are being used ...
+  int script_used = 0;                   // ... and how many of them
   int status_silenced = 0;               // status queries left unanswered so far
   bool unplugged = false;                // set by U or unplug_after_packets; the host removes the ports
   uint8_t noise_counter = 0;
@@ -94,8 +113,12 @@ void sim_unit_init(SimUnit& unit, const SimConfig& config);
 // The unit receives one complete message (a SysEx F0..F7 or a short message) at now_us and appends its
 // replies to `replies`, in the order in which they are sent. A message that is not for the unit is recorded
 // in `received` and not answered. After `unplugged` is set nothing more is answered.
+void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now_us, SimReplies& replies);
+// The same, each reply appended as a vector of its own.
 void sim_unit_receive(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now_us,
                       std::vector<SimReply>& replies);
+
+void sim_replies_clear(SimReplies& replies);
 
 // Index of a parameter byte in settings[] (0..9), or -1 for a byte that is no parameter.
 int sim_param_index(uint8_t param);
