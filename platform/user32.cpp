@@ -8,6 +8,8 @@
 #include "user32_ext.h"
 #include "user32_internal.h"
 
+#include "fifo.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -19,9 +21,11 @@
 
 namespace {
 
+// A request from another thread; the task lives on the sender's stack, which waits until it is done.
 struct SentMessage {
     HWND hwnd;
-    std::function<LRESULT()> task;
+    LRESULT (*run)(void* task);
+    void* task;
     LRESULT result = 0;
     bool done = false;
 };
@@ -35,8 +39,8 @@ struct PostedMessage {
 
 struct ThreadQueue {
     std::thread::id thread;
-    std::deque<SentMessage*> sent;
-    std::deque<PostedMessage> posted;
+    Fifo<SentMessage*> sent;
+    Fifo<PostedMessage> posted;
     std::deque<Input> input;
     std::condition_variable wake;
     bool waiting = false;  // blocked in a loop's retrieval
@@ -221,7 +225,8 @@ bool input_blocked_locked(const Window* dialog)
 
 // Runs a task on the thread that owns the window: directly on that thread, otherwise as a sent message
 // that the owner carries out when it next retrieves messages, while the caller waits. 0 for a dead window.
-LRESULT call_on_owner(HWND hwnd, std::function<LRESULT()> task)
+// The task is called through a plain function pointer: nothing is allocated, whichever thread calls.
+LRESULT call_on_owner(HWND hwnd, LRESULT (*run)(void* task), void* task)
 {
     auto& s = state();
     std::unique_lock<std::mutex> lock(s.lock);
@@ -230,16 +235,22 @@ LRESULT call_on_owner(HWND hwnd, std::function<LRESULT()> task)
         return 0;
     if (w->thread == std::this_thread::get_id()) {
         lock.unlock();
-        return task();
+        return run(task);
     }
     ThreadQueue* q = find_queue_locked(w->thread);
     if (!q)
         return 0;
-    SentMessage message{hwnd, std::move(task)};
+    SentMessage message{hwnd, run, task};
     q->sent.push_back(&message);
     q->wake.notify_all();
     s.replies.wait(lock, [&] { return message.done; });
     return message.result;
+}
+
+template <typename Task>
+LRESULT call_on_owner(HWND hwnd, Task task)
+{
+    return call_on_owner(hwnd, [](void* t) { return LRESULT((*static_cast<Task*>(t))()); }, &task);
 }
 
 enum class Retrieved { posted, input, paint, timer };
@@ -265,7 +276,7 @@ bool retrieve(ThreadQueue& q, const std::function<bool()>& stop, Message& out)
             SentMessage* m = q.sent.front();
             q.sent.pop_front();
             lock.unlock();
-            LRESULT result = m->task();
+            LRESULT result = m->run(m->task);
             lock.lock();
             m->result = result;
             m->done = true;
@@ -648,9 +659,9 @@ void destroy_dialog(Window* d)
             Window* w = window_locked(h);
             return w && !w->alive;
         };
-        std::erase_if(q->posted, [&](const PostedMessage& m) { return dead(m.hwnd); });
+        erase_if(q->posted, [&](const PostedMessage& m) { return dead(m.hwnd); });
         std::erase_if(q->input, [&](const Input& in) { return dead(in.dialog); });
-        std::erase_if(q->sent, [&](SentMessage* m) {
+        erase_if(q->sent, [&](SentMessage* m) {
             if (!dead(m->hwnd))
                 return false;
             m->done = true;
@@ -1053,8 +1064,7 @@ bool text_message(Window* w, UINT message, WPARAM wparam, LPARAM lparam, LRESULT
     switch (message) {
     case WM_SETTEXT: {
         const char* text = reinterpret_cast<const char*>(lparam);
-        std::string value = text ? text : "";
-        update([&] { w->text = value; });
+        update([&] { w->text.assign(text ? text : ""); });
         result = TRUE;
         return true;
     }
