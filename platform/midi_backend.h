@@ -3,6 +3,7 @@
 // own, 0 up to the count minus one, outputs and inputs counted separately. Ports are the back-end's small
 // integer ids for open devices. The layer never holds its own lock while it calls into a back-end.
 #pragma once
+#include <chrono>
 #include <cstdint>
 
 struct MidiBackend {
@@ -32,8 +33,14 @@ struct MidiBackend {
 // Provided by the layer for the back-ends.
 // Raw MIDI bytes received on an input; they may split or join messages in any way.
 void midi_input_arrived(void* sink, const uint8_t* bytes, int length);
-// Waits until every byte handed to midi_input_arrived so far has gone through the input callback (or was
-// dropped because the port is stopped or closing). Never call it from the input callback.
+// Bytes that a back-end knows will arrive at `at`: the input takes them in at that time, not before, in
+// the order of their times. Handed over a little early, they find the input thread awake when they are due
+// instead of having to wake it then.
+void midi_input_arriving(void* sink, const uint8_t* bytes, int length, std::chrono::steady_clock::time_point at);
+// Drops the bytes handed over for a time still to come: the device went away before they arrived.
+void midi_input_withdraw(void* sink);
+// Waits until every byte handed over so far has gone through the input callback (or was dropped because
+// the port is stopped or closing); bytes due later are waited for. Never call it from the input callback.
 void midi_input_wait_delivered(void* sink);
 
 // The back-ends.

@@ -5,7 +5,14 @@
 // Locks: `lock` guards everything here and is never held while calling into the layer; a port being
 // delivered to is counted in `delivering`, and close_input waits until that count is zero, so no bytes
 // reach a sink after close_input has returned.
+//
+// Timing: an item is handed to the layer shortly before it is due, stamped with its due time
+// (midi_input_arriving), so that the input thread is awake then and its callback comes on time, not
+// before. Handed-over replies that are not due yet are withdrawn when the unit is unplugged. Steady traffic
+// allocates nothing: the unit's replies are built in one reused buffer, and the byte buffers of delivered
+// items are kept for the next ones.
 #include <mmsystem.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +29,16 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Items that may be pending at once before the queue allocates: a reply and its noise, a burst of
+// read-back answers, a few injections.
+constexpr size_t QUEUE_RESERVE = 64;
+// Bytes reserved in each spare buffer: a reply, or a burst of injected messages. A longer one grows its
+// buffer once.
+constexpr size_t SPARE_BYTES = 64;
+// How long before its due time an item goes to the layer: more than a wake-up from sleep and a hand-over
+// to the input thread take.
+constexpr auto HAND_OVER_EARLY = std::chrono::microseconds(500);
 
 struct Port {
   bool output = false;
@@ -45,18 +62,34 @@ struct SimState {
   std::condition_variable changed;
   SimSetup setup;
   SimUnit unit;
+  SimReplies replies;  // the unit's answer to the message being sent
   bool unplugged = false;
   std::vector<int> close_busy_left;
   std::vector<std::vector<std::vector<uint8_t>>> sent;
   std::map<int, Port> ports;
   int next_port = 1;
   std::vector<Delivery> queue;  // kept sorted by (due_us, order)
+  std::vector<std::vector<uint8_t>> spare;  // byte buffers for queued items, kept after delivery
   uint64_t next_order = 0;
   int delivering = 0;
   Clock::time_point epoch = Clock::now();
   std::thread timer;
   bool stopping = false;
 };
+
+// Takes the unit's replies, or with unit_only false every item, out of the queue; their buffers are kept.
+void drop_queued(SimState& s, bool unit_only) {
+  size_t kept = 0;
+  for (size_t i = 0; i < s.queue.size(); ++i) {
+    if (unit_only && !s.queue[i].from_unit) {
+      if (kept != i) s.queue[kept] = std::move(s.queue[i]);
+      ++kept;
+    } else {
+      s.spare.push_back(std::move(s.queue[i].bytes));
+    }
+  }
+  s.queue.erase(s.queue.begin() + static_cast<std::ptrdiff_t>(kept), s.queue.end());
+}
 
 // New devices and a new unit; ports still open from before behave as gone.
 void apply_setup(SimState& s, const SimSetup& setup) {
@@ -66,7 +99,7 @@ void apply_setup(SimState& s, const SimSetup& setup) {
   s.close_busy_left.clear();
   for (const SimPortSpec& spec : setup.outputs) s.close_busy_left.push_back(spec.close_busy);
   s.sent.assign(setup.outputs.size(), {});
-  s.queue.clear();
+  drop_queued(s, false);
   s.ports.clear();
   s.epoch = Clock::now();
 }
@@ -76,6 +109,9 @@ void apply_setup(SimState& s, const SimSetup& setup) {
 SimState& sim() {
   static SimState* state = [] {
     auto* fresh = new SimState;
+    fresh->queue.reserve(QUEUE_RESERVE);
+    fresh->spare.resize(QUEUE_RESERVE);
+    for (std::vector<uint8_t>& bytes : fresh->spare) bytes.reserve(SPARE_BYTES);
     apply_setup(*fresh, SimSetup());
     return fresh;
   }();
@@ -102,20 +138,28 @@ int visible_count(const SimState& s, const std::vector<SimPortSpec>& table) {
       std::count_if(table.begin(), table.end(), [&s](const SimPortSpec& spec) { return visible(s, spec); }));
 }
 
-void enqueue(SimState& s, Delivery delivery) {
-  delivery.order = s.next_order++;
+// Queues a copy of the bytes in a spare buffer. Only a new first item wakes the timer thread: nobody else
+// waits for the queue to grow.
+void enqueue(SimState& s, uint64_t due_us, bool from_unit, int input, const uint8_t* bytes, size_t length) {
+  Delivery delivery{due_us, s.next_order++, from_unit, input, {}};
+  if (!s.spare.empty()) {
+    delivery.bytes = std::move(s.spare.back());
+    s.spare.pop_back();
+  }
+  delivery.bytes.assign(bytes, bytes + length);
   const auto earlier = [](const Delivery& a, const Delivery& b) {
     return a.due_us != b.due_us ? a.due_us < b.due_us : a.order < b.order;
   };
   const auto at = std::upper_bound(s.queue.begin(), s.queue.end(), delivery, earlier);
+  const bool first = at == s.queue.begin();
   s.queue.insert(at, std::move(delivery));
-  s.changed.notify_all();
+  if (first) s.changed.notify_all();
 }
 
-// Open ports that a delivery goes to; each is counted as delivering until release_targets.
-std::vector<Port*> claim_targets(SimState& s, const Delivery& delivery) {
-  std::vector<Port*> targets;
-  if (delivery.from_unit && s.unplugged) return targets;
+// Open ports that a delivery goes to, in `targets`; each is counted as delivering until release_targets.
+void claim_targets(SimState& s, const Delivery& delivery, std::vector<Port*>& targets) {
+  targets.clear();
+  if (delivery.from_unit && s.unplugged) return;
   for (auto& [id, port] : s.ports) {
     const SimPortSpec* spec = port.output ? nullptr : &s.setup.inputs[static_cast<size_t>(port.device)];
     if (!spec || port.closing || !visible(s, *spec)) continue;
@@ -125,7 +169,6 @@ std::vector<Port*> claim_targets(SimState& s, const Delivery& delivery) {
     targets.push_back(&port);
   }
   s.delivering += targets.empty() ? 0 : 1;
-  return targets;
 }
 
 void release_targets(SimState& s, const std::vector<Port*>& targets) {
@@ -135,27 +178,31 @@ void release_targets(SimState& s, const std::vector<Port*>& targets) {
 }
 
 void timer_thread() {
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   SimState& s = sim();
+  std::vector<Port*> targets;
+  targets.reserve(QUEUE_RESERVE);
   std::unique_lock<std::mutex> hold(s.lock);
   while (!s.stopping) {
     if (s.queue.empty()) {
       s.changed.wait(hold);
       continue;
     }
-    const uint64_t due = s.queue.front().due_us;
-    if (now_us(s) < due) {
-      s.changed.wait_until(hold, s.epoch + std::chrono::microseconds(due));
+    const Clock::time_point due = s.epoch + std::chrono::microseconds(s.queue.front().due_us);
+    if (Clock::now() < due - HAND_OVER_EARLY) {
+      s.changed.wait_until(hold, due - HAND_OVER_EARLY);
       continue;
     }
     Delivery delivery = std::move(s.queue.front());
     s.queue.erase(s.queue.begin());
-    const std::vector<Port*> targets = claim_targets(s, delivery);
+    claim_targets(s, delivery, targets);
     hold.unlock();
     for (Port* port : targets) {
-      midi_input_arrived(port->sink, delivery.bytes.data(), static_cast<int>(delivery.bytes.size()));
+      midi_input_arriving(port->sink, delivery.bytes.data(), static_cast<int>(delivery.bytes.size()), due);
     }
     hold.lock();
     release_targets(s, targets);
+    s.spare.push_back(std::move(delivery.bytes));
   }
 }
 
@@ -261,16 +308,35 @@ bool port_gone(int port_id) {
   return !visible(s, table[static_cast<size_t>(found->second.device)]);
 }
 
+// Once the unit is unplugged, its replies handed to the layer but not due yet never arrive. Hand-overs in
+// progress are waited for first, so that none comes after.
+void withdraw_unit_replies(SimState& s, std::unique_lock<std::mutex>& hold) {
+  s.changed.wait(hold, [&s] { return s.delivering == 0; });
+  std::vector<Port*> inputs;
+  for (auto& [id, port] : s.ports) {
+    if (port.output || port.closing || !s.setup.inputs[static_cast<size_t>(port.device)].unit) continue;
+    ++port.delivering;
+    inputs.push_back(&port);
+  }
+  s.delivering += inputs.empty() ? 0 : 1;
+  hold.unlock();
+  for (Port* port : inputs) midi_input_withdraw(port->sink);
+  hold.lock();
+  release_targets(s, inputs);
+}
+
 // With answer_before_send_returns the replies go straight through the unit's open inputs on the sending
 // thread, and the send returns once the callback has seen them.
-void deliver_now(SimState& s, std::unique_lock<std::mutex>& hold, const std::vector<SimReply>& replies) {
+void deliver_now(SimState& s, std::unique_lock<std::mutex>& hold) {
   Delivery all;
   all.from_unit = true;
-  const std::vector<Port*> targets = claim_targets(s, all);
+  std::vector<Port*> targets;
+  claim_targets(s, all, targets);
+  const SimReplies replies = s.replies;  // another send may reuse s.replies once the lock is released
   hold.unlock();
   for (Port* port : targets) {
-    for (const SimReply& reply : replies) {
-      midi_input_arrived(port->sink, reply.bytes.data(), static_cast<int>(reply.bytes.size()));
+    for (const SimReplySpan& span : replies.spans) {
+      midi_input_arrived(port->sink, replies.bytes.data() + span.offset, static_cast<int>(span.length));
     }
     midi_input_wait_delivered(port->sink);
   }
@@ -290,17 +356,20 @@ int send(int port_id, const uint8_t* bytes, int length) {
     s.sent[static_cast<size_t>(device)].emplace_back(bytes, bytes + length);
     return MMSYSERR_NOERROR;
   }
-  std::vector<SimReply> replies;
-  sim_unit_receive(s.unit, bytes, length, now_us(s), replies);
+  sim_replies_clear(s.replies);
+  sim_unit_receive(s.unit, bytes, length, now_us(s), s.replies);
   if (s.unit.unplugged) {
     s.unplugged = true;
+    withdraw_unit_replies(s, hold);
     return MMSYSERR_NODRIVER;
   }
   if (s.setup.answer_before_send_returns) {
-    deliver_now(s, hold, replies);
+    deliver_now(s, hold);
     return MMSYSERR_NOERROR;
   }
-  for (SimReply& reply : replies) enqueue(s, Delivery{reply.due_us, 0, true, -1, std::move(reply.bytes)});
+  for (const SimReplySpan& span : s.replies.spans) {
+    enqueue(s, span.due_us, true, -1, s.replies.bytes.data() + span.offset, span.length);
+  }
   return MMSYSERR_NOERROR;
 }
 
@@ -338,12 +407,12 @@ SimUnit sim_unit_snapshot() {
 
 void sim_unplug() {
   SimState& s = sim();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::unique_lock<std::mutex> hold(s.lock);
   s.unplugged = true;
   s.unit.unplugged = true;
-  s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [](const Delivery& d) { return d.from_unit; }),
-                s.queue.end());
+  drop_queued(s, true);
   s.changed.notify_all();
+  withdraw_unit_replies(s, hold);
 }
 
 bool sim_unplugged() {
@@ -356,7 +425,7 @@ void sim_inject(int input, const std::vector<uint8_t>& bytes, uint32_t delay_us)
   SimState& s = sim();
   std::lock_guard<std::mutex> hold(s.lock);
   start_timer_locked(s);
-  enqueue(s, Delivery{now_us(s) + delay_us, 0, false, input, bytes});
+  enqueue(s, now_us(s) + delay_us, false, input, bytes.data(), bytes.size());
 }
 
 int sim_flush(uint32_t horizon_us) {

@@ -35,9 +35,14 @@
 //   DONE and returns. midiOutClose answers 65 while a long message is being sent (or while the back-end
 //   reports the port busy); midiOutReset has nothing pending to return and sends nothing.
 // - Only CALLBACK_NULL and CALLBACK_FUNCTION are supported; other callback kinds answer MMSYSERR_INVALFLAG.
-// - timeBeginPeriod/timeEndPeriod are counted no-ops; timeGetTime counts milliseconds of a monotonic clock.
+// - Bytes that a back-end knows to be due later (midi_input_arriving) wait in the input's queue until
+//   their time; the input thread sleeps until shortly before it and yields the rest, so that the callback
+//   comes on time.
+// - timeBeginPeriod/timeEndPeriod are counted; between them the calling thread's timers run without slack
+//   (see below). timeGetTime counts milliseconds of a monotonic clock.
 // Tests reach the back-end choice, output faults and a log of the calls through winmm_ext.h.
 #include <mmsystem.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,13 +52,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fifo.h"
 #include "midi_backend.h"
 #include "winmm_ext.h"
 
@@ -63,6 +68,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t MIN_HEADER_SIZE = offsetof(MIDIHDR, dwOffset);
 constexpr DWORD ALLOWED_OPEN_FLAGS = CALLBACK_TYPEMASK | MIDI_IO_STATUS;
+// An input thread waiting for bytes due at a known time sleeps until this long before it, then yields: a
+// wake-up from sleep can come late by about this much.
+constexpr auto ARRIVAL_SPIN = std::chrono::microseconds(100);
+// Room reserved in an input's queues when it opens; they grow beyond it if ever needed.
+constexpr size_t PENDING_RESERVE = 1024;
+constexpr size_t EVENTS_RESERVE = 64;
+constexpr size_t BUFFERS_RESERVE = 16;
 
 struct Event {
   UINT msg;
@@ -79,7 +91,7 @@ struct InputPort {
   int backend_port = -1;
   LPMIDIINCALLBACK callback = nullptr;
   DWORD_PTR instance = 0;
-  std::deque<MIDIHDR*> queue;
+  Fifo<MIDIHDR*> queue;
   bool started = false;
   Clock::time_point start_time;
 
@@ -92,8 +104,8 @@ struct InputPort {
   int short_have = 0;
 
   // Bytes from the back-end waiting for the input thread, and events ready for the callback.
-  std::deque<std::pair<uint8_t, Clock::time_point>> pending;
-  std::deque<Event> ready;
+  Fifo<std::pair<uint8_t, Clock::time_point>> pending;
+  Fifo<Event> ready;
   uint64_t arrived = 0;   // bytes accepted from the back-end
   uint64_t consumed = 0;  // bytes taken off `pending` (parsed or dropped)
   uint64_t handled = 0;   // bytes whose events have all been through the callback
@@ -129,6 +141,10 @@ std::mutex calls_lock;
 bool recording_calls = false;
 std::vector<std::string> calls;
 thread_local bool on_input_thread = false;
+// Linux timers are fine-grained already, but a sleeping thread may wake up to its timer slack (50 us by
+// default) late: 5 % on every 1 ms pause. Raising the resolution takes the slack of the calling thread
+// away until its matching timeEndPeriod.
+thread_local int raised_periods = 0;
 
 void log_call(const char* name) {
   if (on_input_thread) return;
@@ -224,6 +240,13 @@ DWORD since_start(const InputPort& port, Clock::time_point when) {
   return ms < 0 ? 0 : static_cast<DWORD>(ms);
 }
 
+bool in_queue(InputPort& port, const MIDIHDR* header) {
+  for (size_t i = 0; i < port.queue.size(); ++i) {
+    if (port.queue[i] == header) return true;
+  }
+  return false;
+}
+
 // Hands the first queued buffer back: out of the queue, DONE set, INQUEUE cleared.
 MIDIHDR* take_first_buffer(InputPort& port) {
   MIDIHDR* header = port.queue.front();
@@ -315,6 +338,24 @@ void parse_byte(InputPort& port, uint8_t byte, Clock::time_point when) {
   }
 }
 
+void reverse_pending(InputPort& port, size_t first, size_t last) {
+  while (first + 1 < last) std::swap(port.pending[first++], port.pending[--last]);
+}
+
+// Bytes due at `at` go behind every pending byte due no later, and before those due later: a reply handed
+// over early for its due time does not hold back bytes that arrive before it.
+void add_pending(InputPort& port, const uint8_t* bytes, int length, Clock::time_point at) {
+  size_t later = 0;
+  while (later < port.pending.size() && port.pending[port.pending.size() - 1 - later].second > at) ++later;
+  for (int i = 0; i < length; ++i) port.pending.push_back({bytes[i], at});
+  if (later == 0) return;
+  const size_t end = port.pending.size();
+  const size_t start = end - later - static_cast<size_t>(length);
+  reverse_pending(port, start, start + later);
+  reverse_pending(port, start + later, end);
+  reverse_pending(port, start, end);
+}
+
 void reset_parser(InputPort& port) {
   port.sysex = Sysex::None;
   port.running_status = 0;
@@ -322,7 +363,20 @@ void reset_parser(InputPort& port) {
   port.short_have = 0;
 }
 
+// Waits for the time at which the first pending byte arrives: asleep until shortly before it, then yielding,
+// so that its callback comes on time. New bytes, a stop or a close end the sleep early.
+void await_arrival(InputPort* port, std::unique_lock<std::mutex>& hold, Clock::time_point at) {
+  if (Clock::now() < at - ARRIVAL_SPIN) {
+    port->wake.wait_until(hold, at - ARRIVAL_SPIN);
+    return;
+  }
+  hold.unlock();
+  while (Clock::now() < at) std::this_thread::yield();
+  hold.lock();
+}
+
 void input_thread(InputPort* port) {
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   on_input_thread = true;
   std::unique_lock<std::mutex> hold(layer_lock);
   for (;;) {
@@ -330,7 +384,15 @@ void input_thread(InputPort* port) {
       return port->closing || !port->ready.empty() || (port->started && !port->pending.empty());
     });
     if (port->closing) break;
-    while (port->ready.empty() && port->started && !port->pending.empty()) {
+    if (port->ready.empty() && port->started && !port->pending.empty()) {
+      const Clock::time_point first = port->pending.front().second;
+      if (Clock::now() < first) {
+        await_arrival(port, hold, first);
+        continue;
+      }
+    }
+    const Clock::time_point now = Clock::now();
+    while (port->ready.empty() && port->started && !port->pending.empty() && port->pending.front().second <= now) {
       const auto [byte, when] = port->pending.front();
       port->pending.pop_front();
       ++port->consumed;
@@ -417,14 +479,31 @@ struct ExitGuard {
 const MidiBackend* midi_backend_none() { return &none_backend; }
 
 void midi_input_arrived(void* sink, const uint8_t* bytes, int length) {
+  midi_input_arriving(sink, bytes, length, Clock::now());
+}
+
+void midi_input_arriving(void* sink, const uint8_t* bytes, int length, Clock::time_point at) {
   if (length <= 0) return;
-  const Clock::time_point now = Clock::now();
+  InputPort* port = static_cast<InputPort*>(sink);
+  {
+    std::lock_guard<std::mutex> hold(layer_lock);
+    if (port->closing || !port->started) return;
+    add_pending(*port, bytes, length, at);
+    port->arrived += static_cast<uint64_t>(length);
+  }
+  // Notified after the lock is released, so that the input thread does not wake into a held lock. The
+  // port stays open meanwhile: close_input of the back-end waits for this call to return.
+  port->wake.notify_all();
+}
+
+void midi_input_withdraw(void* sink) {
   std::lock_guard<std::mutex> hold(layer_lock);
   InputPort* port = static_cast<InputPort*>(sink);
-  if (port->closing || !port->started) return;
-  for (int i = 0; i < length; ++i) port->pending.emplace_back(bytes[i], now);
-  port->arrived += static_cast<uint64_t>(length);
-  port->wake.notify_all();
+  const Clock::time_point now = Clock::now();
+  port->consumed += erase_if(port->pending, [now](const auto& pending) { return pending.second > now; });
+  // With no event waiting and no callback running, every byte taken so far has been handled.
+  if (port->ready.empty() && !port->in_callback) port->handled = port->consumed;
+  port->idle.notify_all();
 }
 
 void midi_input_wait_delivered(void* sink) {
@@ -654,6 +733,9 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     return MMSYSERR_INVALFLAG;
   }
   auto* port = new InputPort;
+  port->pending.reserve(PENDING_RESERVE);
+  port->ready.reserve(EVENTS_RESERVE);
+  port->queue.reserve(BUFFERS_RESERVE);
   if (kind == CALLBACK_FUNCTION) port->callback = reinterpret_cast<LPMIDIINCALLBACK>(dwCallback);
   port->instance = dwInstance;
   const int opened = used->open_input(static_cast<int>(uDeviceID), port, &port->backend_port);
@@ -730,9 +812,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
   InputPort* port = find_input(hmi);
   if (!port) return MMSYSERR_INVALHANDLE;
   // A header whose flags the application cleared may still sit in the queue: never queue it twice.
-  if ((flags_of(pmh) & MHDR_INQUEUE) || std::find(port->queue.begin(), port->queue.end(), pmh) != port->queue.end()) {
-    return MIDIERR_STILLPLAYING;
-  }
+  if ((flags_of(pmh) & MHDR_INQUEUE) || in_queue(*port, pmh)) return MIDIERR_STILLPLAYING;
   clear_flags(pmh, MHDR_DONE);
   set_flags(pmh, MHDR_INQUEUE);
   pmh->dwBytesRecorded = 0;
@@ -802,12 +882,14 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
 MMRESULT WINAPI timeBeginPeriod(UINT) {
   log_call("timeBeginPeriod");
   ++time_begin_calls;
+  if (raised_periods++ == 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   return TIMERR_NOERROR;
 }
 
 MMRESULT WINAPI timeEndPeriod(UINT) {
   log_call("timeEndPeriod");
   ++time_end_calls;
+  if (raised_periods > 0 && --raised_periods == 0) prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
   return TIMERR_NOERROR;
 }
 

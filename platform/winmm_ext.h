@@ -31,7 +31,7 @@ void winmm_set_output_faults(const WinmmOutputFaults& faults);
 std::vector<std::string> winmm_calls();
 void winmm_clear_calls();
 
-// timeBeginPeriod / timeEndPeriod calls so far (each is a no-op returning TIMERR_NOERROR).
+// timeBeginPeriod / timeEndPeriod calls so far (each returns TIMERR_NOERROR).
 int winmm_time_begin_calls();
 int winmm_time_end_calls();
 

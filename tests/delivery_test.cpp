@@ -1,0 +1,196 @@
+// The layer's queues and the timing of input: the ring queue, bytes handed to an input for a later time,
+// bytes withdrawn when the unit goes, and the simulated unit without its history.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "fifo.h"
+#include "midi_test_support.h"
+#include "sim/firmware_format.h"
+#include "sim/unit.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+TEST(Fifo, KeepsOrderThroughWrapGrowthAndRemoval) {
+  Fifo<std::string> fifo;
+  int next_in = 0;
+  int next_out = 0;
+  // Fill and drain in uneven steps, so that the ring wraps and grows while it is not empty.
+  for (int round = 0; round < 40; ++round) {
+    for (int i = 0; i < round % 7 + 3; ++i) fifo.push_back(std::to_string(next_in++));
+    for (int i = 0; i < round % 5 + 1 && !fifo.empty(); ++i) {
+      EXPECT_EQ(fifo.front(), std::to_string(next_out++));
+      fifo.pop_front();
+    }
+  }
+  EXPECT_EQ(fifo.size(), static_cast<size_t>(next_in - next_out));
+  const size_t removed = erase_if(fifo, [](const std::string& value) { return std::stoi(value) % 2 == 0; });
+  std::vector<int> left;
+  for (size_t i = 0; i < fifo.size(); ++i) left.push_back(std::stoi(fifo[i]));
+  EXPECT_EQ(removed + left.size(), static_cast<size_t>(next_in - next_out));
+  for (size_t i = 0; i < left.size(); ++i) {
+    EXPECT_EQ(left[i] % 2, 1);
+    if (i > 0) {
+      EXPECT_LT(left[i - 1], left[i]);
+    }
+  }
+  fifo.clear();
+  EXPECT_TRUE(fifo.empty());
+}
+
+// A back-end with one input whose bytes the test hands over itself.
+void* test_sink = nullptr;
+int one() { return 1; }
+bool name_of(int device, char* name, int size) {
+  if (device != 0 || size < 5) return false;
+  std::strcpy(name, "test");
+  return true;
+}
+int no_output(int, int*) { return MMSYSERR_BADDEVICEID; }
+int close_nothing(int) { return MMSYSERR_NOERROR; }
+int send_nothing(int, const uint8_t*, int) { return MMSYSERR_NODRIVER; }
+int open_test_input(int device, void* sink, int* port) {
+  if (device != 0) return MMSYSERR_BADDEVICEID;
+  test_sink = sink;
+  *port = 1;
+  return MMSYSERR_NOERROR;
+}
+void close_test_input(int) { test_sink = nullptr; }
+bool never_gone(int) { return false; }
+void no_threads() {}
+const MidiBackend test_backend = {"test",         one,        one,          name_of,    name_of,
+                                  no_output,      close_nothing, send_nothing, open_test_input, close_test_input,
+                                  never_gone,     never_gone, no_threads};
+
+TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
+  winmm_use_backend(&test_backend);
+  EventRecorder recorder;
+  HMIDIIN in = nullptr;
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+
+  recorder.take();  // MIM_OPEN
+  const uint8_t later[] = {0x90, 0x40, 0x7F};
+  const uint8_t sooner[] = {0xF8, 0xFA};
+  midi_input_arriving(test_sink, later, 3, Clock::now() + std::chrono::milliseconds(200));
+  midi_input_arrived(test_sink, sooner, 2);
+  midi_input_wait_delivered(test_sink);
+  std::vector<RecordedEvent> events = recorder.take();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].param1, 0xF8u);
+  EXPECT_EQ(events[1].param1, 0xFAu);
+  EXPECT_EQ(events[2].param1, 0x7F4090u);
+  EXPECT_GE(events[2].param2, 200u);  // stamped with the time it was due
+
+  // Withdrawn before their time, bytes never arrive, and nobody waits for them.
+  midi_input_arriving(test_sink, later, 3, Clock::now() + std::chrono::seconds(60));
+  midi_input_arrived(test_sink, sooner, 1);
+  midi_input_withdraw(test_sink);
+  midi_input_wait_delivered(test_sink);
+  events = recorder.take();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].param1, 0xF8u);
+
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  events = recorder.take();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_CLOSE));
+  winmm_use_sim();
+}
+
+// Arrival times of long messages, for a callback that hands nothing back.
+struct Arrivals {
+  std::mutex lock;
+  std::vector<Clock::time_point> times;
+  static void CALLBACK callback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+    if (msg != MIM_LONGDATA) return;
+    auto* self = reinterpret_cast<Arrivals*>(instance);
+    std::lock_guard<std::mutex> hold(self->lock);
+    self->times.push_back(Clock::now());
+  }
+};
+
+TEST(ArrivalTimes, NoReplyArrivesAfterTheUnplug) {
+  SimSetup setup;
+  setup.unit.reply_latency_us = 300;  // handed to the input as soon as it is queued
+  winmm_use_sim(setup);
+  Arrivals arrivals;
+  HMIDIIN in = nullptr;
+  HMIDIOUT out = nullptr;
+  ASSERT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(&Arrivals::callback),
+                       reinterpret_cast<DWORD_PTR>(&arrivals), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  MIDIHDR header{};
+  char buffer[64];
+  header.lpData = buffer;
+  header.dwBufferLength = sizeof buffer;
+  ASSERT_EQ(midiInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+
+  ASSERT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x10, 0xF7}), MMSYSERR_NOERROR);
+  std::this_thread::sleep_for(std::chrono::microseconds(100));
+  sim_unplug();
+  const Clock::time_point unplugged = Clock::now();
+  sim_flush();
+  {
+    std::lock_guard<std::mutex> hold(arrivals.lock);
+    for (Clock::time_point arrival : arrivals.times) EXPECT_LT(arrival, unplugged);
+  }
+
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInUnprepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+// The unit's replies to the update handshake, laid end to end, from a unit with or without its history.
+Bytes handshake_replies(bool keep_history, SimUnit& unit) {
+  SimConfig config;
+  config.mode = SimMode::Boot;
+  config.erase_time_us = 0;
+  config.keep_history = keep_history;
+  sim_unit_init(unit, config);
+  Bytes packet{0xF0, 0x2C, 0x4D, 0x30, 0, 0, 0, 0x11, 0x22};
+  firmware_put_packet_number(packet.data() + 4, 0);
+  packet.push_back(firmware_checksum(packet.data() + 4, packet.size() - 4));
+  packet.push_back(0xF7);
+  const Bytes messages[] = {{0xF0, 0x2C, 0x4D, 0x10, 0xF7}, {0xF0, 0x2C, 0x4D, 0x12, 0xF7}, packet, packet};
+  SimReplies replies;
+  uint64_t now = 0;
+  for (const Bytes& message : messages) {
+    sim_unit_receive(unit, message.data(), static_cast<int>(message.size()), now += 10, replies);
+  }
+  size_t end = 0;
+  for (const SimReplySpan& span : replies.spans) {
+    EXPECT_EQ(span.offset, end);
+    end += span.length;
+  }
+  EXPECT_EQ(end, replies.bytes.size());
+  EXPECT_EQ(replies.spans.size(), 4u);
+  return replies.bytes;
+}
+
+TEST(SimUnit, WithoutHistoryItAnswersAlikeAndKeepsNoCopies) {
+  SimUnit with;
+  SimUnit without;
+  const Bytes expected{0xF0, 0x2C, 0x4D, 0x1F, 0x33, 0x31, 0xF7, 0xF0, 0x2C, 0x4D, 0x22, 0xF7,
+                       0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF0, 0x2C, 0x4D, 0x40, 0xF7};
+  EXPECT_EQ(handshake_replies(true, with), expected);
+  EXPECT_EQ(handshake_replies(false, without), expected);
+  EXPECT_EQ(with.received.size(), 4u);
+  EXPECT_EQ(with.packets.size(), 1u);
+  EXPECT_TRUE(without.received.empty());
+  EXPECT_TRUE(without.packets.empty());
+  EXPECT_EQ(without.next_packet, 1);
+}
+
+}  // namespace
