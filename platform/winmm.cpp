@@ -36,7 +36,7 @@
 //   reports the port busy); midiOutReset has nothing pending to return and sends nothing.
 // - Only CALLBACK_NULL and CALLBACK_FUNCTION are supported; other callback kinds answer MMSYSERR_INVALFLAG.
 // - Bytes that a back-end knows to be due later (midi_input_arriving) wait in the input's queue until
-//   their time; the input thread sleeps until shortly before it and yields the rest, so that the callback
+//   their time; the input thread sleeps until shortly before it and spins the rest, so that the callback
 //   comes on time.
 // - timeBeginPeriod/timeEndPeriod are counted; between them the calling thread's timers run without slack
 //   (see below). timeGetTime counts milliseconds of a monotonic clock.
@@ -68,7 +68,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t MIN_HEADER_SIZE = offsetof(MIDIHDR, dwOffset);
 constexpr DWORD ALLOWED_OPEN_FLAGS = CALLBACK_TYPEMASK | MIDI_IO_STATUS;
-// An input thread waiting for bytes due at a known time sleeps until this long before it, then yields: a
+// An input thread waiting for bytes due at a known time sleeps until this long before it, then spins: a
 // wake-up from sleep can come late by about this much.
 constexpr auto ARRIVAL_SPIN = std::chrono::microseconds(100);
 // Room reserved in an input's queues when it opens; they grow beyond it if ever needed.
@@ -363,15 +363,18 @@ void reset_parser(InputPort& port) {
   port.short_have = 0;
 }
 
-// Waits for the time at which the first pending byte arrives: asleep until shortly before it, then yielding,
-// so that its callback comes on time. New bytes, a stop or a close end the sleep early.
+// Waits for the time at which the first pending byte arrives: asleep until shortly before it, then
+// spinning, so that its callback comes on time. New bytes, a stop or a close end the sleep early. The spin
+// does not yield: a thread that yields on a busy machine loses its turn for a whole time slice, while one
+// that wakes from sleep is run at once.
 void await_arrival(InputPort* port, std::unique_lock<std::mutex>& hold, Clock::time_point at) {
   if (Clock::now() < at - ARRIVAL_SPIN) {
     port->wake.wait_until(hold, at - ARRIVAL_SPIN);
     return;
   }
   hold.unlock();
-  while (Clock::now() < at) std::this_thread::yield();
+  while (Clock::now() < at) {
+  }
   hold.lock();
 }
 
