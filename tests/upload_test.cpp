@@ -19,6 +19,7 @@ std::string status_at_done;
 int progress_at_done = -1;
 std::atomic<int> packet_pauses{0};
 std::atomic<int> inject_ack_at{-1};
+std::atomic<uint32_t> latency_after_mode_check{0};  // non-zero: the unit's latency from the first 50 ms pause
 
 void note_status(const std::string& status) {
   std::lock_guard<std::mutex> hold(seen_lock);
@@ -33,6 +34,10 @@ void watch_pauses(DWORD ms) {
       progress_at_done = headless_position(IDC_PROGRESS);
     }
     return;
+  }
+  if (ms == 50 && latency_after_mode_check != 0) {
+    const uint32_t latency = latency_after_mode_check.exchange(0);
+    sim_with_unit([latency](SimUnit& unit) { unit.config.reply_latency_us = latency; });
   }
   if (ms == 1) {
     int pause = ++packet_pauses;
@@ -96,7 +101,12 @@ class UploadTest : public ProgramTest {
 };
 
 TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnectedState) {
-  start_upload();
+  // "Preparing" is seen at the worker's first pause: the unit answers the mode check only after it, and
+  // quickly again from then on.
+  SimSetup setup = update_mode_unit();
+  setup.unit.reply_latency_us = 20000;
+  latency_after_mode_check = update_mode_unit().unit.reply_latency_us;
+  start_upload(setup);
   EXPECT_FALSE(headless_enabled(IDC_PORT_COMBO));
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
   ASSERT_TRUE(wait_status(" "));
