@@ -76,6 +76,10 @@ State& state()
 }
 
 constexpr uintptr_t HANDLE_BASE = 0x10000;
+// Room in a new queue: a worker posting faster than the dialog thread handles its posts for a while, a
+// few threads sending at once. The queues grow beyond it if ever needed.
+constexpr size_t POSTED_RESERVE = 256;
+constexpr size_t SENT_RESERVE = 16;
 
 HWND handle_of_index(size_t index)
 {
@@ -117,8 +121,11 @@ ThreadQueue& my_queue_locked()
         return *q;
     auto& s = state();
     s.queues.push_back(std::make_unique<ThreadQueue>());
-    s.queues.back()->thread = me;
-    return *s.queues.back();
+    ThreadQueue& q = *s.queues.back();
+    q.thread = me;
+    q.sent.reserve(SENT_RESERVE);
+    q.posted.reserve(POSTED_RESERVE);
+    return q;
 }
 
 void kick_locked(ThreadQueue* q)
