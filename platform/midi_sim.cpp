@@ -1,6 +1,6 @@
 // The simulated back-end: the vexa unit of sim/ behind one output and one input named "vexa", plus any
-// extra devices a test asks for. Replies are delivered on a timer thread of this back-end when they are
-// due; unplugging removes the unit's devices and answers MMSYSERR_NODRIVER on its open ports.
+// extra devices a test asks for. A timer thread of this back-end passes replies and injected bytes on to
+// the unit's inputs; unplugging removes the unit's devices and answers MMSYSERR_NODRIVER on its open ports.
 //
 // Locks: `lock` guards everything here and is never held while calling into the layer; a port being
 // delivered to is counted in `delivering`, and close_input waits until that count is zero, so no bytes
@@ -12,7 +12,6 @@
 // allocates nothing: the unit's replies are built in one reused buffer, and the byte buffers of delivered
 // items are kept for the next ones.
 #include <mmsystem.h>
-#include <sys/prctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -178,7 +177,6 @@ void release_targets(SimState& s, const std::vector<Port*>& targets) {
 }
 
 void timer_thread() {
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   SimState& s = sim();
   std::vector<Port*> targets;
   targets.reserve(QUEUE_RESERVE);
