@@ -45,11 +45,18 @@ const char USAGE[] =
 
 using Clock = std::chrono::steady_clock;
 
+// A unit that runs for hours keeps no copy of every message it received; --log writes them instead.
+SimConfig without_history() {
+  SimConfig config;
+  config.keep_history = false;
+  return config;
+}
+
 struct Options {
   RtMidi::Api api = RtMidi::UNIX_JACK;
   std::string name = "vexa";
   std::string log_path;
-  SimConfig config;
+  SimConfig config = without_history();
   int nak_packet = -1, nak_times = 1;
   int timeout_packet = -1, timeout_times = 1;
 };
