@@ -2,6 +2,7 @@
 // Names, types and values are the platform's own; only what the program and the hosts use is here.
 #pragma once
 #include "windef.h"
+#include "winbase.h"
 
 // Graphics handles and geometry that the platform's windef.h carries; the program only passes them on.
 typedef struct HDC__* HDC;
@@ -26,26 +27,7 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
-#ifndef MAKEINTRESOURCE
-#define MAKEINTRESOURCE MAKEINTRESOURCEA
-#endif
-#ifndef RT_CURSOR
-#define RT_CURSOR MAKEINTRESOURCE(1)
-#define RT_BITMAP MAKEINTRESOURCE(2)
-#define RT_ICON MAKEINTRESOURCE(3)
-#define RT_MENU MAKEINTRESOURCE(4)
-#define RT_DIALOG MAKEINTRESOURCE(5)
-#define RT_STRING MAKEINTRESOURCE(6)
-#define RT_FONTDIR MAKEINTRESOURCE(7)
-#define RT_FONT MAKEINTRESOURCE(8)
-#define RT_ACCELERATOR MAKEINTRESOURCE(9)
-#define RT_RCDATA MAKEINTRESOURCE(10)
-#define RT_MESSAGETABLE MAKEINTRESOURCE(11)
-#define RT_GROUP_CURSOR MAKEINTRESOURCE(12)
-#define RT_GROUP_ICON MAKEINTRESOURCE(14)
-#define RT_VERSION MAKEINTRESOURCE(16)
-#define RT_MANIFEST MAKEINTRESOURCE(24)
-#endif
+// MAKEINTRESOURCE and the RT_ resource types come with winbase.h, where resources are served.
 
 #define IDI_APPLICATION MAKEINTRESOURCE(32512)
 
