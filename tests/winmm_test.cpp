@@ -17,14 +17,9 @@ constexpr UINT HDR = sizeof(MIDIHDR);
 // A header whose fields that belong to the application hold sentinels.
 struct Buffer {
   char bytes[512] = {};
-  MIDIHDR header{};
+  MIDIHDR header{bytes, 512, 0, 0x1234, 0, reinterpret_cast<MIDIHDR*>(0x5678), 0x9ABC, 0xDEF0, {}};
   explicit Buffer(DWORD length = 512) {
-    header.lpData = bytes;
     header.dwBufferLength = length;
-    header.dwUser = 0x1234;
-    header.lpNext = reinterpret_cast<MIDIHDR*>(0x5678);
-    header.reserved = 0x9ABC;
-    header.dwOffset = 0xDEF0;
     for (DWORD_PTR& word : header.dwReserved) word = 0x7777;
   }
   void expect_sentinels() const {
@@ -48,16 +43,6 @@ std::vector<RecordedEvent> of_kind(const std::vector<RecordedEvent>& events, UIN
     if (event.msg == msg) found.push_back(event);
   }
   return found;
-}
-
-TEST(Winmm, LayoutAndConstants) {
-  EXPECT_EQ(sizeof(MIDIOUTCAPSA), 52u);
-  EXPECT_EQ(sizeof(MIDIINCAPSA), 44u);
-  EXPECT_EQ(offsetof(MIDIHDR, dwOffset), sizeof(void*) == 8 ? 48u : 28u);
-  EXPECT_EQ(sizeof(MIDIHDR), sizeof(void*) == 8 ? 120u : 64u);
-  EXPECT_EQ(CALLBACK_FUNCTION | MIDI_IO_STATUS, 0x30020);
-  EXPECT_EQ(MIM_LONGDATA, 0x3C4);
-  EXPECT_EQ(MIDIERR_STILLPLAYING, 65);
 }
 
 TEST(Winmm, ZeroDevices) {
@@ -291,112 +276,98 @@ TEST(Winmm, OutputHeadersAndClose) {
   EXPECT_EQ(midiOutClose(synth), MMSYSERR_INVALHANDLE);
 }
 
-// An input with two 512-byte buffers queued, started, with the raw bytes of the test arriving on it.
-struct ParsingInput {
+// An input with two 512-byte buffers queued and started: the parser's short messages, SysEx into buffers,
+// and a stop that hands back the partial buffer.
+TEST(Winmm, InputParsing) {
+  winmm_use_sim(quick_unit());
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   Buffer first, second;
-  ParsingInput() {
-    winmm_use_sim(quick_unit());
-    EXPECT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInPrepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInPrepareHeader(in, &second.header, HDR), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInAddBuffer(in, &second.header, HDR), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-    recorder.take();
+  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+  for (Buffer* b : {&first, &second}) {
+    ASSERT_EQ(midiInPrepareHeader(in, &b->header, HDR), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &b->header, HDR), MMSYSERR_NOERROR);
   }
-  std::vector<RecordedEvent> feed(const std::vector<uint8_t>& bytes) {
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  recorder.take();
+  auto feed = [&](const std::vector<uint8_t>& bytes) {
     sim_inject(0, bytes);
     sim_flush();
     return recorder.take();
-  }
-  ~ParsingInput() {
-    midiInReset(in);
-    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
-  }
-};
+  };
 
-TEST(Winmm, ShortMessagesAndRealtime) {
-  ParsingInput input;
   // Note on, the same by running status, a quarter frame, a clock, a stray data byte after the quarter
-  // frame (system common ends running status), a program change.
-  const auto events = input.feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6});
+  // frame (system common ends running status), a program change, a tune request.
+  auto events = feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6});
   ASSERT_EQ(events.size(), 6u);
-  for (const auto& event : events) EXPECT_EQ(event.msg, static_cast<UINT>(MIM_DATA));
-  EXPECT_EQ(events[0].param1, 0x7F4090u);
-  EXPECT_EQ(events[1].param1, 0x004190u);
-  EXPECT_EQ(events[2].param1, 0x25F1u);
-  EXPECT_EQ(events[3].param1, 0xF8u);
-  EXPECT_EQ(events[4].param1, 0x05C3u);
-  EXPECT_EQ(events[5].param1, 0xF6u);
+  const DWORD_PTR shorts[] = {0x7F4090, 0x004190, 0x25F1, 0xF8, 0x05C3, 0xF6};
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(events[i].msg, static_cast<UINT>(MIM_DATA));
+    EXPECT_EQ(events[i].param1, shorts[i]);
+  }
   EXPECT_NE(events[0].thread, std::this_thread::get_id());
-  // Nothing touched the buffers.
-  EXPECT_EQ(input.first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
-}
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));  // untouched
 
-TEST(Winmm, SysexIntoBuffers) {
-  ParsingInput input;
   // A reply with a clock byte inside: the clock is delivered on its own and the SysEx stays whole.
-  auto events = input.feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
+  events = feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
   EXPECT_EQ(events[0].param1, 0xF8u);
   EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_LONGDATA));
-  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&first.header));
   EXPECT_EQ(events[1].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7}));
   EXPECT_EQ(events[1].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-  input.first.expect_sentinels();
+  first.expect_sentinels();
 
   // 600 bytes: the first 512 in one buffer without F7, the other 88 in the next ending with F7.
-  ASSERT_EQ(midiInAddBuffer(input.in, &input.first.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
   std::vector<uint8_t> long_sysex(600, 0x11);
   long_sysex.front() = 0xF0;
   long_sysex.back() = 0xF7;
-  events = input.feed(long_sysex);
+  events = feed(long_sysex);
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&input.second.header));
+  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&second.header));
   EXPECT_EQ(events[0].data, std::vector<uint8_t>(long_sysex.begin(), long_sysex.begin() + 512));
-  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&first.header));
   EXPECT_EQ(events[1].data, std::vector<uint8_t>(long_sysex.begin() + 512, long_sysex.end()));
 
   // No buffer queued: the SysEx is dropped without a word, and only the short message comes through.
-  events = input.feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
+  events = feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
 
   // A status byte breaks a SysEx: the buffer comes back as MIM_LONGERROR with what it holds.
-  ASSERT_EQ(midiInAddBuffer(input.in, &input.first.header, HDR), MMSYSERR_NOERROR);
-  events = input.feed({0xF0, 0x2C, 0x4D, 0x21, 0x90, 0x40, 0x7F});
+  ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
+  events = feed({0xF0, 0x2C, 0x4D, 0x21, 0x90, 0x40, 0x7F});
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGERROR));
   EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
   EXPECT_EQ(events[0].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
   EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_DATA));
   EXPECT_EQ(events[1].param1, 0x7F4090u);
-}
 
-TEST(Winmm, StopReturnsPartialBuffer) {
-  ParsingInput input;
-  auto events = input.feed({0xF0, 0x2C, 0x4D, 0x21});
-  EXPECT_TRUE(events.empty());
-  ASSERT_EQ(midiInStop(input.in), MMSYSERR_NOERROR);
-  events = input.recorder.take();
+  // Stop hands back a partly filled buffer on the caller's thread; an empty one stays queued.
+  ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInAddBuffer(in, &second.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_TRUE(feed({0xF0, 0x2C, 0x4D, 0x21}).empty());
+  ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+  events = recorder.take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGDATA));
-  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&input.first.header));
+  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&first.header));
   EXPECT_EQ(events[0].data.size(), 4u);
-  EXPECT_EQ(input.first.header.dwBytesRecorded, 4u);
-  EXPECT_EQ(input.first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(first.header.dwBytesRecorded, 4u);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
   EXPECT_EQ(events[0].thread, std::this_thread::get_id());
-  // The empty one stays queued; input that arrives while stopped is dropped.
-  EXPECT_EQ(input.second.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
-  EXPECT_TRUE(input.feed({0xF0, 0x01, 0xF7, 0x90, 0x40, 0x7F}).empty());
-  // Started again, the parser begins afresh: the next SysEx goes into the queued buffer.
-  ASSERT_EQ(midiInStart(input.in), MMSYSERR_NOERROR);
-  events = input.feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7});
+  EXPECT_EQ(second.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  // Input that arrives while stopped is dropped; started again, the parser begins afresh.
+  EXPECT_TRUE(feed({0xF0, 0x01, 0xF7, 0x90, 0x40, 0x7F}).empty());
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+  events = feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x7E, 0xF7}));
+  midiInReset(in);
+  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
 }
 
 TEST(Winmm, UnpluggedDevice) {
@@ -478,95 +449,6 @@ TEST(Winmm, CloseWaitsForCallbackInProgress) {
   sim_inject(0, {0xF1, 0x04});
   sim_flush();
   EXPECT_EQ(held.after_close, 0);
-}
-
-TEST(Winmm, AnswerBeforeSendReturns) {
-  SimSetup setup;
-  setup.unit.reply_latency_us = 5000000;  // without the option the reply would be far off
-  setup.answer_before_send_returns = true;
-  winmm_use_sim(setup);
-  EventRecorder recorder;
-  HMIDIIN in = nullptr;
-  HMIDIOUT out = nullptr;
-  Buffer a;
-  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  ASSERT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x56, 0x7F, 0xF7}), MMSYSERR_NOERROR);
-  const auto events = of_kind(recorder.take(), MIM_LONGDATA);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x66, 0x08, 0xF7}));
-  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
-}
-
-TEST(Winmm, OutputFaultsAndCallLog) {
-  winmm_use_sim(quick_unit());
-  EventRecorder recorder;
-  HMIDIIN in = nullptr;
-  HMIDIOUT out = nullptr;
-  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  Buffer a;
-  ASSERT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  winmm_clear_calls();
-
-  Buffer message;
-  const uint8_t query[] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
-  std::memcpy(message.bytes, query, sizeof query);
-  message.header.dwBufferLength = sizeof query;
-  WinmmOutputFaults faults;
-  faults.never_done = true;
-  faults.unprepare_busy = 2;
-  winmm_set_output_faults(faults);
-  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
-  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MIDIERR_STILLPLAYING);
-  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MIDIERR_STILLPLAYING);
-  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  faults = WinmmOutputFaults();
-  faults.long_msg_result = MIDIERR_NOTREADY;
-  winmm_set_output_faults(faults);
-  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MIDIERR_NOTREADY);
-  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
-  EXPECT_EQ(sim_unit_snapshot().received.size(), 1u);  // the refused message never went out
-  sim_flush();
-  EXPECT_EQ(of_kind(recorder.take(), MIM_LONGDATA).size(), 1u);
-
-  // The reply's callback ran on the input thread: its calls are not in the log.
-  EXPECT_EQ(winmm_calls(), (std::vector<std::string>{"midiOutPrepareHeader", "midiOutLongMsg",
-                                                     "midiOutUnprepareHeader", "midiOutUnprepareHeader",
-                                                     "midiOutUnprepareHeader", "midiOutPrepareHeader",
-                                                     "midiOutLongMsg"}));
-  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
-
-  winmm_use_sim(quick_unit());  // a new back-end choice clears the faults
-  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiOutPrepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiOutLongMsg(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(message.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-  EXPECT_EQ(midiOutUnprepareHeader(out, &message.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
-}
-
-TEST(Winmm, TimerResolutionCalls) {
-  const int begins = winmm_time_begin_calls();
-  const int ends = winmm_time_end_calls();
-  EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
-  EXPECT_EQ(timeEndPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
-  EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
-  EXPECT_EQ(winmm_time_begin_calls() - begins, 2);
-  EXPECT_EQ(winmm_time_end_calls() - ends, 1);
 }
 
 }  // namespace
