@@ -42,11 +42,6 @@ struct EventRecorder {
     taken.swap(events);
     return taken;
   }
-
-  size_t count() {
-    std::lock_guard<std::mutex> hold(lock);
-    return events.size();
-  }
 };
 
 inline MMRESULT open_recorded_input(HMIDIIN* port, UINT device, EventRecorder& recorder) {
