@@ -463,17 +463,6 @@ private:
     bool ok_ = true;
 };
 
-bool same_name(const std::string& a, const char* b)
-{
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Class of a dialog item: the predefined ordinals or a registered name, compared without regard to case.
 bool class_of(int ordinal, const std::string& name, WindowKind& kind)
 {
@@ -491,7 +480,7 @@ bool class_of(int ordinal, const std::string& name, WindowKind& kind)
         {0, UPDOWN_CLASSA, WindowKind::updown},
     };
     for (const auto& c : classes)
-        if ((ordinal > 0 && ordinal == c.ordinal) || (ordinal < 0 && same_name(name, c.name))) {
+        if ((ordinal > 0 && ordinal == c.ordinal) || (ordinal < 0 && same_text(name, c.name))) {
             kind = c.kind;
             return true;
         }
@@ -1608,4 +1597,16 @@ void user32_advance_timers(DWORD ms)
     if (s.manual_timers)
         s.manual_now += int64_t(ms) * 1000;
     kick_all_locked();
+}
+
+// Window class names and combo box entries compare without regard to case.
+bool same_text(const std::string& a, const char* b)
+{
+    size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }

@@ -121,17 +121,6 @@ void combo_edit(Window* w, const std::string& next)
     notify_command(w, CBN_EDITCHANGE);
 }
 
-bool same_text(const std::string& a, const char* b)
-{
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 // BUTTON: push buttons, check boxes and group boxes.

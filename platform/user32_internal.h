@@ -162,3 +162,6 @@ void updown_create(Window* w);
 LRESULT updown_proc(Window* w, UINT message, WPARAM wparam, LPARAM lparam);
 void updown_input(Window* w, const Input& input);
 bool updown_wants_key(const Window* w, int vk);
+
+// Case-insensitive comparison of a text with a NUL-terminated one.
+bool same_text(const std::string& a, const char* b);
