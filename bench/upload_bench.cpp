@@ -12,11 +12,12 @@
 #include <cstdlib>
 
 #include "app/app.h"
-#include "headless.h"
-#include "kernel32_ext.h"
+#include "hosts/headless/headless.h"
+#include "platform/win32/kernel32_ext.h"
 #include "resource.h"
-#include "user32_ext.h"
-#include "winmm_ext.h"
+#include "platform/win32/user32_ext.h"
+#include "platform/midi/sim/midi_sim.h"
+#include "platform/win32/winmm_ext.h"
 
 // Every allocation of the process is counted; operator new allocates through malloc.
 std::atomic<uint64_t> allocations{0};
@@ -75,7 +76,7 @@ void upload(benchmark::State& state) {
     setup.unit.reply_latency_us = latency_ms * 1000;
     setup.unit.erase_time_us = ERASE_US;
     setup.unit.keep_history = false;  // the copy of every message is for tests; an upload needs none
-    winmm_use_sim(setup);
+    winmm_use_backend(sim_start(setup));
     user32_set_manual_timers(true);
     platform_set_sleep_hook(mark_stages);
     headless_start(WinMain);

@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "fifo.h"
+#include "platform/win32/fifo.h"
 #include "midi_test_support.h"
-#include "sim/firmware_format.h"
-#include "sim/unit.h"
+#include "sim/unit/firmware_format.h"
+#include "sim/unit/unit.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ TEST(Fifo, KeepsOrderThroughWrapGrowthAndRemoval) {
 }
 
 // A back-end with one input whose bytes the test hands over itself.
-void* test_sink = nullptr;
+MidiSink* test_sink = nullptr;
 int one() { return 1; }
 bool name_of(int device, char* name, int size) {
   if (device != 0 || size < 5) return false;
@@ -63,7 +63,7 @@ bool name_of(int device, char* name, int size) {
 int no_output(int, int*) { return MMSYSERR_BADDEVICEID; }
 int close_nothing(int) { return MMSYSERR_NOERROR; }
 int send_nothing(int, const uint8_t*, int) { return MMSYSERR_NODRIVER; }
-int open_test_input(int device, void* sink, int* port) {
+int open_test_input(int device, MidiSink* sink, int* port) {
   if (device != 0) return MMSYSERR_BADDEVICEID;
   test_sink = sink;
   *port = 1;
@@ -86,9 +86,9 @@ TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
   recorder.take();  // MIM_OPEN
   const uint8_t later[] = {0x90, 0x40, 0x7F};
   const uint8_t sooner[] = {0xF8, 0xFA};
-  midi_input_arriving(test_sink, later, 3, Clock::now() + std::chrono::milliseconds(200));
-  midi_input_arrived(test_sink, sooner, 2);
-  midi_input_wait_delivered(test_sink);
+  test_sink->arriving(test_sink, later, 3, Clock::now() + std::chrono::milliseconds(200));
+  test_sink->arrived(test_sink, sooner, 2);
+  test_sink->wait_delivered(test_sink);
   std::vector<RecordedEvent> events = recorder.take();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].param1, 0xF8u);
@@ -97,10 +97,10 @@ TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
   EXPECT_GE(events[2].param2, 200u);  // stamped with the time it was due
 
   // Withdrawn before their time, bytes never arrive, and nobody waits for them.
-  midi_input_arriving(test_sink, later, 3, Clock::now() + std::chrono::seconds(60));
-  midi_input_arrived(test_sink, sooner, 1);
-  midi_input_withdraw(test_sink);
-  midi_input_wait_delivered(test_sink);
+  test_sink->arriving(test_sink, later, 3, Clock::now() + std::chrono::seconds(60));
+  test_sink->arrived(test_sink, sooner, 1);
+  test_sink->withdraw(test_sink);
+  test_sink->wait_delivered(test_sink);
   events = recorder.take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].param1, 0xF8u);
@@ -109,13 +109,13 @@ TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
   events = recorder.take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_CLOSE));
-  winmm_use_sim();
+  winmm_use_backend(sim_start());
 }
 
 TEST(ArrivalTimes, NoReplyArrivesAfterTheUnplug) {
   SimSetup setup;
   setup.unit.reply_latency_us = 300;  // handed to the input as soon as it is queued
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   HMIDIOUT out = nullptr;

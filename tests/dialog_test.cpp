@@ -89,7 +89,7 @@ TEST_F(DialogTest, ClosingRightAfterStartExitsWithZero) {
 }
 
 TEST_F(DialogTest, WithoutTheFirmwareResourceItWarnsTwiceAndStaysUsable) {
-  start(SimSetup(), platform_nofirmware_module());
+  start(SimSetup(), nofirmware_module());
   std::vector<User32MessageBox> log;
   ASSERT_TRUE(headless_wait_until([&] { return (log = headless_box_log()).size() == 1; }));
   EXPECT_EQ(log[0].title, "Warning");

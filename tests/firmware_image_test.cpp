@@ -1,7 +1,7 @@
 // The embedded firmware stand-in: the shape of the shipped image, and packets that the simulated unit's
 // boot loader accepts (numbered in order, 7-bit data, valid checksums).
-#include "kernel32_ext.h"
-#include "sim/firmware_format.h"
+#include "platform/win32/kernel32_ext.h"
+#include "sim/unit/firmware_format.h"
 
 #include <gtest/gtest.h>
 

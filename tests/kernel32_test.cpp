@@ -1,6 +1,6 @@
 // The KERNEL32 layer's own contract: resource look-up by ordinal, "#number" and name, modules, thread
 // creation, recursive critical sections and the instrumented Sleep.
-#include "kernel32_ext.h"
+#include "platform/win32/kernel32_ext.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "winmm_ext.h"
+#include "platform/midi/sim/midi_sim.h"
+#include "platform/win32/winmm_ext.h"
 
 struct RecordedEvent {
   UINT msg = 0;

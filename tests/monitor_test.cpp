@@ -107,7 +107,7 @@ TEST_F(MonitorTest, LosingTheUnitGreysTheSettingsAndNothingReconnectsByItself) {
   EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "041");
   EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
 
-  winmm_use_sim(unit_with_settings());  // the unit is plugged in again
+  winmm_use_backend(sim_start(unit_with_settings()));  // the unit is plugged in again
   tick();
   tick();
   EXPECT_EQ(midi_in_port.load(), nullptr);
@@ -230,12 +230,12 @@ TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
   SimSetup setup;
   setup.outputs = {{"", false}, {"vexa 2", false}, {"VEXA", false}};
   setup.inputs = {{"Keys", false}, {"vexa", false}};
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   EXPECT_EQ(find_matching_input(0), 0);   // an empty name matches the first input
   EXPECT_EQ(find_matching_input(1), -1);  // the input's name is shorter than the output's
   EXPECT_EQ(find_matching_input(2), -1);  // names compare case by case
   setup.inputs.clear();
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   EXPECT_EQ(find_matching_input(0), -1);
 }
 

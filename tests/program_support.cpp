@@ -65,7 +65,7 @@ HINSTANCE module_with_image(const Bytes& image) {
 }
 
 void ProgramTest::start(const SimSetup& setup, HINSTANCE module, unsigned sleep_divisor) {
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   platform_set_sleep_divisor(sleep_divisor);
   user32_set_manual_timers(true);
   ASSERT_EQ(headless_start(test_entry, module), 0);

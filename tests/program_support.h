@@ -14,13 +14,15 @@
 
 #include "app/app.h"
 #include "firmware/firmware.h"
-#include "headless.h"
-#include "kernel32_ext.h"
+#include "hosts/headless/headless.h"
+#include "platform/win32/kernel32_ext.h"
 #include "midi/midi.h"
+#include "nofirmware_module.h"
 #include "protocol/protocol.h"
 #include "resource.h"
-#include "user32_ext.h"
-#include "winmm_ext.h"
+#include "platform/win32/user32_ext.h"
+#include "platform/midi/sim/midi_sim.h"
+#include "platform/win32/winmm_ext.h"
 
 using Bytes = std::vector<uint8_t>;
 

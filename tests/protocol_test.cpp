@@ -135,7 +135,7 @@ TEST_F(DecoderTest, StatusRepliesAndCodesWithoutARow) {
 class ReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    winmm_use_sim();
+    winmm_use_backend(sim_start());
     init_port_lock();
     ASSERT_EQ(open_midi_out(0), 0);
     ASSERT_EQ(open_midi_in(0), 0);

@@ -1,6 +1,7 @@
 // The compiled resources, read back through FindResourceA/LoadResource/LockResource of the program's
 // module and checked byte by byte against the dialog layout, the picture and icon formats.
-#include "kernel32_ext.h"
+#include "nofirmware_module.h"
+#include "platform/win32/kernel32_ext.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -281,10 +282,10 @@ TEST(Resources, IconGroupListsSevenImages)
 
 TEST(Resources, ModuleWithoutFirmwareKeepsTheUserInterface)
 {
-    const HINSTANCE module = platform_nofirmware_module();
+    const HINSTANCE module = nofirmware_module();
     ASSERT_NE(module, nullptr);
     EXPECT_NE(module, GetModuleHandleA(nullptr));
-    EXPECT_EQ(platform_nofirmware_module(), module);
+    EXPECT_EQ(nofirmware_module(), module);
     EXPECT_EQ(FindResourceA(module, "FirmwareFile", "BINTYPE"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_NE(FindResourceA(nullptr, "FirmwareFile", "BINTYPE"), nullptr);

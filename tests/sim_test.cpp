@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "sim/firmware_format.h"
-#include "sim/unit.h"
+#include "sim/unit/firmware_format.h"
+#include "sim/unit/unit.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ const Bytes STATUS_QUERY = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
 class TransmitTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    winmm_use_sim();
+    winmm_use_backend(sim_start());
     init_port_lock();
   }
   void TearDown() override {
@@ -112,7 +112,7 @@ TEST_F(TransmitTest, AHeaderBusyFourTimesIsReleasedOnTheFifth) {
 TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClosed) {
   SimSetup setup;
   setup.outputs = {{"vexa", true, 0, 3}, {"busy", false, MMSYSERR_ALLOCATED}};
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   ASSERT_EQ(open_midi_out(0), 0);
   winmm_clear_calls();
   EXPECT_EQ(close_midi_out(), 0);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend_tui.h"
+#include "hosts/tui/frontend_tui.h"
 #include "resource.h"
 
 namespace {

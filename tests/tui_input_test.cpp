@@ -1,6 +1,6 @@
 // The terminal front end's keys and clicks, through the real program on the headless driver with the
 // simulated unit: each reaches its control as a person's input, and the unit sees what it should.
-#include "frontend_tui.h"
+#include "hosts/tui/frontend_tui.h"
 #include "program_support.h"
 
 namespace {

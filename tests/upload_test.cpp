@@ -350,7 +350,7 @@ TEST_F(UploadTest, WithOnlyTheOutputOpenThereIsNothingToUpdate) {
 }
 
 TEST_F(UploadTest, WithoutAnImageNothingIsReadAndTheUploadEndsAsCorrupted) {
-  start(update_mode_unit(), platform_nofirmware_module());
+  start(update_mode_unit(), nofirmware_module());
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(headless_wait_box());
     headless_dismiss_box();

@@ -2,7 +2,7 @@
 // retrieval order, timers and message boxes.
 #include <condition_variable>
 
-#include "kernel32_ext.h"
+#include "platform/win32/kernel32_ext.h"
 #include "resource.h"
 #include "user32_test_support.h"
 

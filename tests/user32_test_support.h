@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "headless.h"
-#include "user32_ext.h"
+#include "hosts/headless/headless.h"
+#include "platform/win32/user32_ext.h"
 
 // A DLGTEMPLATE with its items, in the byte layout of a compiled resource.
 class TemplateBuilder {

@@ -82,7 +82,7 @@ TEST(WinmmStress, InputOpenCloseCyclesUnderFlood) {
   SimSetup setup;
   setup.unit.reply_latency_us = 0;
   setup.unit.noise = SIM_NOISE_QUARTER_FRAME | SIM_NOISE_REALTIME | SIM_NOISE_FOREIGN_SYSEX;
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   HMIDIOUT out = nullptr;
   ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
 

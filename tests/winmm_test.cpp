@@ -49,7 +49,7 @@ TEST(Winmm, ZeroDevices) {
   SimSetup none;
   none.outputs.clear();
   none.inputs.clear();
-  winmm_use_sim(none);
+  winmm_use_backend(sim_start(none));
   EXPECT_EQ(midiOutGetNumDevs(), 0u);
   EXPECT_EQ(midiInGetNumDevs(), 0u);
   MIDIOUTCAPSA out_caps;
@@ -68,7 +68,7 @@ TEST(Winmm, DevicesNamesAndOpening) {
   SimSetup setup;
   setup.outputs = {{"vexa", true}, {"A very long output name that does not fit", false}, {"busy", false, 4}};
   setup.inputs = {{"vexa", true}, {"other in", false}};
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   ASSERT_EQ(midiOutGetNumDevs(), 3u);
   ASSERT_EQ(midiInGetNumDevs(), 2u);
 
@@ -107,7 +107,7 @@ TEST(Winmm, DevicesNamesAndOpening) {
 }
 
 TEST(Winmm, NullClosedAndForeignHandles) {
-  winmm_use_sim(quick_unit());
+  winmm_use_backend(sim_start(quick_unit()));
   Buffer buffer;
   const HMIDIIN no_in = nullptr;
   const HMIDIOUT no_out = nullptr;
@@ -144,7 +144,7 @@ TEST(Winmm, NullClosedAndForeignHandles) {
 }
 
 TEST(Winmm, InputHeaderRules) {
-  winmm_use_sim(quick_unit());
+  winmm_use_backend(sim_start(quick_unit()));
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
@@ -225,7 +225,7 @@ TEST(Winmm, InputHeaderRules) {
 TEST(Winmm, OutputHeadersAndClose) {
   SimSetup setup = quick_unit();
   setup.outputs.push_back({"synth", false, 0, 2});
-  winmm_use_sim(setup);
+  winmm_use_backend(sim_start(setup));
   HMIDIOUT out = nullptr;
   ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
   std::vector<uint8_t> query{0xF0, 0x2C, 0x4D, 0x10, 0xF7};
@@ -279,7 +279,7 @@ TEST(Winmm, OutputHeadersAndClose) {
 // An input with two 512-byte buffers queued and started: the parser's short messages, SysEx into buffers,
 // and a stop that hands back the partial buffer.
 TEST(Winmm, InputParsing) {
-  winmm_use_sim(quick_unit());
+  winmm_use_backend(sim_start(quick_unit()));
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   Buffer first, second;
@@ -371,7 +371,7 @@ TEST(Winmm, InputParsing) {
 }
 
 TEST(Winmm, UnpluggedDevice) {
-  winmm_use_sim(quick_unit());
+  winmm_use_backend(sim_start(quick_unit()));
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   HMIDIOUT out = nullptr;
@@ -412,7 +412,7 @@ TEST(Winmm, UnpluggedDevice) {
 // The unit's replies flood an input whose callback is held up; closing waits for the callback in
 // progress, and once close has returned no callback runs any more.
 TEST(Winmm, CloseWaitsForCallbackInProgress) {
-  winmm_use_sim(quick_unit());
+  winmm_use_backend(sim_start(quick_unit()));
   struct Held {
     std::atomic<bool> entered{false};
     std::atomic<bool> release{false};

@@ -2,7 +2,7 @@
 // packets of 12 to 29 bytes, each on a line of its own, then the terminator. The packet lengths follow the
 // shape of the shipped image: the first packet 15 bytes, the last 16, 2311 full packets of 29 bytes and
 // 175 shorter ones at segment ends. The payload is a fixed pseudo-random sequence of 7-bit bytes.
-#include "sim/firmware_format.h"
+#include "sim/unit/firmware_format.h"
 
 #include <cstdio>
 #include <cstring>

@@ -15,8 +15,9 @@
 
 #include <mmsystem.h>
 
-#include "headless.h"
-#include "midi_rtmidi.h"
+#include "hosts/headless/headless.h"
+#include "platform/midi/rtmidi/midi_rtmidi.h"
+#include "platform/win32/winmm_ext.h"
 #include "resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
@@ -67,6 +68,7 @@ class JackE2E : public ::testing::Test {
   void SetUp() override {
     if (env("VEXA_SIM_PID").empty() || env("VEXA_SIM_LOG").empty()) GTEST_SKIP() << "run by tests/system/jack_e2e.sh";
     ASSERT_EQ(env("VEXA_MIDI"), "jack");
+    winmm_use_backend(midi_backend_rtmidi("jack"));
     ASSERT_EQ(headless_start(WinMain), 0);
     ASSERT_TRUE(headless_wait_dialog());
   }

@@ -20,8 +20,8 @@ build=$(cd "$1" && pwd)
 shift
 
 exe=$build/vexa.exe
-driver=$build/winevexa.drv
-probe_exe=$build/uiprobe.exe
+driver=$build/sim/wine_driver/winevexa.drv
+probe_exe=$build/tools/uiprobe.exe
 firmware=$root/res/firmware.bin
 work=$build/wine
 prefix=$work/prefix

@@ -1,0 +1,598 @@
+// The simulated vexa unit as a user-mode WinMM MIDI driver, winevexa.drv: one MIDI output and one MIDI
+// input, both named "vexa", in front of the host-independent unit of sim/unit.cpp.
+//
+// Under Wine, WinMM takes its MIDI driver from the audio driver that mmdevapi selects (registry value
+// HKCU\Software\Wine\Drivers\Audio = "vexa" names this DLL), so besides DriverProc, modMessage and
+// midMessage it exports the four entry points that mmdevapi asks every audio driver for, offering no
+// audio endpoints. On Windows the same DLL can be registered as a "midiN" value under Drivers32.
+//
+// The test chooses the unit's behaviour and reads what it saw through the directory named by the
+// environment variable VEXA_SIM_DIR (a Unix path is taken as one on Wine's drive Z:):
+//   config        read once when the driver loads, lines "key value" (see apply_config_line)
+//   received.log  written as they arrive: every message the unit received, "<ms since load> <hex bytes>"
+//   replies.log   every message handed to the program ("dropped" when no buffer or port took it)
+//   image.bin     the data packets the unit accepted, laid end to end, as it would have written them
+//   events.log    with "trace 1": every driver message with its parameters and result
+//   unplug        while this file exists the unit counts as unplugged (the unit's own scripts can
+//                 also unplug it); a port that was open when the unit went stays dead
+//
+// Threads: WinMM calls the entry points on the program's threads; one thread of the driver delivers
+// the unit's replies through DriverCallback, one at a time, each when it is due. Open, close and reset
+// callbacks run on the calling thread, as WinMM documents. One lock guards all driver state; it is
+// never held across a callback into the program, whose input callback queues buffers again.
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmddk.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/unit/unit.h"
+
+extern "C" {
+BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message, DWORD_PTR instance,
+                           DWORD_PTR param1, DWORD_PTR param2);
+LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2);
+DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
+DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
+int WINAPI GetPriority(void);
+HRESULT WINAPI GetEndpointIDs(int flow, WCHAR*** ids, GUID** guids, UINT* count, UINT* default_index);
+HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
+HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
+}
+
+namespace {
+
+// mmdevapi's ranking of audio drivers: 3 is "preferred", so this driver wins whatever else is listed.
+constexpr int DRIVER_PRIORITY_PREFERRED = 3;
+// The unplug file is looked at on every port operation and this often by the delivery thread.
+constexpr DWORD UNPLUG_POLL_MS = 50;
+const wchar_t PORT_NAME[] = L"vexa";
+
+struct Port {
+  bool open = false;
+  bool dead = false;  // the unit went away while the port was open: only cleaning up still works
+  DWORD_PTR callback = 0;
+  DWORD_PTR instance = 0;
+  HDRVR handle = nullptr;
+  DWORD callback_flags = 0;  // DCB_ type: the high word of the open flags
+};
+
+CRITICAL_SECTION driver_lock;
+bool loaded = false;
+bool trace = false;
+std::string sim_dir;
+FILE* received_file = nullptr;
+FILE* replies_file = nullptr;
+FILE* events_file = nullptr;
+size_t image_packets_written = 0;
+
+SimUnit unit;
+bool unplug_file_seen = false;
+Port out_port;
+Port in_port;
+std::deque<MIDIHDR*> in_queue;
+bool in_started = false;
+uint64_t in_start_us = 0;
+// Replies waiting for their time, in the order the unit sent them among equal times.
+std::multimap<uint64_t, std::vector<uint8_t>> pending;
+// Running time code: MTC quarter frames (F1 xx, four per frame) while the input is started.
+uint32_t quarter_frame_interval_us = 0;
+uint64_t next_quarter_frame_us = 0;
+uint8_t quarter_frame_piece = 0;
+
+HANDLE wake_event = nullptr;
+HANDLE delivery_thread = nullptr;
+DWORD delivery_thread_id = 0;
+bool delivering = false;  // a data callback is running on the delivery thread
+LARGE_INTEGER clock_start;
+LARGE_INTEGER clock_frequency;
+
+class Lock {
+ public:
+  Lock() { EnterCriticalSection(&driver_lock); }
+  ~Lock() { LeaveCriticalSection(&driver_lock); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+};
+
+uint64_t now_us() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const uint64_t ticks = static_cast<uint64_t>(now.QuadPart - clock_start.QuadPart);
+  const uint64_t frequency = static_cast<uint64_t>(clock_frequency.QuadPart);
+  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
+std::string sim_path(const char* name) { return sim_dir + "\\" + name; }
+
+FILE* open_output(const char* name) {
+  if (sim_dir.empty()) return nullptr;
+  return fopen(sim_path(name).c_str(), "wb");
+}
+
+void trace_event(const char* format, ...) {
+  if (events_file == nullptr) return;
+  fprintf(events_file, "%.3f ", static_cast<double>(now_us()) / 1000.0);
+  va_list args;
+  va_start(args, format);
+  vfprintf(events_file, format, args);
+  va_end(args);
+  fputc('\n', events_file);
+  fflush(events_file);
+}
+
+void log_message(FILE* file, const char* tag, const uint8_t* bytes, size_t length) {
+  if (file == nullptr) return;
+  fprintf(file, "%.3f%s", static_cast<double>(now_us()) / 1000.0, tag);
+  for (size_t i = 0; i < length; ++i) fprintf(file, " %02X", bytes[i]);
+  fputc('\n', file);
+  fflush(file);
+}
+
+// Keeps image.bin equal to the packets the unit holds: appended as packets are accepted, emptied when
+// the unit erases.
+void update_image_file() {
+  if (sim_dir.empty() || unit.packets.size() == image_packets_written) return;
+  const bool restart = unit.packets.size() < image_packets_written;
+  FILE* image = fopen(sim_path("image.bin").c_str(), restart ? "wb" : "ab");
+  if (image == nullptr) return;
+  if (restart) image_packets_written = 0;
+  for (; image_packets_written < unit.packets.size(); ++image_packets_written) {
+    const std::vector<uint8_t>& packet = unit.packets[image_packets_written];
+    fwrite(packet.data(), 1, packet.size(), image);
+  }
+  fclose(image);
+}
+
+SimVerifyAnswer verify_answer_named(const char* name) {
+  if (strcmp(name, "running") == 0) return SimVerifyAnswer::Running;
+  if (strcmp(name, "boot_no_firmware") == 0) return SimVerifyAnswer::BootNoFirmware;
+  if (strcmp(name, "boot_partial") == 0) return SimVerifyAnswer::BootPartial;
+  if (strcmp(name, "silence") == 0) return SimVerifyAnswer::Silence;
+  return SimVerifyAnswer::Normal;
+}
+
+long number(const char* text) { return strtol(text, nullptr, 0); }
+
+// One line of the config file: a key and its values, separated by blanks. Unknown keys are ignored.
+//   latency_us N | erase_time_us N | late_reply_us N     reply timing
+//   mode running|boot | boot_code N | version N N       what the unit runs (boot = update mode)
+//   settings N*10                                        the ten parameters, in the order 52 53 55 ... 5D
+//   params_in_boot 0|1 | status_silence N | finish_silence 0|1
+//   every_packet_script S | packet_script K S            letters of SimConfig::packet_scripts
+//   verify_answer normal|running|boot_no_firmware|boot_partial|silence
+//   written_version N N | unplug_after_packets N | noise N | long_sysex_length N | trace 0|1
+//   timecode_fps N                                       running MTC quarter frames while the input runs
+void apply_config_line(SimConfig& config, const char* line) {
+  char key[64] = {};
+  char values[10][64] = {};
+  const int count = sscanf(line, "%63s %63s %63s %63s %63s %63s %63s %63s %63s %63s %63s", key, values[0],
+                           values[1], values[2], values[3], values[4], values[5], values[6], values[7],
+                           values[8], values[9]) - 1;
+  if (count < 1 || key[0] == '#') return;
+  const std::string name = key;
+  const long first = number(values[0]);
+  if (name == "latency_us") config.reply_latency_us = static_cast<uint32_t>(first);
+  else if (name == "erase_time_us") config.erase_time_us = static_cast<uint32_t>(first);
+  else if (name == "erase_never_answers") config.erase_never_answers = first != 0;
+  else if (name == "late_reply_us") config.late_reply_us = static_cast<uint32_t>(first);
+  else if (name == "mode") config.mode = strcmp(values[0], "boot") == 0 ? SimMode::Boot : SimMode::Running;
+  else if (name == "boot_code") config.boot_code = static_cast<uint8_t>(first);
+  else if (name == "params_in_boot") config.params_in_boot = first != 0;
+  else if (name == "status_silence") config.status_silence = static_cast<int>(first);
+  else if (name == "finish_silence") config.finish_silence = first != 0;
+  else if (name == "every_packet_script") config.every_packet_script = values[0];
+  else if (name == "verify_answer") config.verify_answer = verify_answer_named(values[0]);
+  else if (name == "unplug_after_packets") config.unplug_after_packets = static_cast<int>(first);
+  else if (name == "noise") config.noise = static_cast<uint32_t>(first);
+  else if (name == "long_sysex_length") config.long_sysex_length = static_cast<int>(first);
+  else if (name == "trace") trace = first != 0;
+  else if (name == "timecode_fps" && first > 0) quarter_frame_interval_us = static_cast<uint32_t>(250000 / first);
+  else if (name == "packet_script" && count >= 2) config.packet_scripts[static_cast<int>(first)] = values[1];
+  else if (name == "version" && count >= 2) {
+    config.version[0] = static_cast<uint8_t>(first);
+    config.version[1] = static_cast<uint8_t>(number(values[1]));
+  } else if (name == "written_version" && count >= 2) {
+    config.written_version[0] = static_cast<uint8_t>(first);
+    config.written_version[1] = static_cast<uint8_t>(number(values[1]));
+  } else if (name == "settings") {
+    for (int i = 0; i < count && i < SIM_PARAM_COUNT; ++i) config.settings[i] = static_cast<uint8_t>(number(values[i]));
+  }
+}
+
+// Reads the test's choices and opens the output files; runs once, under the lock.
+void ensure_loaded() {
+  if (loaded) return;
+  loaded = true;
+  QueryPerformanceFrequency(&clock_frequency);
+  QueryPerformanceCounter(&clock_start);
+  char directory[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableA("VEXA_SIM_DIR", directory, sizeof directory);
+  if (length > 0 && length < sizeof directory) {
+    sim_dir = directory[0] == '/' ? std::string("Z:") + directory : std::string(directory);
+  }
+  SimConfig config;
+  if (!sim_dir.empty()) {
+    if (FILE* file = fopen(sim_path("config").c_str(), "rb")) {
+      char line[512];
+      while (fgets(line, sizeof line, file) != nullptr) apply_config_line(config, line);
+      fclose(file);
+    }
+  }
+  sim_unit_init(unit, config);
+  received_file = open_output("received.log");
+  replies_file = open_output("replies.log");
+  if (trace) events_file = open_output("events.log");
+  trace_event("loaded dir=%s latency_us=%u mode=%s", sim_dir.c_str(), config.reply_latency_us,
+              config.mode == SimMode::Boot ? "boot" : "running");
+}
+
+// True while the unit is connected. Once it is gone, every port that is open stays dead.
+bool unit_present() {
+  if (!sim_dir.empty()) {
+    const bool file = GetFileAttributesA(sim_path("unplug").c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (file != unplug_file_seen) trace_event("unplug file %s", file ? "appeared" : "removed");
+    unplug_file_seen = file;
+  }
+  const bool present = !unplug_file_seen && !unit.unplugged;
+  if (!present) {
+    if (out_port.open && !out_port.dead) trace_event("output port dead");
+    if (in_port.open && !in_port.dead) trace_event("input port dead");
+    out_port.dead = out_port.open;
+    in_port.dead = in_port.open;
+  }
+  return present;
+}
+
+// Calls the program back without holding the lock. Data callbacks of the delivery thread are marked,
+// so that stopping, resetting or closing the input from another thread waits until one has returned.
+void callback_unlocked(const Port& port, DWORD message, DWORD_PTR param1, DWORD_PTR param2) {
+  const Port copy = port;
+  const bool data = GetCurrentThreadId() == delivery_thread_id;
+  if (data) delivering = true;
+  LeaveCriticalSection(&driver_lock);
+  DriverCallback(copy.callback, copy.callback_flags, copy.handle, message, copy.instance, param1, param2);
+  EnterCriticalSection(&driver_lock);
+  if (data) delivering = false;
+}
+
+// Called with the lock held by a thread other than the delivery thread: waits until no data callback
+// is running. The lock is let go meanwhile, because the callback queues buffers again.
+void wait_for_delivery() {
+  if (GetCurrentThreadId() == delivery_thread_id) return;
+  while (delivering) {
+    LeaveCriticalSection(&driver_lock);
+    Sleep(1);
+    EnterCriticalSection(&driver_lock);
+  }
+}
+
+// Hands one reply to the program: a SysEx fills the queued buffers in turn (the message ends a buffer,
+// and one longer than a buffer goes on in the next), anything else goes out as a short message.
+void deliver(const std::vector<uint8_t>& bytes) {
+  const bool present = unit_present();
+  if (bytes.empty() || !present || !in_port.open || in_port.dead || !in_started) {
+    log_message(replies_file, " dropped", bytes.data(), bytes.size());
+    return;
+  }
+  const DWORD stamp = static_cast<DWORD>((now_us() - in_start_us) / 1000);
+  if (bytes[0] != 0xF0) {
+    DWORD packed = 0;
+    for (size_t i = 0; i < bytes.size() && i < 3; ++i) packed |= static_cast<DWORD>(bytes[i]) << (8 * i);
+    log_message(replies_file, "", bytes.data(), bytes.size());
+    callback_unlocked(in_port, MIM_DATA, packed, stamp);
+    return;
+  }
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    if (in_queue.empty()) {
+      log_message(replies_file, " dropped", bytes.data() + offset, bytes.size() - offset);
+      return;
+    }
+    MIDIHDR* header = in_queue.front();
+    in_queue.pop_front();
+    const size_t count = std::min<size_t>(header->dwBufferLength, bytes.size() - offset);
+    memcpy(header->lpData, bytes.data() + offset, count);
+    header->dwBytesRecorded = static_cast<DWORD>(count);
+    header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    log_message(replies_file, "", bytes.data() + offset, count);
+    offset += count;
+    callback_unlocked(in_port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), stamp);
+    if (!in_port.open || !in_started) return;
+  }
+}
+
+DWORD WINAPI delivery_loop(LPVOID) {
+  EnterCriticalSection(&driver_lock);
+  for (;;) {
+    const uint64_t now = now_us();
+    if (!pending.empty() && pending.begin()->first <= now) {
+      const std::vector<uint8_t> bytes = std::move(pending.begin()->second);
+      pending.erase(pending.begin());
+      deliver(bytes);
+      continue;
+    }
+    const bool timecode = quarter_frame_interval_us != 0 && in_port.open && in_started;
+    if (timecode && now >= next_quarter_frame_us) {
+      next_quarter_frame_us = std::max(next_quarter_frame_us + quarter_frame_interval_us, now);
+      const uint8_t piece = quarter_frame_piece;
+      quarter_frame_piece = static_cast<uint8_t>((piece + 1) % 8);
+      deliver({0xF1, static_cast<uint8_t>(piece << 4)});
+      continue;
+    }
+    unit_present();
+    DWORD wait = UNPLUG_POLL_MS;
+    uint64_t next = pending.empty() ? UINT64_MAX : pending.begin()->first;
+    if (timecode) next = std::min(next, next_quarter_frame_us);
+    if (next != UINT64_MAX) {
+      const uint64_t ahead = next > now ? (next - now + 999) / 1000 : 0;
+      if (ahead < wait) wait = static_cast<DWORD>(ahead);
+    }
+    LeaveCriticalSection(&driver_lock);
+    WaitForSingleObject(wake_event, wait);
+    EnterCriticalSection(&driver_lock);
+  }
+}
+
+void ensure_delivery_thread() {
+  if (delivery_thread != nullptr) return;
+  wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  delivery_thread = CreateThread(nullptr, 0, delivery_loop, nullptr, 0, &delivery_thread_id);
+}
+
+// The unit receives one message from the program; its replies wait for their time.
+void unit_receive(const uint8_t* bytes, size_t length) {
+  log_message(received_file, "", bytes, length);
+  std::vector<SimReply> replies;
+  sim_unit_receive(unit, bytes, static_cast<int>(length), now_us(), replies);
+  update_image_file();
+  if (unit.unplugged) unit_present();
+  for (SimReply& reply : replies) pending.emplace(reply.due_us, std::move(reply.bytes));
+  if (!replies.empty() && wake_event != nullptr) SetEvent(wake_event);
+}
+
+bool header_too_small(DWORD_PTR header, DWORD_PTR size) {
+  return header == 0 || size < offsetof(MIDIHDR, dwOffset);
+}
+
+DWORD prepare(MIDIHDR* header, DWORD_PTR size) {
+  if (header_too_small(reinterpret_cast<DWORD_PTR>(header), size)) return MMSYSERR_INVALPARAM;
+  if (header->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
+  header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+DWORD unprepare(MIDIHDR* header, DWORD_PTR size) {
+  if (header_too_small(reinterpret_cast<DWORD_PTR>(header), size)) return MMSYSERR_INVALPARAM;
+  if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  header->dwFlags &= ~MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+DWORD open_port(Port& port, UINT device, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2, DWORD open_message) {
+  if (device != 0) return MMSYSERR_BADDEVICEID;
+  if (port.open) return MMSYSERR_ALLOCATED;
+  if (!unit_present()) return MMSYSERR_NODRIVER;
+  const MIDIOPENDESC* description = reinterpret_cast<const MIDIOPENDESC*>(param1);
+  if (description == nullptr) return MMSYSERR_INVALPARAM;
+  port = Port{};
+  port.open = true;
+  port.callback = description->dwCallback;
+  port.instance = description->dwInstance;
+  port.handle = reinterpret_cast<HDRVR>(description->hMidi);
+  port.callback_flags = HIWORD(static_cast<DWORD>(param2));
+  if (user != 0) *reinterpret_cast<DWORD_PTR*>(user) = 0;
+  callback_unlocked(port, open_message, 0, 0);
+  return MMSYSERR_NOERROR;
+}
+
+DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
+  switch (message) {
+    case DRVM_INIT:
+    case DRVM_EXIT:
+    case DRVM_ENABLE:
+    case DRVM_DISABLE: return MMSYSERR_NOERROR;
+    case MODM_GETNUMDEVS: return 1;
+    case MODM_GETDEVCAPS: {
+      if (device != 0) return MMSYSERR_BADDEVICEID;
+      MIDIOUTCAPSW caps{};
+      caps.wMid = 0xFFFF;  // MM_UNMAPPED: no registered manufacturer id
+      caps.wPid = 0xFFFF;
+      caps.vDriverVersion = 0x0100;
+      wcscpy(caps.szPname, PORT_NAME);
+      caps.wTechnology = MOD_MIDIPORT;
+      caps.wChannelMask = 0xFFFF;
+      memcpy(reinterpret_cast<void*>(param1), &caps, std::min<size_t>(param2, sizeof caps));
+      return MMSYSERR_NOERROR;
+    }
+    case MODM_OPEN: return open_port(out_port, device, user, param1, param2, MOM_OPEN);
+    case MODM_CLOSE: {
+      if (!out_port.open) return MMSYSERR_INVALHANDLE;
+      out_port.open = false;
+      out_port.dead = false;
+      callback_unlocked(out_port, MOM_CLOSE, 0, 0);
+      return MMSYSERR_NOERROR;
+    }
+    case MODM_PREPARE: return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MODM_UNPREPARE: return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MODM_DATA: {
+      if (!out_port.open) return MMSYSERR_INVALHANDLE;
+      if (!unit_present() || out_port.dead) return MMSYSERR_NODRIVER;
+      uint8_t bytes[3] = {static_cast<uint8_t>(param1), static_cast<uint8_t>(param1 >> 8),
+                          static_cast<uint8_t>(param1 >> 16)};
+      const size_t length = bytes[0] >= 0xF8 ? 1 : (bytes[0] & 0xE0) == 0xC0 || bytes[0] == 0xF1 || bytes[0] == 0xF3 ? 2 : 3;
+      unit_receive(bytes, length);
+      return MMSYSERR_NOERROR;
+    }
+    case MODM_LONGDATA: {
+      MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+      if (!out_port.open) return MMSYSERR_INVALHANDLE;
+      if (header_too_small(param1, param2)) return MMSYSERR_INVALPARAM;
+      if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+      if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+      if (!unit_present() || out_port.dead) return MMSYSERR_NODRIVER;
+      unit_receive(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
+      // Sent at once, as typical drivers do: the header is done before the call returns.
+      header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+      callback_unlocked(out_port, MOM_DONE, param1, 0);
+      return MMSYSERR_NOERROR;
+    }
+    case MODM_RESET: return out_port.open ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    default: return MMSYSERR_NOTSUPPORTED;
+  }
+}
+
+DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
+  switch (message) {
+    case DRVM_INIT:
+    case DRVM_EXIT:
+    case DRVM_ENABLE:
+    case DRVM_DISABLE: return MMSYSERR_NOERROR;
+    case MIDM_GETNUMDEVS: return 1;
+    case MIDM_GETDEVCAPS: {
+      if (device != 0) return MMSYSERR_BADDEVICEID;
+      MIDIINCAPSW caps{};
+      caps.wMid = 0xFFFF;
+      caps.wPid = 0xFFFF;
+      caps.vDriverVersion = 0x0100;
+      wcscpy(caps.szPname, PORT_NAME);
+      memcpy(reinterpret_cast<void*>(param1), &caps, std::min<size_t>(param2, sizeof caps));
+      return MMSYSERR_NOERROR;
+    }
+    case MIDM_OPEN:
+      ensure_delivery_thread();
+      in_queue.clear();
+      in_started = false;
+      return open_port(in_port, device, user, param1, param2, MIM_OPEN);
+    case MIDM_CLOSE: {
+      if (!in_port.open) return MMSYSERR_INVALHANDLE;
+      wait_for_delivery();
+      if (!in_queue.empty()) return MIDIERR_STILLPLAYING;
+      in_port.open = false;
+      in_port.dead = false;
+      in_started = false;
+      callback_unlocked(in_port, MIM_CLOSE, 0, 0);
+      return MMSYSERR_NOERROR;
+    }
+    case MIDM_PREPARE: return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MIDM_UNPREPARE: return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MIDM_ADDBUFFER: {
+      MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+      if (!in_port.open) return MMSYSERR_INVALHANDLE;
+      if (header_too_small(param1, param2) || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+      if (!unit_present() || in_port.dead) return MMSYSERR_NODRIVER;
+      if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+      if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+      header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
+      header->dwBytesRecorded = 0;
+      in_queue.push_back(header);
+      return MMSYSERR_NOERROR;
+    }
+    case MIDM_START: {
+      if (!in_port.open) return MMSYSERR_INVALHANDLE;
+      if (!unit_present() || in_port.dead) return MMSYSERR_NODRIVER;
+      if (!in_started) {
+        in_started = true;
+        in_start_us = now_us();
+        next_quarter_frame_us = in_start_us;
+        if (wake_event != nullptr) SetEvent(wake_event);
+      }
+      return MMSYSERR_NOERROR;
+    }
+    case MIDM_STOP: {
+      if (!in_port.open) return MMSYSERR_INVALHANDLE;
+      wait_for_delivery();
+      in_started = false;
+      return MMSYSERR_NOERROR;
+    }
+    case MIDM_RESET: {
+      if (!in_port.open) return MMSYSERR_INVALHANDLE;
+      wait_for_delivery();
+      in_started = false;
+      std::deque<MIDIHDR*> returned;
+      returned.swap(in_queue);
+      for (MIDIHDR* header : returned) {
+        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+        callback_unlocked(in_port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0);
+      }
+      return MMSYSERR_NOERROR;
+    }
+    default: return MMSYSERR_NOTSUPPORTED;
+  }
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&driver_lock);
+  return TRUE;
+}
+
+LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2) {
+  switch (message) {
+    case DRV_LOAD: {
+      Lock lock;
+      ensure_loaded();
+      return 1;
+    }
+    case DRV_FREE:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+    case DRV_OPEN:
+    case DRV_CLOSE: return 1;
+    case DRV_QUERYCONFIGURE: return 0;
+    case DRV_CONFIGURE:
+    case DRV_INSTALL:
+    case DRV_REMOVE: return DRVCNF_OK;
+    default: return DefDriverProc(driver_id, driver, message, param1, param2);
+  }
+}
+
+DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
+  Lock lock;
+  ensure_loaded();
+  const DWORD result = output_message(device, message, user, param1, param2);
+  if (trace) trace_event("mod %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
+                         static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+  return result;
+}
+
+DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
+  Lock lock;
+  ensure_loaded();
+  const DWORD result = input_message(device, message, user, param1, param2);
+  if (trace) trace_event("mid %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
+                         static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+  return result;
+}
+
+int WINAPI GetPriority(void) { return DRIVER_PRIORITY_PREFERRED; }
+
+HRESULT WINAPI GetEndpointIDs(int, WCHAR*** ids, GUID** guids, UINT* count, UINT* default_index) {
+  if (ids != nullptr) *ids = nullptr;
+  if (guids != nullptr) *guids = nullptr;
+  if (count != nullptr) *count = 0;
+  if (default_index != nullptr) *default_index = 0;
+  return S_OK;
+}
+
+HRESULT WINAPI GetAudioEndpoint(void*, void*, void** client) {
+  if (client != nullptr) *client = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT WINAPI GetAudioSessionManager(void*, void** manager) {
+  if (manager != nullptr) *manager = nullptr;
+  return E_NOTIMPL;
+}
