@@ -1,9 +1,9 @@
 // Entry point and the main dialog: set-up, routing of every event, help buttons and tear-down.
 #include <windows.h>
-#include "app/app.h"
 
 #include <commctrl.h>
 
+#include "app/app.h"
 #include "firmware/firmware.h"
 #include "midi/midi.h"
 #include "protocol/protocol.h"
@@ -35,7 +35,8 @@ const char HELP_SETTINGS_TEXT[] =
     "Infinite flywheel: When the timecode input signal disappears during timecode translation, the Infinite "
     "flywheel option continues re-generation until a new valid time code will be detected. The display is "
     "showing the timecode input signal.\n\n"
-    "Extended LTC hold off option delays the MTC trigger start for 30 frames. This serves to get more accurate "
+    "Extended LTC hold off option delays the MTC trigger start for 30 frames. This serves to get more "
+    "accurate "
     "MTC triggers from tape machines with ramping start up behaviour.\n\n"
     "Enable TRVX allows controlling the vexa with MIDI control change commands. See Quorvanex Midi Control "
     "Change Protocol for more informations.\n\n"
@@ -82,20 +83,35 @@ void on_command(WORD id, WORD code, LPARAM lparam) {
     return;
   }
   switch (id) {
-    case IDC_UPDATE_BUTTON: on_update_button(); break;
-    case IDC_HELP_UPDATE: show_message(HELP_UPDATE_TEXT, "Help"); break;
-    case IDC_HELP_SETTINGS: show_message(HELP_SETTINGS_TEXT, "Help"); break;
+    case IDC_UPDATE_BUTTON:
+      on_update_button();
+      break;
+    case IDC_HELP_UPDATE:
+      show_message(HELP_UPDATE_TEXT, "Help");
+      break;
+    case IDC_HELP_SETTINGS:
+      show_message(HELP_SETTINGS_TEXT, "Help");
+      break;
     case IDC_PORT_COMBO:
-      if (code == CBN_DROPDOWN) on_port_dropdown();
-      else if (code == CBN_CLOSEUP) on_port_closeup();
+      if (code == CBN_DROPDOWN)
+        on_port_dropdown();
+      else if (code == CBN_CLOSEUP)
+        on_port_closeup();
       break;
     case IDC_MMC_ID_EDIT:
       if (code == EN_KILLFOCUS || code == EN_MAXTEXT) on_mmc_id_commit();
       break;
-    case CMD_UPLOAD_DONE: on_upload_done(); break;
-    case CMD_UPLOAD_STATUS: on_upload_status(lparam); break;
-    case CMD_UPLOAD_PROGRESS: on_upload_progress(lparam); break;
-    default: break;
+    case CMD_UPLOAD_DONE:
+      on_upload_done();
+      break;
+    case CMD_UPLOAD_STATUS:
+      on_upload_status(lparam);
+      break;
+    case CMD_UPLOAD_PROGRESS:
+      on_upload_progress(lparam);
+      break;
+    default:
+      break;
   }
 }
 
@@ -114,16 +130,29 @@ void close_dialog() {
 
 INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_INITDIALOG: on_init_dialog(window); return TRUE;
-    case WM_CLOSE: on_close(); return TRUE;
-    case WM_TIMER: presence_tick(); return TRUE;
+    case WM_INITDIALOG:
+      on_init_dialog(window);
+      return TRUE;
+    case WM_CLOSE:
+      on_close();
+      return TRUE;
+    case WM_TIMER:
+      presence_tick();
+      return TRUE;
     case WM_NOTIFY:
       if (LOWORD(wparam) == IDC_BRIGHTNESS) on_slider_notify();
       return TRUE;
-    case WM_VSCROLL: on_spin_scroll(); return TRUE;
-    case WM_COMMAND: on_command(LOWORD(wparam), HIWORD(wparam), lparam); return TRUE;
-    case WM_UNIT_REPLY: apply_reply(static_cast<uint8_t>(wparam), static_cast<uint8_t>(lparam)); return TRUE;
-    default: return FALSE;
+    case WM_VSCROLL:
+      on_spin_scroll();
+      return TRUE;
+    case WM_COMMAND:
+      on_command(LOWORD(wparam), HIWORD(wparam), lparam);
+      return TRUE;
+    case WM_UNIT_REPLY:
+      apply_reply(static_cast<uint8_t>(wparam), static_cast<uint8_t>(lparam));
+      return TRUE;
+    default:
+      return FALSE;
   }
 }
 
@@ -133,5 +162,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // up-down), which the dialog template names; no initialisation call is needed.
   LoadLibraryA("comctl32.dll");
   init_port_lock();
-  return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, main_dialog_proc, 0));
+  return static_cast<int>(
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, main_dialog_proc, 0));
 }

@@ -1,5 +1,6 @@
 // Port selection and the half-second presence monitor.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "app/app.h"
@@ -26,7 +27,7 @@ const int NOT_FOUND_DISABLED[] = {
 };
 
 const MessageId READ_BACK_BURST[] = {
-    MSG_READ_BLANK_LEADING_ZERO, MSG_READ_BLANK_FRAMES,  MSG_READ_MMC_ID,
+    MSG_READ_BLANK_LEADING_ZERO, MSG_READ_BLANK_FRAMES,      MSG_READ_MMC_ID,
     MSG_READ_STATIONARY_LTC,     MSG_READ_INFINITE_FLYWHEEL, MSG_READ_MTC_MMC_LOCATE,
     MSG_READ_LTC_HOLD_OFF,       MSG_READ_MTC_FULL_MESSAGE,  MSG_READ_TRVX,
     MSG_READ_BRIGHTNESS,         MSG_STATUS_QUERY,
@@ -70,13 +71,15 @@ void on_port_closeup() {
   }
   if (open_midi_out(output) != 0) {
     arm_presence_timer();
-    show_message("Selected MIDI output not available.\nPort is probably used by an other application.", "Warning");
+    show_message("Selected MIDI output not available.\nPort is probably used by an other application.",
+                 "Warning");
     return;
   }
   if (open_midi_in(static_cast<uint32_t>(input)) != 0) {
     if (midi_out_port.load() != nullptr) close_midi_out();
     arm_presence_timer();
-    show_message("Selected MIDI input not available.\nPort is probably used by an other application.", "Warning");
+    show_message("Selected MIDI input not available.\nPort is probably used by an other application.",
+                 "Warning");
     return;
   }
   send_read_back_burst();

@@ -13,11 +13,11 @@
 
 #include "app/app.h"
 #include "hosts/headless/headless.h"
-#include "platform/win32/kernel32_ext.h"
-#include "resource.h"
-#include "platform/win32/user32_ext.h"
 #include "platform/midi/sim/midi_sim.h"
+#include "platform/win32/kernel32_ext.h"
+#include "platform/win32/user32_ext.h"
 #include "platform/win32/winmm_ext.h"
+#include "resource.h"
 
 // Every allocation of the process is counted; operator new allocates through malloc.
 std::atomic<uint64_t> allocations{0};
@@ -92,7 +92,8 @@ void upload(benchmark::State& state) {
                                     120000);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
-    if (!done || sim_unit_snapshot().next_packet != PACKETS) state.SkipWithError("the upload did not succeed");
+    if (!done || sim_unit_snapshot().next_packet != PACKETS)
+      state.SkipWithError("the upload did not succeed");
 
     double floor_s = (MESSAGES * latency_ms * 1000.0 + ERASE_US) / 1e6;
     state.counters["packets_per_s"] = PACKETS / seconds;
@@ -108,8 +109,15 @@ void upload(benchmark::State& state) {
   }
 }
 
-BENCHMARK(upload)->ArgName("latency_ms")->Arg(0)->Arg(1)->Arg(2)->Arg(5)->Iterations(1)->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(upload)
+    ->ArgName("latency_ms")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(5)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // The embedded firmware image: header line, one data packet per line, a 0xFF terminator.
 #include <windows.h>
+
 #include "firmware/firmware.h"
 
 const char PRODUCT_TAG[6] = "vexa ";

@@ -1,5 +1,6 @@
 // The dialog's side of an upload: status line, progress bar and the return to the unconnected state.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "app/app.h"

@@ -1,5 +1,6 @@
 // The firmware upload: the update button, the worker thread and the upload procedure.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <mmsystem.h>
 

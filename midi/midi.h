@@ -1,6 +1,7 @@
 // MIDI transport: port pairing, opening and closing, the SysEx transmitter and receiver.
 #pragma once
 #include <windows.h>
+
 #include <mmsystem.h>
 
 #include <atomic>
@@ -30,4 +31,5 @@ void close_midi_in();
 
 int32_t send_sysex(const uint8_t* bytes, int32_t length);
 
-void CALLBACK on_midi_input(HMIDIIN port, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+void CALLBACK on_midi_input(HMIDIIN port, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                            DWORD_PTR param2);

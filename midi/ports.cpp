@@ -1,5 +1,6 @@
 // Listing the MIDI outputs, pairing an output with its input by name, opening and closing both.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -103,7 +104,8 @@ int32_t open_midi_in(uint32_t device) {
   if (midi_in_port.load() != nullptr) close_midi_in();
   if (device >= midiInGetNumDevs()) return -2;
   HMIDIIN port = nullptr;
-  MMRESULT result = midiInOpen(&port, device, reinterpret_cast<DWORD_PTR>(on_midi_input), 0, MIDI_IN_OPEN_FLAGS);
+  MMRESULT result =
+      midiInOpen(&port, device, reinterpret_cast<DWORD_PTR>(on_midi_input), 0, MIDI_IN_OPEN_FLAGS);
   midi_in_port = port;
   if (result != MMSYSERR_NOERROR) {
     close_midi_in();

@@ -1,5 +1,6 @@
 // The SysEx receiver: two 512-byte buffers take turns, and every complete message is decoded.
 #include <windows.h>
+
 #include "midi/midi.h"
 #include "protocol/protocol.h"
 

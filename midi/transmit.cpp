@@ -1,5 +1,6 @@
 // The SysEx transmitter: one complete message at a time on the open output.
 #include <windows.h>
+
 #include <atomic>
 
 #include "midi/midi.h"
@@ -40,7 +41,8 @@ int32_t send_sysex(const uint8_t* bytes, int32_t length) {
         for (int look = 0; look < DONE_LOOKS && !send_done(); ++look) Sleep(SEND_PAUSE_MS);
         result = MIDIERR_STILLPLAYING;
         for (int attempt = 0; attempt < RELEASE_ATTEMPTS && result == MIDIERR_STILLPLAYING; ++attempt) {
-          result = static_cast<int32_t>(midiOutUnprepareHeader(midi_out_port.load(), &tx_header, sizeof tx_header));
+          result = static_cast<int32_t>(
+              midiOutUnprepareHeader(midi_out_port.load(), &tx_header, sizeof tx_header));
           if (result == MIDIERR_STILLPLAYING) Sleep(SEND_PAUSE_MS);
         }
         if (result == MIDIERR_STILLPLAYING) result = close_both_ports();

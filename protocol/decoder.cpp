@@ -1,5 +1,6 @@
 // The reply decoder: every complete message from the unit becomes shared state and control updates.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "app/app.h"
@@ -60,7 +61,8 @@ void decode_reply(int32_t buffer) {
   last_reply = code;
   if (code < REPLY_FIRST_HANDLED || code > REPLY_LAST_HANDLED) return;
 
-  bool shown_in_dialog = check_box_for_reply(code) != nullptr || code == PARAM_BRIGHTNESS + REPLY_PARAM_OFFSET;
+  bool shown_in_dialog =
+      check_box_for_reply(code) != nullptr || code == PARAM_BRIGHTNESS + REPLY_PARAM_OFFSET;
   if (code == PARAM_MMC_ID + REPLY_PARAM_OFFSET) {
     if (value <= MMC_ID_MAX) mmc_id = value;
     shown_in_dialog = true;

@@ -1,5 +1,6 @@
 // The unit's message set: every outgoing message except the data packets, prebuilt.
 #include <windows.h>
+
 #include "midi/midi.h"
 #include "protocol/protocol.h"
 #include "resource.h"
@@ -16,8 +17,9 @@ constexpr Message command_message(uint8_t command) {
 
 }  // namespace
 
-#define ON_OFF_ENTRIES(param) \
-  parameter_message(param, VALUE_READ_BACK), parameter_message(param, VALUE_ON), parameter_message(param, VALUE_OFF)
+#define ON_OFF_ENTRIES(param)                                                    \
+  parameter_message(param, VALUE_READ_BACK), parameter_message(param, VALUE_ON), \
+      parameter_message(param, VALUE_OFF)
 
 Message MessageTable[MESSAGE_COUNT] = {
     ON_OFF_ENTRIES(PARAM_BLANK_LEADING_ZERO),
@@ -40,10 +42,12 @@ Message MessageTable[MESSAGE_COUNT] = {
 #undef ON_OFF_ENTRIES
 
 const CheckBoxSetting CHECK_BOX_SETTINGS[8] = {
-    {IDC_BLANK_LEADING_ZERO, PARAM_BLANK_LEADING_ZERO, MSG_BLANK_LEADING_ZERO_ON, MSG_BLANK_LEADING_ZERO_OFF, false},
+    {IDC_BLANK_LEADING_ZERO, PARAM_BLANK_LEADING_ZERO, MSG_BLANK_LEADING_ZERO_ON, MSG_BLANK_LEADING_ZERO_OFF,
+     false},
     {IDC_BLANK_FRAMES, PARAM_BLANK_FRAMES, MSG_BLANK_FRAMES_ON, MSG_BLANK_FRAMES_OFF, false},
     {IDC_STATIONARY_LTC, PARAM_STATIONARY_LTC, MSG_STATIONARY_LTC_OFF, MSG_STATIONARY_LTC_ON, true},
-    {IDC_INFINITE_FLYWHEEL, PARAM_INFINITE_FLYWHEEL, MSG_INFINITE_FLYWHEEL_ON, MSG_INFINITE_FLYWHEEL_OFF, false},
+    {IDC_INFINITE_FLYWHEEL, PARAM_INFINITE_FLYWHEEL, MSG_INFINITE_FLYWHEEL_ON, MSG_INFINITE_FLYWHEEL_OFF,
+     false},
     {IDC_MTC_MMC_LOCATE, PARAM_MTC_MMC_LOCATE, MSG_MTC_MMC_LOCATE_ON, MSG_MTC_MMC_LOCATE_OFF, false},
     {IDC_LTC_HOLD_OFF, PARAM_LTC_HOLD_OFF, MSG_LTC_HOLD_OFF_ON, MSG_LTC_HOLD_OFF_OFF, false},
     {IDC_MTC_FULL_MESSAGE, PARAM_MTC_FULL_MESSAGE, MSG_MTC_FULL_MESSAGE_ON, MSG_MTC_FULL_MESSAGE_OFF, false},

@@ -1,5 +1,6 @@
 // Handlers that turn a change of a settings control into one set message to the unit.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "app/app.h"
@@ -30,14 +31,17 @@ int32_t parse_mmc_id(const char* text) {
   int length = 0;
   while (length < 3 && text[length] != '\0') ++length;
   switch (length) {
-    case 1: return is_digit(text[0]) ? text[0] - '0' : -1;
-    case 2: return is_digit(text[0]) && is_digit(text[1]) ? 10 * (text[0] - '0') + (text[1] - '0') : -1;
+    case 1:
+      return is_digit(text[0]) ? text[0] - '0' : -1;
+    case 2:
+      return is_digit(text[0]) && is_digit(text[1]) ? 10 * (text[0] - '0') + (text[1] - '0') : -1;
     case 3: {
       if ((text[0] != '0' && text[0] != '1') || !is_digit(text[1]) || !is_digit(text[2])) return -1;
       int32_t id = 100 * (text[0] - '0') + 10 * (text[1] - '0') + (text[2] - '0');
       return id <= MMC_ID_MAX ? id : -1;
     }
-    default: return -1;
+    default:
+      return -1;
   }
 }
 
@@ -51,7 +55,8 @@ void on_check_box(int control) {
 }
 
 void on_slider_notify() {
-  uint8_t value = static_cast<uint8_t>(SendDlgItemMessageA(main_dialog, IDC_BRIGHTNESS, TBM_GETPOS, 0, 0) & 0x0F);
+  uint8_t value =
+      static_cast<uint8_t>(SendDlgItemMessageA(main_dialog, IDC_BRIGHTNESS, TBM_GETPOS, 0, 0) & 0x0F);
   if (value == brightness_sent) return;
   MessageTable[MSG_SET_BRIGHTNESS].bytes[VALUE_INDEX] = value;
   send_and_pause(MSG_SET_BRIGHTNESS);

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/win32/fifo.h"
 #include "midi_test_support.h"
+#include "platform/win32/fifo.h"
 #include "sim/unit/firmware_format.h"
 #include "sim/unit/unit.h"
 
@@ -72,9 +72,9 @@ int open_test_input(int device, MidiSink* sink, int* port) {
 void close_test_input(int) { test_sink = nullptr; }
 bool never_gone(int) { return false; }
 void no_threads() {}
-const MidiBackend test_backend = {"test",         one,        one,          name_of,    name_of,
-                                  no_output,      close_nothing, send_nothing, open_test_input, close_test_input,
-                                  never_gone,     never_gone, no_threads};
+const MidiBackend test_backend = {"test",     one,           one,          name_of,         name_of,
+                                  no_output,  close_nothing, send_nothing, open_test_input, close_test_input,
+                                  never_gone, never_gone,    no_threads};
 
 TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
   winmm_use_backend(&test_backend);
@@ -177,8 +177,8 @@ Bytes handshake_replies(bool keep_history, SimUnit& unit) {
 TEST(SimUnit, WithoutHistoryItAnswersAlikeAndKeepsNoCopies) {
   SimUnit with;
   SimUnit without;
-  const Bytes expected{0xF0, 0x2C, 0x4D, 0x1F, 0x33, 0x31, 0xF7, 0xF0, 0x2C, 0x4D, 0x22, 0xF7,
-                       0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF0, 0x2C, 0x4D, 0x40, 0xF7};
+  const Bytes expected{0xF0, 0x2C, 0x4D, 0x1F, 0x33, 0x31, 0xF7, 0xF0, 0x2C, 0x4D, 0x22,
+                       0xF7, 0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF0, 0x2C, 0x4D, 0x40, 0xF7};
   EXPECT_EQ(handshake_replies(true, with), expected);
   EXPECT_EQ(handshake_replies(false, without), expected);
   EXPECT_EQ(with.received.size(), 4u);

@@ -3,9 +3,9 @@
 
 namespace {
 
-const int SETTINGS_CONTROLS[] = {IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,     IDC_STATIONARY_LTC,
-                                 IDC_INFINITE_FLYWHEEL,  IDC_MTC_MMC_LOCATE,   IDC_LTC_HOLD_OFF,
-                                 IDC_MTC_FULL_MESSAGE,   IDC_ENABLE_TRVX,      IDC_MMC_ID_EDIT,
+const int SETTINGS_CONTROLS[] = {IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC,
+                                 IDC_INFINITE_FLYWHEEL,  IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,
+                                 IDC_MTC_FULL_MESSAGE,   IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,
                                  IDC_BRIGHTNESS,         IDC_MMC_ID_SPIN};
 
 const char HELP_UPDATE[] =
@@ -22,7 +22,8 @@ TEST_F(DialogTest, StartsWithEveryControlInItsInitialStateAndTouchesNoPort) {
     EXPECT_FALSE(headless_enabled(id)) << id;
     EXPECT_TRUE(headless_visible(id)) << id;
   }
-  for (int id : {IDC_BLANK_LEADING_ZERO, IDC_ENABLE_TRVX, IDC_STATIONARY_LTC}) EXPECT_EQ(headless_checked(id), 0);
+  for (int id : {IDC_BLANK_LEADING_ZERO, IDC_ENABLE_TRVX, IDC_STATIONARY_LTC})
+    EXPECT_EQ(headless_checked(id), 0);
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
   EXPECT_TRUE(headless_enabled(IDC_HELP_UPDATE));
   EXPECT_TRUE(headless_enabled(IDC_HELP_SETTINGS));
@@ -68,9 +69,13 @@ TEST_F(DialogTest, HelpButtonsShowTheirTextsAndEscapeAndEnterDoNothing) {
   EXPECT_EQ(headless_boxes().back().title, "Help");
   headless_dismiss_box();
   EXPECT_EQ(settings.find('\r'), std::string::npos);
-  EXPECT_EQ(settings.rfind("Blank leading zero of the time code display, i.e.  1:00:00:00 instead of 01:00:00:00.\n\n", 0), 0u);
+  EXPECT_EQ(
+      settings.rfind(
+          "Blank leading zero of the time code display, i.e.  1:00:00:00 instead of 01:00:00:00.\n\n", 0),
+      0u);
   EXPECT_NE(settings.find("is output as  full message when enabled.\n\n"), std::string::npos);
-  EXPECT_NE(settings.find("See Quorvanex Midi Control Change Protocol for more informations."), std::string::npos);
+  EXPECT_NE(settings.find("See Quorvanex Midi Control Change Protocol for more informations."),
+            std::string::npos);
   EXPECT_EQ(settings.size() - settings.rfind("\n\nAll settings are stored non volatile."), 39u);
 
   headless_key(VK_ESCAPE);

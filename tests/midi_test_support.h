@@ -1,6 +1,7 @@
 // Helpers for the WINMM and simulated-unit tests: an input callback that records every event.
 #pragma once
 #include <windows.h>
+
 #include <mmsystem.h>
 
 #include <cstdint>
@@ -15,8 +16,8 @@ struct RecordedEvent {
   UINT msg = 0;
   DWORD_PTR param1 = 0;
   DWORD_PTR param2 = 0;
-  DWORD flags = 0;                // of the returned header, at the time of the callback
-  std::vector<uint8_t> data;      // the header's recorded bytes, at the time of the callback
+  DWORD flags = 0;            // of the returned header, at the time of the callback
+  std::vector<uint8_t> data;  // the header's recorded bytes, at the time of the callback
   std::thread::id thread;
 };
 

@@ -3,12 +3,15 @@
 
 namespace {
 
-const int TWELVE_DISABLED[] = {IDC_UPDATE_BUTTON,     IDC_BRIGHTNESS,     IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,
-                               IDC_STATIONARY_LTC,    IDC_INFINITE_FLYWHEEL, IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,
-                               IDC_MTC_FULL_MESSAGE,  IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,       IDC_MMC_ID_SPIN};
+const int TWELVE_DISABLED[] = {IDC_UPDATE_BUTTON,  IDC_BRIGHTNESS,     IDC_BLANK_LEADING_ZERO,
+                               IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC, IDC_INFINITE_FLYWHEEL,
+                               IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,   IDC_MTC_FULL_MESSAGE,
+                               IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,    IDC_MMC_ID_SPIN};
 
-const char OUTPUT_FAILED[] = "Selected MIDI output not available.\nPort is probably used by an other application.";
-const char INPUT_FAILED[] = "Selected MIDI input not available.\nPort is probably used by an other application.";
+const char OUTPUT_FAILED[] =
+    "Selected MIDI output not available.\nPort is probably used by an other application.";
+const char INPUT_FAILED[] =
+    "Selected MIDI input not available.\nPort is probably used by an other application.";
 
 // Settings in the unit's order of parameter bytes: 52 53 55 56 58 59 5A 5B 5C 5D.
 SimSetup unit_with_settings() {

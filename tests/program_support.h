@@ -2,6 +2,7 @@
 // the Linux layer, with the simulated unit as its MIDI devices.
 #pragma once
 #include <windows.h>
+
 #include <commctrl.h>
 #include <mmsystem.h>
 
@@ -15,14 +16,14 @@
 #include "app/app.h"
 #include "firmware/firmware.h"
 #include "hosts/headless/headless.h"
-#include "platform/win32/kernel32_ext.h"
 #include "midi/midi.h"
 #include "nofirmware_module.h"
+#include "platform/midi/sim/midi_sim.h"
+#include "platform/win32/kernel32_ext.h"
+#include "platform/win32/user32_ext.h"
+#include "platform/win32/winmm_ext.h"
 #include "protocol/protocol.h"
 #include "resource.h"
-#include "platform/win32/user32_ext.h"
-#include "platform/midi/sim/midi_sim.h"
-#include "platform/win32/winmm_ext.h"
 
 using Bytes = std::vector<uint8_t>;
 

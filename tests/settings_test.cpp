@@ -109,7 +109,8 @@ TEST_F(SettingsTest, ValidTypedIdsAreSentAsThreeDigits) {
     const char* shown;
     int sent;
   };
-  const Case cases[] = {{"5", "005", 5}, {"42", "042", 42}, {"042", "042", 42}, {"126", "126", 126}, {"0", "000", 0}};
+  const Case cases[] = {
+      {"5", "005", 5}, {"42", "042", 42}, {"042", "042", 42}, {"126", "126", 126}, {"0", "000", 0}};
   for (const Case& c : cases) {
     commit_id(c.typed);
     EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), c.shown) << c.typed;

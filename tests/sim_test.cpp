@@ -162,8 +162,8 @@ TEST(SimUnit, RejectsBadPackets) {
   Bytes bad_sum = make_packet(0, {1, 2, 3});
   bad_sum[bad_sum.size() - 2] ^= 1;
   EXPECT_EQ(answer(unit, bad_sum, ready), NAK);
-  EXPECT_EQ(answer(unit, make_packet(1, {1, 2}), ready), NAK);  // not the packet it waits for
-  EXPECT_EQ(answer(unit, make_packet(0, {}), ready), NAK);      // no payload
+  EXPECT_EQ(answer(unit, make_packet(1, {1, 2}), ready), NAK);        // not the packet it waits for
+  EXPECT_EQ(answer(unit, make_packet(0, {}), ready), NAK);            // no payload
   EXPECT_EQ(answer(unit, make_packet(0, Bytes(21, 1)), ready), NAK);  // 24 data bytes at most
   Bytes high = make_packet(0, {0x01, 0x02});
   high[7] = 0x81;
@@ -222,8 +222,8 @@ TEST(SimUnit, PacketScriptsAndFaults) {
 
 TEST(SimUnit, NoiseAroundReplies) {
   SimConfig config;
-  config.noise = SIM_NOISE_QUARTER_FRAME | SIM_NOISE_FOREIGN_SYSEX | SIM_NOISE_GARBAGE | SIM_NOISE_BROKEN_SYSEX |
-                 SIM_NOISE_LONG_SYSEX | SIM_NOISE_REALTIME;
+  config.noise = SIM_NOISE_QUARTER_FRAME | SIM_NOISE_FOREIGN_SYSEX | SIM_NOISE_GARBAGE |
+                 SIM_NOISE_BROKEN_SYSEX | SIM_NOISE_LONG_SYSEX | SIM_NOISE_REALTIME;
   config.long_sysex_length = 600;
   SimUnit unit;
   sim_unit_init(unit, config);
@@ -233,7 +233,7 @@ TEST(SimUnit, NoiseAroundReplies) {
   EXPECT_EQ(replies[1].bytes.front(), 0xF0);
   EXPECT_EQ(replies[1].bytes[1], 0x7E);
   EXPECT_LT(replies[2].bytes.front(), 0x80);
-  EXPECT_EQ(replies[3].bytes.back(), 0x33);  // a SysEx without its end
+  EXPECT_EQ(replies[3].bytes.back(), 0x33);   // a SysEx without its end
   EXPECT_EQ(replies[4].bytes.front(), 0xF1);  // ... cut off by a quarter frame
   EXPECT_EQ(replies[5].bytes.size(), 600u);
   EXPECT_EQ(replies[5].bytes.back(), 0xF7);

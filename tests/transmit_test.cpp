@@ -25,7 +25,9 @@ class TransmitTest : public ::testing::Test {
     platform_clear_sleeps();
     winmm_clear_calls();
   }
-  int32_t send_status_query() { return send_sysex(STATUS_QUERY.data(), static_cast<int32_t>(STATUS_QUERY.size())); }
+  int32_t send_status_query() {
+    return send_sysex(STATUS_QUERY.data(), static_cast<int32_t>(STATUS_QUERY.size()));
+  }
   static std::vector<DWORD> pauses() {
     std::vector<DWORD> ms;
     for (const PlatformSleep& sleep : platform_sleeps()) ms.push_back(sleep.ms);
@@ -44,7 +46,8 @@ TEST_F(TransmitTest, ASendDoneAtOnceNeedsNoPause) {
   open_both();
   EXPECT_EQ(send_status_query(), 0);
   EXPECT_TRUE(pauses().empty());
-  EXPECT_EQ(winmm_calls(), (std::vector<std::string>{"midiOutPrepareHeader", "midiOutLongMsg", "midiOutUnprepareHeader"}));
+  EXPECT_EQ(winmm_calls(),
+            (std::vector<std::string>{"midiOutPrepareHeader", "midiOutLongMsg", "midiOutUnprepareHeader"}));
   EXPECT_EQ(sim_unit_snapshot().received.back(), STATUS_QUERY);
   EXPECT_NE(midi_out_port.load(), nullptr);
   EXPECT_FALSE(tx_header.dwFlags & MHDR_PREPARED);
@@ -137,8 +140,8 @@ class FloodTest : public ProgramTest {};
 TEST_F(FloodTest, AThousandReconnectsWhileTheUnitFloodsReplies) {
   start(SimSetup(), nullptr, 1000);
   std::atomic<bool> flooding{true};
-  const Bytes replies = {0xF0, 0x2C, 0x4D, 0x62, 0x01, 0xF7, 0xF0, 0x2C, 0x4D, 0x66, 0x05, 0xF7,
-                         0xF0, 0x2C, 0x4D, 0x63, 0x11, 0xF7, 0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7};
+  const Bytes replies = {0xF0, 0x2C, 0x4D, 0x62, 0x01, 0xF7, 0xF0, 0x2C, 0x4D, 0x66, 0x05, 0xF7, 0xF0,
+                         0x2C, 0x4D, 0x63, 0x11, 0xF7, 0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7};
   std::thread flood([&] {
     while (flooding) {
       sim_inject(0, replies);

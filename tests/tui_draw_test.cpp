@@ -1,6 +1,7 @@
 // The terminal front end's drawing: each kind of control from a given state, as plain text and cell
 // attributes, without a terminal.
 #include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -43,15 +44,16 @@ User32Dialog dialog_with(std::vector<User32Control> controls) {
 // A 60 x 50 terminal: the 55 x 47 dialog sits at column 2 and row 1, its client area at column 3, row 2.
 constexpr int ROWS = 50, COLS = 60, TOP = 2, LEFT = 3;
 
-TuiScreen draw(const User32Dialog& d, const std::vector<User32MessageBox>& boxes = {}, TuiView view = TuiView{},
-               const TuiPicture& picture = TuiPicture{}) {
+TuiScreen draw(const User32Dialog& d, const std::vector<User32MessageBox>& boxes = {},
+               TuiView view = TuiView{}, const TuiPicture& picture = TuiPicture{}) {
   return tui_draw(&d, boxes, picture, view, ROWS, COLS);
 }
 
 // The text of a client row from a client column, `width` cells long.
 std::string cells(const TuiScreen& s, int row, int col, int width) {
   std::string text;
-  for (int i = 0; i < width; ++i) text += s.grid.cells[static_cast<size_t>((TOP + row) * s.grid.cols + LEFT + col + i)].glyph;
+  for (int i = 0; i < width; ++i)
+    text += s.grid.cells[static_cast<size_t>((TOP + row) * s.grid.cols + LEFT + col + i)].glyph;
   return text;
 }
 
@@ -62,7 +64,9 @@ const TuiCell& cell(const TuiScreen& s, int row, int col) {
 const TuiZone* zone_at(const TuiScreen& s, int row, int col) {
   const TuiZone* hit = nullptr;
   for (const TuiZone& z : s.zones)
-    if (TOP + row >= z.row && TOP + row < z.row + z.rows && LEFT + col >= z.col && LEFT + col < z.col + z.cols) hit = &z;
+    if (TOP + row >= z.row && TOP + row < z.row + z.rows && LEFT + col >= z.col &&
+        LEFT + col < z.col + z.cols)
+      hit = &z;
   return hit;
 }
 
@@ -102,7 +106,8 @@ TEST(TuiDraw, FrameCaptionHelpAndSize) {
   // Without UTF-8 the frame is plain ASCII.
   TuiView ascii;
   ascii.unicode = false;
-  EXPECT_EQ(tui_grid_row(draw(d, {}, ascii).grid, 1), "  += Quorvanex vexa 3.1 " + std::string(28, '=') + "[X]=+");
+  EXPECT_EQ(tui_grid_row(draw(d, {}, ascii).grid, 1),
+            "  += Quorvanex vexa 3.1 " + std::string(28, '=') + "[X]=+");
 
   // One cell short in either direction: the size needed instead of the dialog.
   for (auto [r, c] : {std::pair{46, 60}, std::pair{50, 54}}) {
@@ -115,14 +120,17 @@ TEST(TuiDraw, FrameCaptionHelpAndSize) {
 }
 
 TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
-  User32Control update = control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
+  User32Control update =
+      control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
   User32Control help = control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON | WS_TABSTOP, "?");
   help.focused = true;
-  User32Control ticked = control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero");
+  User32Control ticked =
+      control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero");
   ticked.check = BST_CHECKED;
   User32Control greyed = control("Button", IDC_BLANK_FRAMES, 40, 147, 101, 8, BS_AUTOCHECKBOX | WS_DISABLED,
                                  "Blank frames when running");
-  User32Control odd = control("Button", IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE, "Enable stationary LTC output");
+  User32Control odd =
+      control("Button", IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE, "Enable stationary LTC output");
   odd.check = BST_INDETERMINATE;
   const User32Control device = control("Static", IDC_DEVICE_TEXT, 54, 68, 111, 12, SS_CENTER, "Firmware 3.1");
   const User32Control left = control("Static", IDC_STATUS_TEXT, 56, 98, 108, 8, SS_LEFT, "Writing");
@@ -130,7 +138,7 @@ TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
 
   EXPECT_EQ(cells(s, 10, 10, 33), "       [ Update firmware ]       ");
   EXPECT_EQ(cells(s, 10, 45, 4), "[?] ");
-  EXPECT_TRUE(cell(s, 10, 45).attr & TUI_REVERSE);   // the focus
+  EXPECT_TRUE(cell(s, 10, 45).attr & TUI_REVERSE);  // the focus
   EXPECT_FALSE(cell(s, 10, 20).attr & TUI_REVERSE);
   EXPECT_TRUE(cell(s, 10, 19).attr & TUI_UNDERLINE);  // hot key u
   EXPECT_EQ(cells(s, 17, 10, 22), "[x] Blank leading zero");
@@ -152,7 +160,8 @@ TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
 }
 
 TEST(TuiDraw, ComboBoxClosedAndOpen) {
-  User32Control combo = control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL, "vexa");
+  User32Control combo =
+      control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL, "vexa");
   EXPECT_EQ(cells(draw(dialog_with({combo})), 6, 10, 33), "[vexa                          ▼]");
 
   combo.dropped = true;
@@ -191,8 +200,10 @@ TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
   User32Control slider = control(TRACKBAR_CLASSA, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS);
   slider.maximum = 15;
   slider.position = 15;
-  User32Control spin = control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
-  User32Control edit = control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
+  User32Control spin =
+      control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
+  User32Control edit =
+      control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
   edit.focused = true;
   TuiScreen s = draw(dialog_with({progress, slider, spin, edit}));
 
@@ -272,11 +283,16 @@ TEST(TuiDraw, PictureInColourOrAsFrame) {
 }
 
 TEST(TuiDraw, MessageBoxes) {
-  const User32Dialog d = dialog_with({control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?")});
-  TuiScreen s = draw(d, {box(3, "Warning", "Selected MIDI output not available.\nPort is probably used by an other application.")});
+  const User32Dialog d =
+      dialog_with({control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?")});
+  TuiScreen s =
+      draw(d, {box(3, "Warning",
+                   "Selected MIDI output not available.\nPort is probably used by an other application.")});
   const std::string text = tui_grid_text(s.grid);
   // The longer line, 46 characters, sets the width.
-  auto boxed = [](const std::string& line) { return "║ " + line + std::string(46 - line.size(), ' ') + " ║"; };
+  auto boxed = [](const std::string& line) {
+    return "║ " + line + std::string(46 - line.size(), ' ') + " ║";
+  };
   EXPECT_NE(text.find("╔═ Warning ═"), std::string::npos) << text;
   EXPECT_NE(text.find(boxed("Selected MIDI output not available.")), std::string::npos) << text;
   EXPECT_NE(text.find(boxed("Port is probably used by an other application.")), std::string::npos) << text;
@@ -292,7 +308,8 @@ TEST(TuiDraw, MessageBoxes) {
 
   // Long lines wrap at blanks; a text taller than the terminal scrolls, with the rest marked.
   std::string help;
-  for (int i = 0; i < 30; ++i) help += "Line " + std::to_string(i) + " of a long help text that goes on and on.\n\n";
+  for (int i = 0; i < 30; ++i)
+    help += "Line " + std::to_string(i) + " of a long help text that goes on and on.\n\n";
   TuiView view;
   view.box_serial = 9;
   view.box_scroll = 2;
@@ -306,7 +323,8 @@ TEST(TuiDraw, MessageBoxes) {
   EXPECT_NE(shown.find("▼"), std::string::npos);
   EXPECT_EQ(shown.find("under"), std::string::npos);  // the lower box is covered by the upper one
   EXPECT_EQ(s.zones.back().value, 9);
-  EXPECT_NE(tui_grid_row(s.grid, 48).find("═ Up Down PgUp PgDn: scroll ═"), std::string::npos) << tui_grid_text(s.grid);
+  EXPECT_NE(tui_grid_row(s.grid, 48).find("═ Up Down PgUp PgDn: scroll ═"), std::string::npos)
+      << tui_grid_text(s.grid);
 }
 
 TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {

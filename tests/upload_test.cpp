@@ -73,7 +73,8 @@ std::vector<Bytes> stand_in_packets() {
 class UploadTest : public ProgramTest {
  protected:
   // Starts the program, connects to a unit in update mode and presses "Update firmware".
-  void start_upload(const SimSetup& setup = update_mode_unit(), HINSTANCE module = nullptr, unsigned divisor = 10) {
+  void start_upload(const SimSetup& setup = update_mode_unit(), HINSTANCE module = nullptr,
+                    unsigned divisor = 10) {
     start(setup, module, divisor);
     connect_and_tick();
     ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
@@ -145,7 +146,8 @@ TEST_F(UploadTest, AnEraseAnsweredBeforeTheSendReturnsPostsNoProgress) {
   setup.answer_before_send_returns = true;
   setup.unit.erase_time_us = 0;
   start_upload(setup);
-  ASSERT_TRUE(wait_status(" ", 10000)) << headless_text(IDC_STATUS_TEXT) << " " << sim_unit_snapshot().packets.size();
+  ASSERT_TRUE(wait_status(" ", 10000))
+      << headless_text(IDC_STATUS_TEXT) << " " << sim_unit_snapshot().packets.size();
   EXPECT_EQ(count_sleeps(200), 0);
   EXPECT_TRUE(erase_progress.empty());
   EXPECT_EQ(sim_unit_snapshot().packets.size(), 2488u);

@@ -10,390 +10,372 @@ namespace {
 
 // A handler that holds the UI thread until the test opens the gate, so that the test can fill the queue.
 struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool open = false;
-    void wait()
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return open; });
-        open = false;
-    }
-    void release()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        open = true;
-        changed.notify_all();
-    }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  void wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return open; });
+    open = false;
+  }
+  void release() {
+    std::lock_guard<std::mutex> guard(lock);
+    open = true;
+    changed.notify_all();
+  }
 };
 
 Gate gate;
 
-bool recorded(const std::string& line)
-{
-    auto lines = recorder.lines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+bool recorded(const std::string& line) {
+  auto lines = recorder.lines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-int WINAPI program_template_entry(HINSTANCE instance, HINSTANCE, LPSTR, int)
-{
-    return int(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, recording_proc, 0));
+int WINAPI program_template_entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return int(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, recording_proc, 0));
 }
 
 }  // namespace
 
-TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles)
-{
-    test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-        if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL)
-            EndDialog(dialog, 7);
-        return false;
-    };
-    start_dialog(test_dialog_template());
+TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
+  test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 7);
+    return false;
+  };
+  start_dialog(test_dialog_template());
 
-    User32Dialog d{};
-    ASSERT_TRUE(user32_read_dialog(d));
-    EXPECT_EQ(d.title, " Test dialog");
-    EXPECT_EQ(d.font_face, "Ms Shell Dlg 2");
-    EXPECT_EQ(d.point_size, 8);
-    EXPECT_EQ(d.cx, 210);
-    EXPECT_EQ(d.cy, 340);
-    EXPECT_TRUE(d.visible);
-    std::vector<std::string> classes;
-    for (const auto& c : d.controls) {
-        classes.push_back(c.class_name);
-        EXPECT_TRUE(c.style & WS_CHILD) << c.id;
-        EXPECT_TRUE(c.visible) << c.id;
-    }
-    EXPECT_EQ(classes, (std::vector<std::string>{"ComboBox", "Button", PROGRESS_CLASSA, "Static", "Button", "Button",
-                                                 "Edit", TRACKBAR_CLASSA, UPDOWN_CLASSA, "Button", "Button",
-                                                 "Button"}));
-    EXPECT_EQ(d.controls[9].id, -1);
-    EXPECT_EQ(d.controls[1].text, "Update firmware");
-    EXPECT_EQ(d.controls[6].x, 80);
-    EXPECT_EQ(d.controls[6].cx, 21);
-    EXPECT_TRUE(headless_enabled(ID_CHECK));
-    EXPECT_FALSE(headless_enabled(ID_CHECK_DISABLED));
-    EXPECT_EQ(headless_focus_id(), ID_BUTTON);  // the first enabled tab stop
+  User32Dialog d{};
+  ASSERT_TRUE(user32_read_dialog(d));
+  EXPECT_EQ(d.title, " Test dialog");
+  EXPECT_EQ(d.font_face, "Ms Shell Dlg 2");
+  EXPECT_EQ(d.point_size, 8);
+  EXPECT_EQ(d.cx, 210);
+  EXPECT_EQ(d.cy, 340);
+  EXPECT_TRUE(d.visible);
+  std::vector<std::string> classes;
+  for (const auto& c : d.controls) {
+    classes.push_back(c.class_name);
+    EXPECT_TRUE(c.style & WS_CHILD) << c.id;
+    EXPECT_TRUE(c.visible) << c.id;
+  }
+  EXPECT_EQ(classes,
+            (std::vector<std::string>{"ComboBox", "Button", PROGRESS_CLASSA, "Static", "Button", "Button",
+                                      "Edit", TRACKBAR_CLASSA, UPDOWN_CLASSA, "Button", "Button", "Button"}));
+  EXPECT_EQ(d.controls[9].id, -1);
+  EXPECT_EQ(d.controls[1].text, "Update firmware");
+  EXPECT_EQ(d.controls[6].x, 80);
+  EXPECT_EQ(d.controls[6].cx, 21);
+  EXPECT_TRUE(headless_enabled(ID_CHECK));
+  EXPECT_FALSE(headless_enabled(ID_CHECK_DISABLED));
+  EXPECT_EQ(headless_focus_id(), ID_BUTTON);  // the first enabled tab stop
 
-    // Unhandled, the close button acts as Cancel, whose handler ends the dialog.
-    EXPECT_EQ(headless_close(), USER32_OK);
-    EXPECT_EQ(headless_exit_code(), 7);
-    auto lines = recorder.lines();
-    EXPECT_EQ(lines.front(), "INIT");
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
-              (std::vector<std::string>{"CLOSE", "COMMAND 2 0", "DESTROY"}));
+  // Unhandled, the close button acts as Cancel, whose handler ends the dialog.
+  EXPECT_EQ(headless_close(), USER32_OK);
+  EXPECT_EQ(headless_exit_code(), 7);
+  auto lines = recorder.lines();
+  EXPECT_EQ(lines.front(), "INIT");
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"CLOSE", "COMMAND 2 0", "DESTROY"}));
 }
 
-TEST(DialogManager, FailsWithoutTemplateOrWithUnknownClass)
-{
-    EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(999), nullptr, recording_proc, 0), -1);
+TEST(DialogManager, FailsWithoutTemplateOrWithUnknownClass) {
+  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(999), nullptr, recording_proc, 0),
+            -1);
 
-    TemplateBuilder unknown(WS_POPUP | DS_SETFONT, 100, 100, "x");
-    unknown.item(0x80, 1, WS_VISIBLE, 0, 0, 10, 10, "ok").item("NoSuchClass", 2, WS_VISIBLE, 0, 0, 10, 10);
-    EXPECT_EQ(DialogBoxIndirectParamA(nullptr, unknown.get(), nullptr, recording_proc, 0), -1);
+  TemplateBuilder unknown(WS_POPUP | DS_SETFONT, 100, 100, "x");
+  unknown.item(0x80, 1, WS_VISIBLE, 0, 0, 10, 10, "ok").item("NoSuchClass", 2, WS_VISIBLE, 0, 0, 10, 10);
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, unknown.get(), nullptr, recording_proc, 0), -1);
 
-    TemplateBuilder list_box(WS_POPUP, 100, 100, "x");
-    list_box.item(0x83, 1, WS_VISIBLE, 0, 0, 10, 10);
-    EXPECT_EQ(DialogBoxIndirectParamA(nullptr, list_box.get(), nullptr, recording_proc, 0), -1);
+  TemplateBuilder list_box(WS_POPUP, 100, 100, "x");
+  list_box.item(0x83, 1, WS_VISIBLE, 0, 0, 10, 10);
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, list_box.get(), nullptr, recording_proc, 0), -1);
 
-    const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(DialogBoxIndirectParamA(nullptr, reinterpret_cast<const DLGTEMPLATE*>(extended), nullptr,
-                                      recording_proc, 0),
-              -1);
-    EXPECT_TRUE(recorder.lines().empty());  // no dialog procedure ran
-    EXPECT_EQ(user32_current_dialog(), nullptr);
+  const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, reinterpret_cast<const DLGTEMPLATE*>(extended), nullptr,
+                                    recording_proc, 0),
+            -1);
+  EXPECT_TRUE(recorder.lines().empty());  // no dialog procedure ran
+  EXPECT_EQ(user32_current_dialog(), nullptr);
 }
 
 // The program's own template: its upper-case class names find the common controls, the picture loads its
 // bitmap, and controls enabled later join the tab order at their template place.
-TEST(DialogManager, ProgramTemplateAndTabOrder)
-{
-    ASSERT_EQ(headless_start(program_template_entry), 0);
-    ASSERT_TRUE(headless_wait_dialog());
-    User32Dialog d{};
-    ASSERT_TRUE(user32_read_dialog(d));
-    ASSERT_EQ(d.controls.size(), 21u);
-    EXPECT_EQ(d.controls[2].class_name, PROGRESS_CLASSA);
-    EXPECT_EQ(d.controls[9].class_name, TRACKBAR_CLASSA);
-    EXPECT_EQ(d.controls[10].class_name, UPDOWN_CLASSA);
-    const User32Control& picture = d.controls[5];
-    EXPECT_EQ(picture.bitmap_id, IDB_PICTURE);
-    EXPECT_EQ(picture.bitmap_width, 200);
-    EXPECT_EQ(picture.bitmap_height, 70);
-    EXPECT_EQ(picture.cx, 133);
-    EXPECT_EQ(picture.cy, 43);
+TEST(DialogManager, ProgramTemplateAndTabOrder) {
+  ASSERT_EQ(headless_start(program_template_entry), 0);
+  ASSERT_TRUE(headless_wait_dialog());
+  User32Dialog d{};
+  ASSERT_TRUE(user32_read_dialog(d));
+  ASSERT_EQ(d.controls.size(), 21u);
+  EXPECT_EQ(d.controls[2].class_name, PROGRESS_CLASSA);
+  EXPECT_EQ(d.controls[9].class_name, TRACKBAR_CLASSA);
+  EXPECT_EQ(d.controls[10].class_name, UPDOWN_CLASSA);
+  const User32Control& picture = d.controls[5];
+  EXPECT_EQ(picture.bitmap_id, IDB_PICTURE);
+  EXPECT_EQ(picture.bitmap_width, 200);
+  EXPECT_EQ(picture.bitmap_height, 70);
+  EXPECT_EQ(picture.cx, 133);
+  EXPECT_EQ(picture.cy, 43);
 
-    EXPECT_EQ(headless_focus_id(), IDC_UPDATE_BUTTON);
-    headless_key(VK_TAB, true);
-    EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
-    EnableWindow(GetDlgItem(headless_dialog(), IDC_BRIGHTNESS), TRUE);
-    EnableWindow(GetDlgItem(headless_dialog(), IDC_UPDATE_BUTTON), FALSE);
-    headless_key(VK_TAB);
-    EXPECT_EQ(headless_focus_id(), IDC_BRIGHTNESS);
-    headless_key(VK_TAB);
-    EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
+  EXPECT_EQ(headless_focus_id(), IDC_UPDATE_BUTTON);
+  headless_key(VK_TAB, true);
+  EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
+  EnableWindow(GetDlgItem(headless_dialog(), IDC_BRIGHTNESS), TRUE);
+  EnableWindow(GetDlgItem(headless_dialog(), IDC_UPDATE_BUTTON), FALSE);
+  headless_key(VK_TAB);
+  EXPECT_EQ(headless_focus_id(), IDC_BRIGHTNESS);
+  headless_key(VK_TAB);
+  EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
 }
 
-TEST(ModalLoop, KeysCloseAndHandlesAfterTheEnd)
-{
-    test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-        if (message == WM_COMMAND && LOWORD(wparam) == ID_HELP)
-            EndDialog(dialog, 42);
-        return message == WM_CLOSE;  // handled: no Cancel follows
-    };
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    size_t mark = recorder.count();
+TEST(ModalLoop, KeysCloseAndHandlesAfterTheEnd) {
+  test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_COMMAND && LOWORD(wparam) == ID_HELP) EndDialog(dialog, 42);
+    return message == WM_CLOSE;  // handled: no Cancel follows
+  };
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  size_t mark = recorder.count();
 
-    headless_key(VK_ESCAPE);
-    headless_key(VK_RETURN);  // the focused push button answers Enter
-    headless_key_to(ID_SLIDER, VK_RETURN);  // no push button focused, none default: IDOK
-    headless_close();
-    EXPECT_EQ(only(recorder.since(mark), "C"),
-              (std::vector<std::string>{"COMMAND 2 0", "COMMAND 1006 0", "COMMAND 1 0", "CLOSE"}));
-    EXPECT_EQ(user32_current_dialog(), dialog);  // WM_CLOSE handled: the dialog stays
+  headless_key(VK_ESCAPE);
+  headless_key(VK_RETURN);                // the focused push button answers Enter
+  headless_key_to(ID_SLIDER, VK_RETURN);  // no push button focused, none default: IDOK
+  headless_close();
+  EXPECT_EQ(only(recorder.since(mark), "C"),
+            (std::vector<std::string>{"COMMAND 2 0", "COMMAND 1006 0", "COMMAND 1 0", "CLOSE"}));
+  EXPECT_EQ(user32_current_dialog(), dialog);  // WM_CLOSE handled: the dialog stays
 
-    // The focused edit box hears EN_KILLFOCUS when the dialog goes.
-    headless_click(ID_EDIT);
-    mark = recorder.count();
-    HWND edit = GetDlgItem(dialog, ID_EDIT);
-    EXPECT_EQ(headless_click(ID_HELP), USER32_OK);
-    EXPECT_EQ(headless_exit_code(), 42);
-    EXPECT_EQ(recorder.since(mark),
-              (std::vector<std::string>{"COMMAND 1017 512 text=", "COMMAND 1008 0", "DESTROY"}));
+  // The focused edit box hears EN_KILLFOCUS when the dialog goes.
+  headless_click(ID_EDIT);
+  mark = recorder.count();
+  HWND edit = GetDlgItem(dialog, ID_EDIT);
+  EXPECT_EQ(headless_click(ID_HELP), USER32_OK);
+  EXPECT_EQ(headless_exit_code(), 42);
+  EXPECT_EQ(recorder.since(mark),
+            (std::vector<std::string>{"COMMAND 1017 512 text=", "COMMAND 1008 0", "DESTROY"}));
 
-    // The handles stay harmless: calls on them fail, a late worker is not left waiting.
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_FALSE(IsWindow(edit));
-    EXPECT_EQ(GetDlgItem(dialog, ID_EDIT), nullptr);
-    std::thread late([&] {
-        EXPECT_EQ(SendMessageA(dialog, WM_APP + 1, 0, 0), 0);
-        EXPECT_EQ(SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("x")), 0);
-        EXPECT_FALSE(PostMessageA(dialog, WM_CLOSE, 0, 0));
-        EXPECT_FALSE(EnableWindow(edit, TRUE));
-        EXPECT_EQ(SetTimer(dialog, 1, 500, nullptr), 0u);
-        EXPECT_EQ(MessageBoxA(dialog, "Programming failed", "Warning", MB_OK), 0);
-    });
-    late.join();
-    EXPECT_EQ(user32_current_dialog(), nullptr);
-    EXPECT_EQ(headless_click(ID_BUTTON), USER32_NO_DIALOG);
-    EXPECT_TRUE(headless_box_log().empty());
+  // The handles stay harmless: calls on them fail, a late worker is not left waiting.
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_FALSE(IsWindow(edit));
+  EXPECT_EQ(GetDlgItem(dialog, ID_EDIT), nullptr);
+  std::thread late([&] {
+    EXPECT_EQ(SendMessageA(dialog, WM_APP + 1, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("x")), 0);
+    EXPECT_FALSE(PostMessageA(dialog, WM_CLOSE, 0, 0));
+    EXPECT_FALSE(EnableWindow(edit, TRUE));
+    EXPECT_EQ(SetTimer(dialog, 1, 500, nullptr), 0u);
+    EXPECT_EQ(MessageBoxA(dialog, "Programming failed", "Warning", MB_OK), 0);
+  });
+  late.join();
+  EXPECT_EQ(user32_current_dialog(), nullptr);
+  EXPECT_EQ(headless_click(ID_BUTTON), USER32_NO_DIALOG);
+  EXPECT_TRUE(headless_box_log().empty());
 }
 
-TEST(Messages, SentFromAnotherThreadRunOnTheUiThreadWhenItRetrieves)
-{
-    test_hook = [](HWND, UINT message, WPARAM, LPARAM) {
-        if (message == WM_APP + 1) {
-            recorder.add("busy");
-            Sleep(100);  // Sleep carries out no sent message
-            recorder.add("rested");
-        }
-        if (message == WM_APP + 2)
-            recorder.add(std::string("on ui thread ") + (GetCurrentThreadId() == test_ui_thread ? "yes" : "no"));
-        return false;
-    };
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    size_t mark = recorder.count();
-
-    // The handler's Sleep begins only once the sent message waits in the queue.
-    platform_set_sleep_hook([](DWORD) {
-        while (user32_queue(std::this_thread::get_id()).sent == 0)
-            user32_wait_change(user32_change_count(), 5);
-    });
-    PostMessageA(dialog, WM_APP + 1, 0, 0);
-    ASSERT_TRUE(headless_wait_until([] { return recorded("busy"); }));
-    std::thread sender([&] {
-        SendMessageA(dialog, WM_APP + 2, 5, 0);
-        recorder.add("returned");
-    });
-    sender.join();
-    EXPECT_EQ(recorder.since(mark),
-              (std::vector<std::string>{"busy", "rested", "APP 1 0", "on ui thread yes", "APP 2 5", "returned"}));
-
-    // Results and buffers cross threads.
-    EXPECT_TRUE(SetDlgItemTextA(dialog, ID_TEXT, "hello"));
-    EXPECT_EQ(headless_text(ID_TEXT), "hello");
-    char buffer[3];
-    EXPECT_EQ(GetDlgItemTextA(dialog, ID_TEXT, buffer, sizeof buffer), 2u);
-    EXPECT_STREQ(buffer, "he");
-    EXPECT_EQ(SendDlgItemMessageA(dialog, ID_TEXT, WM_GETTEXTLENGTH, 0, 0), 5);
-}
-
-TEST(Messages, RetrievalOrderSentPostedInputPaintTimer)
-{
-    user32_set_manual_timers(true);
-    static std::atomic<bool> kill_after_gate{false};
-    test_hook = [](HWND dialog, UINT message, WPARAM, LPARAM) {
-        if (message == WM_INITDIALOG)
-            SetTimer(dialog, 1, 500, nullptr);
-        if (message == WM_APP + 1) {
-            recorder.add("gate");
-            gate.wait();
-            if (kill_after_gate)
-                KillTimer(dialog, 1);
-        }
-        if (message == WM_APP + 4)
-            SendDlgItemMessageA(dialog, ID_SLIDER, TBM_SETPOS, TRUE, 30);
-        return false;
-    };
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    size_t mark = recorder.count();
-
-    PostMessageA(dialog, WM_APP + 1, 0, 0);
-    ASSERT_TRUE(headless_wait_until([] { return recorded("gate"); }));
-    user32_advance_timers(500);
-    user32_click(ID_CHECK);
-    PostMessageA(dialog, WM_APP + 3, 0, 0);
-    std::thread sender([&] { SendMessageA(dialog, WM_APP + 4, 0, 0); });
-    ASSERT_TRUE(headless_wait_until([] { return user32_queue(test_ui_thread_id).sent == 1; }));
-    gate.release();
-    sender.join();
-    ASSERT_TRUE(headless_wait_idle());
-    EXPECT_EQ(recorder.since(mark),
-              (std::vector<std::string>{"gate", "APP 1 0", "APP 4 0", "APP 3 0", "COMMAND 1004 0 check=1",
-                                        "NOTIFY 1000 -12 pos=30", "TIMER 1"}));
-
-    // A timer that falls due while the thread is busy and is killed before it retrieves delivers nothing.
-    kill_after_gate = true;
-    mark = recorder.count();
-    PostMessageA(dialog, WM_APP + 1, 0, 0);
-    ASSERT_TRUE(headless_wait_until([] { return recorded("gate"); }));
-    user32_advance_timers(500);
-    gate.release();
-    ASSERT_TRUE(headless_wait_idle());
-    user32_advance_timers(5000);
-    ASSERT_TRUE(headless_wait_idle());
-    EXPECT_EQ(recorder.since(mark), (std::vector<std::string>{"gate", "APP 1 0"}));
-
-    // SetTimer with an existing id restarts it.
-    on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
-    user32_advance_timers(300);
-    on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
-    user32_advance_timers(300);
-    ASSERT_TRUE(headless_wait_idle());
-    EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 1u);
-    user32_advance_timers(200);
-    ASSERT_TRUE(headless_wait_idle());
-    EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 2u);
-}
-
-TEST(Messages, ManyThreadsPostAndSendWithoutLossOrDeadlock)
-{
-    test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-        if (message == WM_APP + 10 || message == WM_APP + 11)
-            SendDlgItemMessageA(dialog, ID_PROGRESS, PBM_SETPOS, wparam % 100, 0);
-        return false;
-    };
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    constexpr int COUNT = 500;
-    auto poster = [&](UINT message) {
-        for (int i = 0; i < COUNT; ++i)
-            PostMessageA(dialog, message, i, 0);
-    };
-    std::thread a(poster, WM_APP + 10);
-    std::thread b(poster, WM_APP + 11);
-    std::thread c([&] {
-        for (int i = 0; i < 100; ++i) {
-            std::string text = std::to_string(i);
-            SetDlgItemTextA(dialog, ID_TEXT, text.c_str());
-            char back[8];
-            GetDlgItemTextA(dialog, ID_TEXT, back, sizeof back);
-            EXPECT_EQ(text, back);
-        }
-    });
-    a.join();
-    b.join();
-    c.join();
-    ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 11").size() == COUNT; }));
-    ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 10").size() == COUNT; }));
-    for (const char* prefix : {"APP 10 ", "APP 11 "}) {
-        auto lines = only(recorder.lines(), prefix);
-        for (int i = 0; i < COUNT; ++i)
-            ASSERT_EQ(lines[size_t(i)], prefix + std::to_string(i));  // first in, first out per sender
+TEST(Messages, SentFromAnotherThreadRunOnTheUiThreadWhenItRetrieves) {
+  test_hook = [](HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_APP + 1) {
+      recorder.add("busy");
+      Sleep(100);  // Sleep carries out no sent message
+      recorder.add("rested");
     }
+    if (message == WM_APP + 2)
+      recorder.add(std::string("on ui thread ") + (GetCurrentThreadId() == test_ui_thread ? "yes" : "no"));
+    return false;
+  };
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  size_t mark = recorder.count();
+
+  // The handler's Sleep begins only once the sent message waits in the queue.
+  platform_set_sleep_hook([](DWORD) {
+    while (user32_queue(std::this_thread::get_id()).sent == 0) user32_wait_change(user32_change_count(), 5);
+  });
+  PostMessageA(dialog, WM_APP + 1, 0, 0);
+  ASSERT_TRUE(headless_wait_until([] { return recorded("busy"); }));
+  std::thread sender([&] {
+    SendMessageA(dialog, WM_APP + 2, 5, 0);
+    recorder.add("returned");
+  });
+  sender.join();
+  EXPECT_EQ(recorder.since(mark), (std::vector<std::string>{"busy", "rested", "APP 1 0", "on ui thread yes",
+                                                            "APP 2 5", "returned"}));
+
+  // Results and buffers cross threads.
+  EXPECT_TRUE(SetDlgItemTextA(dialog, ID_TEXT, "hello"));
+  EXPECT_EQ(headless_text(ID_TEXT), "hello");
+  char buffer[3];
+  EXPECT_EQ(GetDlgItemTextA(dialog, ID_TEXT, buffer, sizeof buffer), 2u);
+  EXPECT_STREQ(buffer, "he");
+  EXPECT_EQ(SendDlgItemMessageA(dialog, ID_TEXT, WM_GETTEXTLENGTH, 0, 0), 5);
 }
 
-TEST(MessageBoxes, UiThreadBoxRunsANestedLoop)
-{
-    user32_set_manual_timers(true);
-    test_hook = [](HWND dialog, UINT message, WPARAM, LPARAM) {
-        if (message == WM_APP + 5)
-            recorder.add("box " + std::to_string(MessageBoxA(dialog, "To program new firmware", "Help", MB_OK)));
-        return false;
-    };
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
+  user32_set_manual_timers(true);
+  static std::atomic<bool> kill_after_gate{false};
+  test_hook = [](HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) SetTimer(dialog, 1, 500, nullptr);
+    if (message == WM_APP + 1) {
+      recorder.add("gate");
+      gate.wait();
+      if (kill_after_gate) KillTimer(dialog, 1);
+    }
+    if (message == WM_APP + 4) SendDlgItemMessageA(dialog, ID_SLIDER, TBM_SETPOS, TRUE, 30);
+    return false;
+  };
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  size_t mark = recorder.count();
 
-    PostMessageA(dialog, WM_APP + 5, 0, 0);
-    ASSERT_TRUE(headless_wait_box());
-    auto boxes = headless_boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Help");
-    EXPECT_EQ(boxes[0].text, "To program new firmware");
-    EXPECT_EQ(boxes[0].owner, dialog);
-    EXPECT_TRUE(boxes[0].on_ui_thread);
+  PostMessageA(dialog, WM_APP + 1, 0, 0);
+  ASSERT_TRUE(headless_wait_until([] { return recorded("gate"); }));
+  user32_advance_timers(500);
+  user32_click(ID_CHECK);
+  PostMessageA(dialog, WM_APP + 3, 0, 0);
+  std::thread sender([&] { SendMessageA(dialog, WM_APP + 4, 0, 0); });
+  ASSERT_TRUE(headless_wait_until([] { return user32_queue(test_ui_thread_id).sent == 1; }));
+  gate.release();
+  sender.join();
+  ASSERT_TRUE(headless_wait_idle());
+  EXPECT_EQ(recorder.since(mark),
+            (std::vector<std::string>{"gate", "APP 1 0", "APP 4 0", "APP 3 0", "COMMAND 1004 0 check=1",
+                                      "NOTIFY 1000 -12 pos=30", "TIMER 1"}));
 
-    // Timers, posted and sent messages still reach the dialog; person input does not.
-    size_t mark = recorder.count();
-    user32_advance_timers(500);
-    PostMessageA(dialog, WM_APP + 6, 1, 0);
-    SendMessageA(dialog, WM_APP + 7, 2, 0);
-    EXPECT_TRUE(headless_wait_until([] { return recorded("TIMER 1") && recorded("APP 6 1"); }));
-    EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
-    User32Dialog d{};
-    ASSERT_TRUE(user32_read_dialog(d));
-    EXPECT_TRUE(d.input_blocked);
+  // A timer that falls due while the thread is busy and is killed before it retrieves delivers nothing.
+  kill_after_gate = true;
+  mark = recorder.count();
+  PostMessageA(dialog, WM_APP + 1, 0, 0);
+  ASSERT_TRUE(headless_wait_until([] { return recorded("gate"); }));
+  user32_advance_timers(500);
+  gate.release();
+  ASSERT_TRUE(headless_wait_idle());
+  user32_advance_timers(5000);
+  ASSERT_TRUE(headless_wait_idle());
+  EXPECT_EQ(recorder.since(mark), (std::vector<std::string>{"gate", "APP 1 0"}));
 
-    EXPECT_EQ(headless_dismiss_box(), USER32_OK);
-    EXPECT_TRUE(headless_boxes().empty());
-    auto lines = recorder.since(mark);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()), (std::vector<std::string>{"box 1", "APP 5 0"}));
-    EXPECT_EQ(headless_checked(ID_CHECK), BST_UNCHECKED);
-    EXPECT_EQ(headless_box_log().size(), 1u);
-    EXPECT_EQ(headless_dismiss_box(), USER32_NO_DIALOG);
+  // SetTimer with an existing id restarts it.
+  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  user32_advance_timers(300);
+  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  user32_advance_timers(300);
+  ASSERT_TRUE(headless_wait_idle());
+  EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 1u);
+  user32_advance_timers(200);
+  ASSERT_TRUE(headless_wait_idle());
+  EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 2u);
 }
 
-TEST(MessageBoxes, WorkerThreadBoxBlocksOnlyTheWorker)
-{
-    start_dialog(test_dialog_template());
-    HWND dialog = headless_dialog();
-    std::atomic<int> answer{-1};
-    std::thread worker([&] {
-        int result = MessageBoxA(dialog, "Programming failed", "Warning", MB_OK);
-        answer = result;
-        PostMessageA(dialog, WM_APP + 8, WPARAM(result), 0);
-    });
-    ASSERT_TRUE(headless_wait_box());
-    auto boxes = headless_boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Warning");
-    EXPECT_FALSE(boxes[0].on_ui_thread);
-    EXPECT_NE(boxes[0].thread, test_ui_thread_id);
+TEST(Messages, ManyThreadsPostAndSendWithoutLossOrDeadlock) {
+  test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_APP + 10 || message == WM_APP + 11)
+      SendDlgItemMessageA(dialog, ID_PROGRESS, PBM_SETPOS, wparam % 100, 0);
+    return false;
+  };
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  constexpr int COUNT = 500;
+  auto poster = [&](UINT message) {
+    for (int i = 0; i < COUNT; ++i) PostMessageA(dialog, message, i, 0);
+  };
+  std::thread a(poster, WM_APP + 10);
+  std::thread b(poster, WM_APP + 11);
+  std::thread c([&] {
+    for (int i = 0; i < 100; ++i) {
+      std::string text = std::to_string(i);
+      SetDlgItemTextA(dialog, ID_TEXT, text.c_str());
+      char back[8];
+      GetDlgItemTextA(dialog, ID_TEXT, back, sizeof back);
+      EXPECT_EQ(text, back);
+    }
+  });
+  a.join();
+  b.join();
+  c.join();
+  ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 11").size() == COUNT; }));
+  ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 10").size() == COUNT; }));
+  for (const char* prefix : {"APP 10 ", "APP 11 "}) {
+    auto lines = only(recorder.lines(), prefix);
+    for (int i = 0; i < COUNT; ++i)
+      ASSERT_EQ(lines[size_t(i)], prefix + std::to_string(i));  // first in, first out per sender
+  }
+}
 
-    // The UI thread runs on; the owner takes no person input meanwhile.
-    SetDlgItemTextA(dialog, ID_TEXT, "Writing");
-    EXPECT_EQ(headless_text(ID_TEXT), "Writing");
-    EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
-    EXPECT_EQ(answer, -1);
+TEST(MessageBoxes, UiThreadBoxRunsANestedLoop) {
+  user32_set_manual_timers(true);
+  test_hook = [](HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_APP + 5)
+      recorder.add("box " + std::to_string(MessageBoxA(dialog, "To program new firmware", "Help", MB_OK)));
+    return false;
+  };
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
 
-    headless_dismiss_box();
-    worker.join();
-    EXPECT_EQ(answer, IDOK);
-    EXPECT_TRUE(headless_wait_until([] { return recorded("APP 8 1"); }));
+  PostMessageA(dialog, WM_APP + 5, 0, 0);
+  ASSERT_TRUE(headless_wait_box());
+  auto boxes = headless_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Help");
+  EXPECT_EQ(boxes[0].text, "To program new firmware");
+  EXPECT_EQ(boxes[0].owner, dialog);
+  EXPECT_TRUE(boxes[0].on_ui_thread);
 
-    // A box still open when its owner ends returns 0 and lets the worker go on.
-    std::thread late([&] { answer = MessageBoxA(dialog, "vexa not connected", "Warning", MB_OK); });
-    ASSERT_TRUE(headless_wait_box());
-    EndDialog(dialog, 0);
-    late.join();
-    EXPECT_EQ(answer, 0);
-    EXPECT_EQ(headless_exit_code(), 0);
-    auto log = headless_box_log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].text, "vexa not connected");
+  // Timers, posted and sent messages still reach the dialog; person input does not.
+  size_t mark = recorder.count();
+  user32_advance_timers(500);
+  PostMessageA(dialog, WM_APP + 6, 1, 0);
+  SendMessageA(dialog, WM_APP + 7, 2, 0);
+  EXPECT_TRUE(headless_wait_until([] { return recorded("TIMER 1") && recorded("APP 6 1"); }));
+  EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
+  User32Dialog d{};
+  ASSERT_TRUE(user32_read_dialog(d));
+  EXPECT_TRUE(d.input_blocked);
+
+  EXPECT_EQ(headless_dismiss_box(), USER32_OK);
+  EXPECT_TRUE(headless_boxes().empty());
+  auto lines = recorder.since(mark);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{"box 1", "APP 5 0"}));
+  EXPECT_EQ(headless_checked(ID_CHECK), BST_UNCHECKED);
+  EXPECT_EQ(headless_box_log().size(), 1u);
+  EXPECT_EQ(headless_dismiss_box(), USER32_NO_DIALOG);
+}
+
+TEST(MessageBoxes, WorkerThreadBoxBlocksOnlyTheWorker) {
+  start_dialog(test_dialog_template());
+  HWND dialog = headless_dialog();
+  std::atomic<int> answer{-1};
+  std::thread worker([&] {
+    int result = MessageBoxA(dialog, "Programming failed", "Warning", MB_OK);
+    answer = result;
+    PostMessageA(dialog, WM_APP + 8, WPARAM(result), 0);
+  });
+  ASSERT_TRUE(headless_wait_box());
+  auto boxes = headless_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Warning");
+  EXPECT_FALSE(boxes[0].on_ui_thread);
+  EXPECT_NE(boxes[0].thread, test_ui_thread_id);
+
+  // The UI thread runs on; the owner takes no person input meanwhile.
+  SetDlgItemTextA(dialog, ID_TEXT, "Writing");
+  EXPECT_EQ(headless_text(ID_TEXT), "Writing");
+  EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
+  EXPECT_EQ(answer, -1);
+
+  headless_dismiss_box();
+  worker.join();
+  EXPECT_EQ(answer, IDOK);
+  EXPECT_TRUE(headless_wait_until([] { return recorded("APP 8 1"); }));
+
+  // A box still open when its owner ends returns 0 and lets the worker go on.
+  std::thread late([&] { answer = MessageBoxA(dialog, "vexa not connected", "Warning", MB_OK); });
+  ASSERT_TRUE(headless_wait_box());
+  EndDialog(dialog, 0);
+  late.join();
+  EXPECT_EQ(answer, 0);
+  EXPECT_EQ(headless_exit_code(), 0);
+  auto log = headless_box_log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].text, "vexa not connected");
 }

@@ -134,7 +134,8 @@ TEST(WinmmStress, InputOpenCloseCyclesUnderFlood) {
   sim_flush();
   EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
 
-  std::printf("%d open/close cycles in %.2f s, %d messages decoded\n", CYCLES, elapsed, receiver.decoded.load());
+  std::printf("%d open/close cycles in %.2f s, %d messages decoded\n", CYCLES, elapsed,
+              receiver.decoded.load());
   EXPECT_GT(receiver.decoded, 0);
   EXPECT_EQ(receiver.malformed, 0);
   EXPECT_EQ(receiver.after_close, 0);

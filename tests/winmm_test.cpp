@@ -78,7 +78,8 @@ TEST(Winmm, DevicesNamesAndOpening) {
   EXPECT_STREQ(out_caps.szPname, "vexa");
   ASSERT_EQ(midiOutGetDevCapsA(1, &out_caps, sizeof out_caps), MMSYSERR_NOERROR);
   EXPECT_EQ(std::strlen(out_caps.szPname), 31u);
-  EXPECT_EQ(std::string(out_caps.szPname), std::string("A very long output name that does not fit").substr(0, 31));
+  EXPECT_EQ(std::string(out_caps.szPname),
+            std::string("A very long output name that does not fit").substr(0, 31));
   EXPECT_EQ(midiOutGetDevCapsA(3, &out_caps, sizeof out_caps), MMSYSERR_BADDEVICEID);
   EXPECT_EQ(midiOutGetDevCapsA(0, nullptr, sizeof out_caps), MMSYSERR_INVALPARAM);
   MIDIINCAPSA in_caps;

@@ -1,8 +1,9 @@
 // uiprobe: drives and reads the vexa dialog of another process with window messages, as a person at
 // the keyboard and mouse would, one step per call, for the end-to-end tests under Wine (and Windows).
 //
-//   uiprobe find [ms]                      wait for the dialog " Quorvanex vexa 3.1"; print it and its process
-//   uiprobe check <id> key=value...        compare control state now (keys below; key>=number compares
+//   uiprobe find [ms]                      wait for the dialog " Quorvanex vexa 3.1"; print it and its
+//   process uiprobe check <id> key=value...        compare control state now (keys below; key>=number
+//   compares
 //                                          numbers); exit 1 on a mismatch
 //   uiprobe wait <id> key=value... [-t ms] the same, waiting until it holds (default 10000 ms)
 //   uiprobe state <id>                     print the control's state
@@ -29,6 +30,7 @@
 // Texts are printed and compared with line feeds, carriage returns, tabs and backslashes written
 // \n \r \t \\ , the notation of the program's own message texts.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <fcntl.h>
@@ -67,11 +69,16 @@ DWORD dialog_thread = 0;
 std::string escape(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\\') out += "\\\\";
-    else out += c;
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\\')
+      out += "\\\\";
+    else
+      out += c;
   }
   return out;
 }
@@ -187,26 +194,42 @@ HWND focused_control() {
 
 // One state value of a control by key; false for a key that the control does not have.
 bool state_value(HWND window, const std::string& key, std::string& value) {
-  if (key == "text") value = text_of(window);
-  else if (key == "enabled") value = IsWindowEnabled(window) ? "1" : "0";
-  else if (key == "visible") value = IsWindowVisible(window) ? "1" : "0";
-  else if (key == "focus") value = focused_control() == window ? "1" : "0";
-  else if (key == "checked" && class_is(window, "Button")) value = std::to_string(send(window, BM_GETCHECK, 0, 0));
-  else if (key == "count" && class_is(window, "ComboBox")) value = std::to_string(send(window, CB_GETCOUNT, 0, 0));
-  else if (key == "selection" && class_is(window, "ComboBox")) value = std::to_string(send(window, CB_GETCURSEL, 0, 0));
-  else if (key == "pos" && class_is(window, TRACKBAR_CLASSA)) value = std::to_string(send(window, TBM_GETPOS, 0, 0));
-  else if (key == "min" && class_is(window, TRACKBAR_CLASSA)) value = std::to_string(send(window, TBM_GETRANGEMIN, 0, 0));
-  else if (key == "max" && class_is(window, TRACKBAR_CLASSA)) value = std::to_string(send(window, TBM_GETRANGEMAX, 0, 0));
-  else if (key == "pos" && class_is(window, UPDOWN_CLASSA)) value = std::to_string(LOWORD(send(window, UDM_GETPOS, 0, 0)));
-  else if (key == "min" && class_is(window, UPDOWN_CLASSA)) value = std::to_string(static_cast<short>(HIWORD(send(window, UDM_GETRANGE, 0, 0))));
-  else if (key == "max" && class_is(window, UPDOWN_CLASSA)) value = std::to_string(static_cast<short>(LOWORD(send(window, UDM_GETRANGE, 0, 0))));
-  else if (key == "pos" && class_is(window, PROGRESS_CLASSA)) value = std::to_string(send(window, PBM_GETPOS, 0, 0));
-  else return false;
+  if (key == "text")
+    value = text_of(window);
+  else if (key == "enabled")
+    value = IsWindowEnabled(window) ? "1" : "0";
+  else if (key == "visible")
+    value = IsWindowVisible(window) ? "1" : "0";
+  else if (key == "focus")
+    value = focused_control() == window ? "1" : "0";
+  else if (key == "checked" && class_is(window, "Button"))
+    value = std::to_string(send(window, BM_GETCHECK, 0, 0));
+  else if (key == "count" && class_is(window, "ComboBox"))
+    value = std::to_string(send(window, CB_GETCOUNT, 0, 0));
+  else if (key == "selection" && class_is(window, "ComboBox"))
+    value = std::to_string(send(window, CB_GETCURSEL, 0, 0));
+  else if (key == "pos" && class_is(window, TRACKBAR_CLASSA))
+    value = std::to_string(send(window, TBM_GETPOS, 0, 0));
+  else if (key == "min" && class_is(window, TRACKBAR_CLASSA))
+    value = std::to_string(send(window, TBM_GETRANGEMIN, 0, 0));
+  else if (key == "max" && class_is(window, TRACKBAR_CLASSA))
+    value = std::to_string(send(window, TBM_GETRANGEMAX, 0, 0));
+  else if (key == "pos" && class_is(window, UPDOWN_CLASSA))
+    value = std::to_string(LOWORD(send(window, UDM_GETPOS, 0, 0)));
+  else if (key == "min" && class_is(window, UPDOWN_CLASSA))
+    value = std::to_string(static_cast<short>(HIWORD(send(window, UDM_GETRANGE, 0, 0))));
+  else if (key == "max" && class_is(window, UPDOWN_CLASSA))
+    value = std::to_string(static_cast<short>(LOWORD(send(window, UDM_GETRANGE, 0, 0))));
+  else if (key == "pos" && class_is(window, PROGRESS_CLASSA))
+    value = std::to_string(send(window, PBM_GETPOS, 0, 0));
+  else
+    return false;
   return true;
 }
 
 std::string state_line(HWND window) {
-  static const char* const keys[] = {"text", "enabled", "checked", "pos", "min", "max", "count", "selection", "focus"};
+  static const char* const keys[] = {"text", "enabled", "checked",   "pos",  "min",
+                                     "max",  "count",   "selection", "focus"};
   std::string line = "id=" + std::to_string(GetDlgCtrlID(window)) + " class=" + class_of(window);
   for (const char* key : keys) {
     std::string value;
@@ -229,8 +252,9 @@ bool state_matches(HWND window, int count, char** pairs, bool report) {
     const bool holds = at_least ? to_number(value.c_str()) >= to_number(wanted.c_str()) : value == wanted;
     if (!holds) {
       all = false;
-      if (report) fprintf(stderr, "uiprobe: id %d %s is \"%s\", expected %s\"%s\"\n", GetDlgCtrlID(window),
-                          key.c_str(), escape(value).c_str(), at_least ? "at least " : "", escape(wanted).c_str());
+      if (report)
+        fprintf(stderr, "uiprobe: id %d %s is \"%s\", expected %s\"%s\"\n", GetDlgCtrlID(window), key.c_str(),
+                escape(value).c_str(), at_least ? "at least " : "", escape(wanted).c_str());
     }
   }
   return all;
@@ -294,8 +318,8 @@ UINT key_code(const char* name) {
   static const struct {
     const char* name;
     UINT code;
-  } keys[] = {{"escape", VK_ESCAPE}, {"enter", VK_RETURN}, {"tab", VK_TAB},   {"left", VK_LEFT},
-              {"right", VK_RIGHT},   {"up", VK_UP},        {"down", VK_DOWN}, {"home", VK_HOME},
+  } keys[] = {{"escape", VK_ESCAPE}, {"enter", VK_RETURN}, {"tab", VK_TAB},      {"left", VK_LEFT},
+              {"right", VK_RIGHT},   {"up", VK_UP},        {"down", VK_DOWN},    {"home", VK_HOME},
               {"end", VK_END},       {"pageup", VK_PRIOR}, {"pagedown", VK_NEXT}};
   for (const auto& key : keys) {
     if (strcmp(key.name, name) == 0) return key.code;

@@ -40,23 +40,23 @@ bool headless_running();
 // Waiting. Each returns true when the condition holds, false on time-out.
 bool headless_wait_idle(int timeout_ms = 10000);
 bool headless_wait_until(const std::function<bool()>& condition, int timeout_ms = 10000);
-bool headless_wait_box(int timeout_ms = 10000);         // until a message box is open
-bool headless_wait_dialog(int timeout_ms = 10000);      // until a dialog is open and idle
+bool headless_wait_box(int timeout_ms = 10000);     // until a message box is open
+bool headless_wait_dialog(int timeout_ms = 10000);  // until a dialog is open and idle
 
 // Person actions, synchronous as described above.
 int headless_click(int id);
-int headless_key(int vk, bool shift = false);            // at the focused control
+int headless_key(int vk, bool shift = false);  // at the focused control
 int headless_key_to(int id, int vk, bool shift = false);
-int headless_type(const char* text);                     // at the focused control
-int headless_type_to(int id, const char* text);          // click into the control, then type
+int headless_type(const char* text);             // at the focused control
+int headless_type_to(int id, const char* text);  // click into the control, then type
 int headless_paste(int id, const char* text);
 int headless_combo_open(int id);
 int headless_combo_choose(int id, int index);
 int headless_combo_cancel(int id);
 int headless_slider_drag(int id, int position);
-int headless_spin(int id, bool up);                      // press and release one arrow
+int headless_spin(int id, bool up);  // press and release one arrow
 int headless_close();
-int headless_dismiss_box();                              // OK on the top box, then wait idle
+int headless_dismiss_box();  // OK on the top box, then wait idle
 
 // Readers.
 HWND headless_dialog();
@@ -64,13 +64,13 @@ std::string headless_title();
 std::string headless_text(int id);
 bool headless_enabled(int id);
 bool headless_visible(int id);
-int headless_checked(int id);                            // BST_ value, -1 when there is no such control
-int headless_position(int id);                           // trackbar, up-down, progress bar
+int headless_checked(int id);   // BST_ value, -1 when there is no such control
+int headless_position(int id);  // trackbar, up-down, progress bar
 int headless_range_min(int id);
 int headless_range_max(int id);
 std::vector<std::string> headless_combo_items(int id);
 int headless_combo_selection(int id);
 bool headless_combo_dropped(int id);
-int headless_focus_id();                                 // 0 when nothing has the focus
-std::vector<User32MessageBox> headless_boxes();          // open boxes, bottom first
-std::vector<User32MessageBox> headless_box_log();        // every box shown, oldest first
+int headless_focus_id();                           // 0 when nothing has the focus
+std::vector<User32MessageBox> headless_boxes();    // open boxes, bottom first
+std::vector<User32MessageBox> headless_box_log();  // every box shown, oldest first

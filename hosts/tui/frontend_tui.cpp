@@ -4,10 +4,11 @@
 
 #include <commctrl.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <strings.h>
 #include <thread>
 
 #include "platform/midi/sim/midi_sim.h"
@@ -35,7 +36,9 @@ Rect control_rect(const User32Control& c, int origin_row, int origin_col) {
   return r;
 }
 
-bool class_is(const User32Control& c, const char* name) { return strcasecmp(c.class_name.c_str(), name) == 0; }
+bool class_is(const User32Control& c, const char* name) {
+  return strcasecmp(c.class_name.c_str(), name) == 0;
+}
 
 int button_type(const User32Control& c) { return static_cast<int>(c.style & BS_TYPEMASK); }
 bool is_group(const User32Control& c) { return class_is(c, "Button") && button_type(c) == BS_GROUPBOX; }
@@ -54,14 +57,14 @@ bool takes_focus(const User32Control& c) {
 
 // Glyphs, with plain ASCII stand-ins for terminals without UTF-8.
 struct Glyphs {
-  const char *h, *v, *tl, *tr, *bl, *br;          // single frame
-  const char *dh, *dv, *dtl, *dtr, *dbl, *dbr;    // double frame
+  const char *h, *v, *tl, *tr, *bl, *br;        // single frame
+  const char *dh, *dv, *dtl, *dtr, *dbl, *dbr;  // double frame
   const char *full, *light, *up, *down, *half, *close, *track;
 };
-const Glyphs UNICODE_GLYPHS = {"─", "│", "┌", "┐", "└", "┘", "═", "║", "╔", "╗", "╚", "╝",
-                               "█", "░", "▲", "▼", "▀", "×", "─"};
-const Glyphs ASCII_GLYPHS = {"-", "|", "+", "+", "+", "+", "=", "|", "+", "+", "+", "+",
-                             "#", ".", "^", "v", " ", "X", "-"};
+const Glyphs UNICODE_GLYPHS = {"─", "│", "┌", "┐", "└", "┘", "═", "║", "╔", "╗",
+                               "╚", "╝", "█", "░", "▲", "▼", "▀", "×", "─"};
+const Glyphs ASCII_GLYPHS = {"-", "|", "+", "+", "+", "+", "=", "|", "+", "+",
+                             "+", "+", "#", ".", "^", "v", " ", "X", "-"};
 
 class Canvas {
  public:
@@ -182,8 +185,14 @@ class Painter {
  public:
   Painter(const User32Dialog& d, const TuiPicture& picture, const TuiView& view, TuiScreen& screen,
           int origin_row, int origin_col)
-      : d_(d), picture_(picture), view_(view), screen_(screen), canvas_(screen.grid.rows, screen.grid.cols, view.unicode),
-        row0_(origin_row), col0_(origin_col), keys_(tui_hot_keys(d)) {}
+      : d_(d),
+        picture_(picture),
+        view_(view),
+        screen_(screen),
+        canvas_(screen.grid.rows, screen.grid.cols, view.unicode),
+        row0_(origin_row),
+        col0_(origin_col),
+        keys_(tui_hot_keys(d)) {}
 
   Canvas& canvas() { return canvas_; }
 
@@ -233,11 +242,15 @@ class Painter {
   void control(const User32Control& c, int index) {
     const Rect r = control_rect(c, row0_, col0_);
     if (class_is(c, "Button")) {
-      if (is_check(c)) check_box(c, r, index);
-      else push_button(c, r, index);
+      if (is_check(c))
+        check_box(c, r, index);
+      else
+        push_button(c, r, index);
     } else if (class_is(c, "Static")) {
-      if (is_picture(c)) picture(r);
-      else static_text(c, r);
+      if (is_picture(c))
+        picture(r);
+      else
+        static_text(c, r);
     } else if (class_is(c, "Edit")) {
       edit(c, r);
     } else if (class_is(c, "ComboBox")) {
@@ -255,7 +268,8 @@ class Painter {
     const Rect r = control_rect(c, row0_, col0_);
     const uint8_t attr = state_attr(c);
     canvas_.frame(r, false, attr);
-    caption(r.row, r.col + 1, c.text, r.cols - 2, hot_offset(index_of(c)), static_cast<uint8_t>(attr | TUI_BOLD));
+    caption(r.row, r.col + 1, c.text, r.cols - 2, hot_offset(index_of(c)),
+            static_cast<uint8_t>(attr | TUI_BOLD));
   }
 
   void check_box(const User32Control& c, const Rect& r, int index) {
@@ -288,8 +302,10 @@ class Painter {
   void static_text(const User32Control& c, const Rect& r) {
     const int length = static_cast<int>(c.text.size());
     int col = r.col;
-    if ((c.style & SS_TYPEMASK) == SS_CENTER) col += (r.cols - length) / 2;
-    else if ((c.style & SS_TYPEMASK) == SS_RIGHT) col += r.cols - length;
+    if ((c.style & SS_TYPEMASK) == SS_CENTER)
+      col += (r.cols - length) / 2;
+    else if ((c.style & SS_TYPEMASK) == SS_RIGHT)
+      col += r.cols - length;
     col = std::max(col, col0_);
     canvas_.text(r.row, col, c.text, std::min(length, room(col)), state_attr(c));
   }
@@ -340,7 +356,8 @@ class Painter {
 
   static uint32_t blend(uint32_t a, uint32_t b) {
     uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) out |= ((((a >> shift) & 0xFF) + ((b >> shift) & 0xFF)) / 2) << shift;
+    for (int shift = 0; shift <= 16; shift += 8)
+      out |= ((((a >> shift) & 0xFF) + ((b >> shift) & 0xFF)) / 2) << shift;
     return out;
   }
 
@@ -349,11 +366,15 @@ class Painter {
     const int inner = std::max(1, r.cols - 2);
     canvas_.put(r.row, r.col, "[", attr);
     canvas_.put(r.row, r.col + r.cols - 1, "]", attr);
-    const std::string shown = static_cast<int>(c.text.size()) > inner ? c.text.substr(c.text.size() - static_cast<size_t>(inner)) : c.text;
+    const std::string shown = static_cast<int>(c.text.size()) > inner
+                                  ? c.text.substr(c.text.size() - static_cast<size_t>(inner))
+                                  : c.text;
     const int width = static_cast<int>(shown.size());
     int col = r.col + 1;
-    if ((c.style & 3) == ES_CENTER) col += (inner - width) / 2;
-    else if ((c.style & 3) == ES_RIGHT) col += inner - width;
+    if ((c.style & 3) == ES_CENTER)
+      col += (inner - width) / 2;
+    else if ((c.style & 3) == ES_RIGHT)
+      col += inner - width;
     canvas_.text(r.row, col, shown, width, attr);
     if (c.focused) {
       canvas_.add_attr(r.row, r.col + 1, inner, TUI_REVERSE);
@@ -406,7 +427,8 @@ class Painter {
   void progress(const User32Control& c, const Rect& r) {
     const int span = c.maximum - c.minimum;
     const int done = span <= 0 ? 0 : std::clamp((c.position - c.minimum) * r.cols / span, 0, r.cols);
-    for (int j = 0; j < r.cols; ++j) canvas_.put(r.row, r.col + j, j < done ? canvas_.g().full : canvas_.g().light, state_attr(c));
+    for (int j = 0; j < r.cols; ++j)
+      canvas_.put(r.row, r.col + j, j < done ? canvas_.g().full : canvas_.g().light, state_attr(c));
   }
 
   // The channel runs one cell in from each side, as the real control's does.
@@ -415,11 +437,13 @@ class Painter {
     const int start = r.col + 1;
     const int width = std::max(1, r.cols - 2);
     const int span = c.maximum - c.minimum;
-    const int thumb = span <= 0 ? 0 : (std::clamp(c.position, c.minimum, c.maximum) - c.minimum) * (width - 1) * 2 / span;
+    const int thumb =
+        span <= 0 ? 0 : (std::clamp(c.position, c.minimum, c.maximum) - c.minimum) * (width - 1) * 2 / span;
     const int thumb_col = start + (thumb + 1) / 2;
     for (int j = 0; j < width; ++j) {
       canvas_.put(r.row, start + j, canvas_.g().track, attr);
-      const int value = span <= 0 || width <= 1 ? c.minimum : c.minimum + (j * span * 2 / (width - 1) + 1) / 2;
+      const int value =
+          span <= 0 || width <= 1 ? c.minimum : c.minimum + (j * span * 2 / (width - 1) + 1) / 2;
       zone(TuiZoneKind::slider, c.id, value, Rect{r.row, start + j, 1, 1});
     }
     canvas_.put(r.row, thumb_col, canvas_.g().full, attr);
@@ -463,10 +487,14 @@ std::vector<std::string> help_lines(const User32Dialog& d, const std::vector<Use
   if (dropped_combo(d)) return {"Up Down: select   Enter: take it   Esc: no choice", "Ctrl+Q: quit"};
   std::vector<std::string> lines{"Tab: next  Space: press/tick  F4: ports  Ctrl+Q: quit"};
   const User32Control* focus = focused_control(d);
-  if (focus && class_is(*focus, TRACKBAR_CLASSA)) lines.push_back("Arrows PgUp PgDn Home End: move the slider");
-  else if (focus && class_is(*focus, UPDOWN_CLASSA)) lines.push_back("Up Down: change the number");
-  else if (focus && class_is(*focus, "Edit")) lines.push_back("Digits Backspace: type   Tab: leave and take it");
-  else lines.push_back("Underlined letter: go to that control");
+  if (focus && class_is(*focus, TRACKBAR_CLASSA))
+    lines.push_back("Arrows PgUp PgDn Home End: move the slider");
+  else if (focus && class_is(*focus, UPDOWN_CLASSA))
+    lines.push_back("Up Down: change the number");
+  else if (focus && class_is(*focus, "Edit"))
+    lines.push_back("Digits Backspace: type   Tab: leave and take it");
+  else
+    lines.push_back("Underlined letter: go to that control");
   if (view.sim_keys)
     lines.push_back(view.sim_update_mode ? "F9: simulated unit back to its firmware"
                                          : "F9: simulated unit to update mode (keys held)");
@@ -484,23 +512,27 @@ struct BoxLayout {
 BoxLayout box_layout(const User32MessageBox& box, int rows, int cols) {
   BoxLayout layout;
   int natural = static_cast<int>(box.title.size()) + 6;
-  for (const std::string& line : wrap(box.text, 10000)) natural = std::max(natural, static_cast<int>(line.size()));
+  for (const std::string& line : wrap(box.text, 10000))
+    natural = std::max(natural, static_cast<int>(line.size()));
   layout.width = std::max(1, std::min({std::max(natural, 20), cols - 6, 66}));
   layout.lines = wrap(box.text, layout.width);
   layout.visible = std::max(1, std::min(static_cast<int>(layout.lines.size()), rows - 6));
-  layout.rect = Rect{std::max(0, (rows - (layout.visible + 4)) / 2), std::max(0, (cols - (layout.width + 4)) / 2),
-                     layout.visible + 4, layout.width + 4};
+  layout.rect = Rect{std::max(0, (rows - (layout.visible + 4)) / 2),
+                     std::max(0, (cols - (layout.width + 4)) / 2), layout.visible + 4, layout.width + 4};
   return layout;
 }
 
-void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32MessageBox>& boxes, const TuiView& view) {
+void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32MessageBox>& boxes,
+                const TuiView& view) {
   for (size_t b = 0; b < boxes.size(); ++b) {
     const User32MessageBox& box = boxes[b];
     const bool top_box = b + 1 == boxes.size();
     const BoxLayout layout = box_layout(box, canvas.grid.rows, canvas.grid.cols);
     const int count = static_cast<int>(layout.lines.size());
     const int visible = layout.visible;
-    const int scroll = top_box && view.box_serial == box.serial ? std::clamp(view.box_scroll, 0, std::max(0, count - visible)) : 0;
+    const int scroll = top_box && view.box_serial == box.serial
+                           ? std::clamp(view.box_scroll, 0, std::max(0, count - visible))
+                           : 0;
     const Rect& r = layout.rect;
     canvas.fill(r, " ");
     canvas.frame(r, true);
@@ -513,7 +545,8 @@ void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32Messa
     if (scroll > 0) canvas.put(r.row + 1, r.col + r.cols - 1, canvas.g().up);
     if (scroll + visible < count) canvas.put(r.row + visible, r.col + r.cols - 1, canvas.g().down);
     // A tall box hides the help lines: its own border names the keys that scroll it.
-    if (count > visible) canvas.text(r.row + r.rows - 1, r.col + 2, " Up Down PgUp PgDn: scroll ", r.cols - 4);
+    if (count > visible)
+      canvas.text(r.row + r.rows - 1, r.col + 2, " Up Down PgUp PgDn: scroll ", r.cols - 4);
     const std::string ok = "[ OK ]";
     const int ok_col = r.col + (r.cols - static_cast<int>(ok.size())) / 2;
     const int ok_row = r.row + r.rows - 2;
@@ -530,8 +563,9 @@ void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32Messa
 void draw_too_small(Canvas& canvas, int need_rows, int need_cols) {
   const int rows = canvas.grid.rows, cols = canvas.grid.cols;
   const std::string text = "Terminal too small. The dialog needs " + std::to_string(need_cols) + " x " +
-                           std::to_string(need_rows) + " (columns x rows); this one is " + std::to_string(cols) +
-                           " x " + std::to_string(rows) + ". Enlarge it or press Ctrl+Q to quit.";
+                           std::to_string(need_rows) + " (columns x rows); this one is " +
+                           std::to_string(cols) + " x " + std::to_string(rows) +
+                           ". Enlarge it or press Ctrl+Q to quit.";
   const std::vector<std::string> lines = wrap(text, std::max(1, cols - 2));
   const int top = std::max(0, (rows - static_cast<int>(lines.size())) / 2);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -562,7 +596,9 @@ bool inside(const User32Control& outer, const User32Control& inner) {
 // ---- Pictures ----
 
 namespace {
-uint32_t read_u32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint32_t read_u32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
 uint16_t read_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 }  // namespace
 
@@ -573,10 +609,12 @@ bool tui_decode_bitmap(const uint8_t* dib, size_t size, TuiPicture& out) {
   const int32_t height = static_cast<int32_t>(read_u32(dib + 8));
   const int bits = read_u16(dib + 14);
   const uint32_t compression = read_u32(dib + 16);
-  if (header < 40 || header > size || width <= 0 || height == 0 || compression != 0 || (bits != 24 && bits != 32))
+  if (header < 40 || header > size || width <= 0 || height == 0 || compression != 0 ||
+      (bits != 24 && bits != 32))
     return false;
   const int rows = height < 0 ? -height : height;
-  const size_t stride = (static_cast<size_t>(width) * static_cast<size_t>(bits / 8) + 3) & ~static_cast<size_t>(3);
+  const size_t stride =
+      (static_cast<size_t>(width) * static_cast<size_t>(bits / 8) + 3) & ~static_cast<size_t>(3);
   if (header + stride * static_cast<size_t>(rows) > size) return false;
   out.width = width;
   out.height = rows;
@@ -670,7 +708,8 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   std::vector<std::string> help = help_lines(*dialog, boxes, view, box_scrolls);
   // A third help line only when the terminal has room for it.
   const int help_row = top + need_rows - HELP_LINES;
-  while (static_cast<int>(help.size()) > HELP_LINES && help_row + static_cast<int>(help.size()) > rows) help.pop_back();
+  while (static_cast<int>(help.size()) > HELP_LINES && help_row + static_cast<int>(help.size()) > rows)
+    help.pop_back();
   for (size_t i = 0; i < help.size(); ++i) {
     canvas.text(help_row + static_cast<int>(i), left + 1, help[i], cols - left - 1);
   }
@@ -703,20 +742,34 @@ namespace {
 
 int key_to_vk(int code) {
   switch (code) {
-    case TUI_KEY_ENTER: return VK_RETURN;
-    case TUI_KEY_ESCAPE: return VK_ESCAPE;
-    case TUI_KEY_BACKSPACE: return VK_BACK;
-    case TUI_KEY_DELETE: return VK_DELETE;
-    case TUI_KEY_UP: return VK_UP;
-    case TUI_KEY_DOWN: return VK_DOWN;
-    case TUI_KEY_LEFT: return VK_LEFT;
-    case TUI_KEY_RIGHT: return VK_RIGHT;
-    case TUI_KEY_PAGE_UP: return VK_PRIOR;
-    case TUI_KEY_PAGE_DOWN: return VK_NEXT;
-    case TUI_KEY_HOME: return VK_HOME;
-    case TUI_KEY_END: return VK_END;
-    case ' ': return VK_SPACE;
-    default: return 0;
+    case TUI_KEY_ENTER:
+      return VK_RETURN;
+    case TUI_KEY_ESCAPE:
+      return VK_ESCAPE;
+    case TUI_KEY_BACKSPACE:
+      return VK_BACK;
+    case TUI_KEY_DELETE:
+      return VK_DELETE;
+    case TUI_KEY_UP:
+      return VK_UP;
+    case TUI_KEY_DOWN:
+      return VK_DOWN;
+    case TUI_KEY_LEFT:
+      return VK_LEFT;
+    case TUI_KEY_RIGHT:
+      return VK_RIGHT;
+    case TUI_KEY_PAGE_UP:
+      return VK_PRIOR;
+    case TUI_KEY_PAGE_DOWN:
+      return VK_NEXT;
+    case TUI_KEY_HOME:
+      return VK_HOME;
+    case TUI_KEY_END:
+      return VK_END;
+    case ' ':
+      return VK_SPACE;
+    default:
+      return 0;
   }
 }
 
@@ -740,20 +793,35 @@ int box_key(TuiView& view, const TuiScreen& screen, const User32MessageBox& box,
   switch (key.code) {
     case TUI_KEY_ENTER:
     case TUI_KEY_ESCAPE:
-    case ' ': return user32_dismiss_box(box.serial);
-    case TUI_KEY_UP: view.box_scroll = std::max(0, view.box_scroll - 1); return USER32_OK;
-    case TUI_KEY_DOWN: view.box_scroll = std::min(last, view.box_scroll + 1); return USER32_OK;
-    case TUI_KEY_PAGE_UP: view.box_scroll = std::max(0, view.box_scroll - page); return USER32_OK;
-    case TUI_KEY_PAGE_DOWN: view.box_scroll = std::min(last, view.box_scroll + page); return USER32_OK;
-    case TUI_KEY_HOME: view.box_scroll = 0; return USER32_OK;
-    case TUI_KEY_END: view.box_scroll = last; return USER32_OK;
-    default: return TUI_IGNORED;
+    case ' ':
+      return user32_dismiss_box(box.serial);
+    case TUI_KEY_UP:
+      view.box_scroll = std::max(0, view.box_scroll - 1);
+      return USER32_OK;
+    case TUI_KEY_DOWN:
+      view.box_scroll = std::min(last, view.box_scroll + 1);
+      return USER32_OK;
+    case TUI_KEY_PAGE_UP:
+      view.box_scroll = std::max(0, view.box_scroll - page);
+      return USER32_OK;
+    case TUI_KEY_PAGE_DOWN:
+      view.box_scroll = std::min(last, view.box_scroll + page);
+      return USER32_OK;
+    case TUI_KEY_HOME:
+      view.box_scroll = 0;
+      return USER32_OK;
+    case TUI_KEY_END:
+      view.box_scroll = last;
+      return USER32_OK;
+    default:
+      return TUI_IGNORED;
   }
 }
 
 // The simulated unit started with both keys held comes up in its boot loader (update mode).
 int toggle_sim_mode(TuiView& view) {
-  sim_with_unit([](SimUnit& unit) { unit.mode = unit.mode == SimMode::Boot ? SimMode::Running : SimMode::Boot; });
+  sim_with_unit(
+      [](SimUnit& unit) { unit.mode = unit.mode == SimMode::Boot ? SimMode::Running : SimMode::Boot; });
   view.sim_update_mode = tui_sim_update_mode();
   user32_wake_watchers();
   return USER32_OK;
@@ -779,7 +847,8 @@ int tui_key(TuiView& view, const TuiScreen& screen, const TuiKey& key) {
   if (const User32Control* combo = dropped_combo(d)) {
     // The open list takes the keys that the real one takes; F4 and Alt+arrows close it like Enter.
     int vk = key_to_vk(key.code);
-    if (key.code == tui_key_f(4) || (key.alt && (key.code == TUI_KEY_DOWN || key.code == TUI_KEY_UP))) vk = VK_F4;
+    if (key.code == tui_key_f(4) || (key.alt && (key.code == TUI_KEY_DOWN || key.code == TUI_KEY_UP)))
+      vk = VK_F4;
     if (vk == VK_UP || vk == VK_DOWN || vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_F4)
       return user32_key_to(combo->id, vk);
     return TUI_IGNORED;
@@ -824,8 +893,10 @@ int tui_click(const TuiScreen& screen, int row, int col) {
   }
   if (!hit) return TUI_IGNORED;
   switch (hit->kind) {
-    case TuiZoneKind::close_button: return user32_close();
-    case TuiZoneKind::slider: return user32_slider_drag(hit->id, hit->value);
+    case TuiZoneKind::close_button:
+      return user32_close();
+    case TuiZoneKind::slider:
+      return user32_slider_drag(hit->id, hit->value);
     case TuiZoneKind::spin_up:
     case TuiZoneKind::spin_down: {
       const int pressed = user32_updown_press(hit->id, hit->kind == TuiZoneKind::spin_up);
@@ -837,7 +908,8 @@ int tui_click(const TuiScreen& screen, int row, int col) {
       if (c && class_is(*c, "ComboBox")) return user32_combo_open(hit->id);
       return user32_click(hit->id);
     }
-    default: return TUI_IGNORED;
+    default:
+      return TUI_IGNORED;
   }
 }
 

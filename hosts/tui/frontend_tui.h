@@ -73,8 +73,8 @@ struct TuiHotKey {
 
 // What the front end keeps of its own between frames.
 struct TuiView {
-  bool colours = true;   // the terminal has colours: the picture is drawn in colour
-  bool unicode = true;   // box-drawing and block glyphs; plain ASCII otherwise
+  bool colours = true;      // the terminal has colours: the picture is drawn in colour
+  bool unicode = true;      // box-drawing and block glyphs; plain ASCII otherwise
   uint64_t box_serial = 0;  // the message box that box_scroll belongs to
   int box_scroll = 0;       // first text line shown of a box too tall for the screen
   bool sim_keys = false;    // the simulated unit is in use: show its key on the help line
@@ -122,7 +122,7 @@ enum TuiKeyCode : int {
   TUI_KEY_PAGE_DOWN,
   TUI_KEY_HOME,
   TUI_KEY_END,
-  TUI_KEY_F1,  // F1..F12 follow in order
+  TUI_KEY_F1,                      // F1..F12 follow in order
   TUI_KEY_QUIT = TUI_KEY_F1 + 12,  // Ctrl+Q
 };
 constexpr int tui_key_f(int n) { return TUI_KEY_F1 + n - 1; }

@@ -34,8 +34,8 @@ int colour_256(uint32_t rgb) {
 
 // Nearest of the eight basic colours, as xterm shows them.
 int colour_8(uint32_t rgb) {
-  static const int basic[8][3] = {{0, 0, 0},     {205, 0, 0},   {0, 205, 0},   {205, 205, 0},
-                                  {0, 0, 238},   {205, 0, 205}, {0, 205, 205}, {229, 229, 229}};
+  static const int basic[8][3] = {{0, 0, 0},   {205, 0, 0},   {0, 205, 0},   {205, 205, 0},
+                                  {0, 0, 238}, {205, 0, 205}, {0, 205, 205}, {229, 229, 229}};
   const int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
   int best = 0, best_distance = 1 << 30;
   for (int i = 0; i < 8; ++i) {
@@ -86,28 +86,55 @@ void paint(const TuiScreen& screen, bool colours) {
 bool read_key(int ch, int alt_down, int alt_up, TuiKey& key) {
   key = TuiKey{0};
   switch (ch) {
-    case '\t': key.code = TUI_KEY_TAB; return true;
-    case KEY_BTAB: key = TuiKey{TUI_KEY_TAB, true}; return true;
+    case '\t':
+      key.code = TUI_KEY_TAB;
+      return true;
+    case KEY_BTAB:
+      key = TuiKey{TUI_KEY_TAB, true};
+      return true;
     case '\r':
     case '\n':
-    case KEY_ENTER: key.code = TUI_KEY_ENTER; return true;
+    case KEY_ENTER:
+      key.code = TUI_KEY_ENTER;
+      return true;
     case KEY_BACKSPACE:
     case 127:
-    case 8: key.code = TUI_KEY_BACKSPACE; return true;
-    case KEY_DC: key.code = TUI_KEY_DELETE; return true;
-    case KEY_UP: key.code = TUI_KEY_UP; return true;
-    case KEY_DOWN: key.code = TUI_KEY_DOWN; return true;
-    case KEY_LEFT: key.code = TUI_KEY_LEFT; return true;
-    case KEY_RIGHT: key.code = TUI_KEY_RIGHT; return true;
-    case KEY_PPAGE: key.code = TUI_KEY_PAGE_UP; return true;
-    case KEY_NPAGE: key.code = TUI_KEY_PAGE_DOWN; return true;
-    case KEY_HOME: key.code = TUI_KEY_HOME; return true;
-    case KEY_END: key.code = TUI_KEY_END; return true;
+    case 8:
+      key.code = TUI_KEY_BACKSPACE;
+      return true;
+    case KEY_DC:
+      key.code = TUI_KEY_DELETE;
+      return true;
+    case KEY_UP:
+      key.code = TUI_KEY_UP;
+      return true;
+    case KEY_DOWN:
+      key.code = TUI_KEY_DOWN;
+      return true;
+    case KEY_LEFT:
+      key.code = TUI_KEY_LEFT;
+      return true;
+    case KEY_RIGHT:
+      key.code = TUI_KEY_RIGHT;
+      return true;
+    case KEY_PPAGE:
+      key.code = TUI_KEY_PAGE_UP;
+      return true;
+    case KEY_NPAGE:
+      key.code = TUI_KEY_PAGE_DOWN;
+      return true;
+    case KEY_HOME:
+      key.code = TUI_KEY_HOME;
+      return true;
+    case KEY_END:
+      key.code = TUI_KEY_END;
+      return true;
     case 17:  // Ctrl+Q
     case 3:   // Ctrl+C
       key.code = TUI_KEY_QUIT;
       return true;
-    default: break;
+    default:
+      break;
   }
   if (ch >= KEY_F(1) && ch <= KEY_F(12)) {
     key.code = tui_key_f(ch - KEY_F(0));

@@ -18,7 +18,8 @@ struct MidiSink {
   // Bytes that the back-end knows will arrive at `at`: the input takes them in at that time, not before,
   // in the order of their times. Handed over a little early, they find the input thread awake when they
   // are due instead of having to wake it then.
-  void (*arriving)(MidiSink* sink, const uint8_t* bytes, int length, std::chrono::steady_clock::time_point at);
+  void (*arriving)(MidiSink* sink, const uint8_t* bytes, int length,
+                   std::chrono::steady_clock::time_point at);
   // Drops the bytes handed over for a time still to come: the device went away before they arrived.
   void (*withdraw)(MidiSink* sink);
   // Waits until every byte handed over so far has gone through the input callback (or was dropped because

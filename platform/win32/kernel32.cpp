@@ -1,7 +1,5 @@
 // KERNEL32 on Linux: modules whose resources come from compiled .res files, threads, an instrumented
 // Sleep and recursive critical sections.
-#include "platform/win32/kernel32_ext.h"
-
 #include <winbase.h>
 
 #include <algorithm>
@@ -15,6 +13,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/win32/kernel32_ext.h"
+
 namespace {
 
 thread_local DWORD last_error = 0;
@@ -23,32 +23,32 @@ thread_local DWORD last_error = 0;
 
 // A resource type or name: an ordinal, or a string kept in capitals for comparison.
 struct ResourceId {
-    WORD ordinal;
-    std::string name;
+  WORD ordinal;
+  std::string name;
 };
 
 struct Resource {
-    ResourceId type;
-    ResourceId name;
-    std::string stored_type;  // strings as the file spells them
-    std::string stored_name;
-    WORD language;
-    WORD memory_flags;
-    const BYTE* data;
-    DWORD size;
+  ResourceId type;
+  ResourceId name;
+  std::string stored_type;  // strings as the file spells them
+  std::string stored_name;
+  WORD language;
+  WORD memory_flags;
+  const BYTE* data;
+  DWORD size;
 };
 
 struct Module;
 
 struct Icon {
-    const Module* module;
-    const Resource* group;
+  const Module* module;
+  const Resource* group;
 };
 
 struct Module {
-    std::string file_name;  // lower case; empty for resource modules
-    std::deque<Resource> resources;
-    std::map<const Resource*, Icon> icons;  // shared icons, as LoadIcon returns them
+  std::string file_name;  // lower case; empty for resource modules
+  std::deque<Resource> resources;
+  std::map<const Resource*, Icon> icons;  // shared icons, as LoadIcon returns them
 };
 
 // Modules are never unloaded; the deque keeps their addresses, which serve as HMODULE values.
@@ -56,99 +56,77 @@ std::mutex module_mutex;
 std::deque<Module> modules;
 Module* comctl32_module = nullptr;
 
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-WORD read16(const BYTE* p)
-{
-    return static_cast<WORD>(p[0] | (p[1] << 8));
-}
+WORD read16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 
-DWORD read32(const BYTE* p)
-{
-    return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-           (static_cast<DWORD>(p[3]) << 24);
+DWORD read32(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+         (static_cast<DWORD>(p[3]) << 24);
 }
 
 // Reads a type or name field of a resource header at pos: 0xFFFF and an ordinal, or a NUL-terminated
 // UTF-16 string (resource names are ASCII). Returns false when the field runs past end.
-bool read_id(const BYTE* bytes, size_t end, size_t& pos, ResourceId& id, std::string& stored)
-{
-    if (pos + 2 > end)
-        return false;
-    if (read16(bytes + pos) == 0xFFFF) {
-        if (pos + 4 > end)
-            return false;
-        id.ordinal = read16(bytes + pos + 2);
-        pos += 4;
-        return true;
-    }
-    id.ordinal = 0;
-    for (;;) {
-        if (pos + 2 > end)
-            return false;
-        const WORD c = read16(bytes + pos);
-        pos += 2;
-        if (c == 0)
-            break;
-        stored += static_cast<char>(c < 0x80 ? c : '?');
-        id.name += upper(static_cast<char>(c < 0x80 ? c : '?'));
-    }
-    return !id.name.empty();
+bool read_id(const BYTE* bytes, size_t end, size_t& pos, ResourceId& id, std::string& stored) {
+  if (pos + 2 > end) return false;
+  if (read16(bytes + pos) == 0xFFFF) {
+    if (pos + 4 > end) return false;
+    id.ordinal = read16(bytes + pos + 2);
+    pos += 4;
+    return true;
+  }
+  id.ordinal = 0;
+  for (;;) {
+    if (pos + 2 > end) return false;
+    const WORD c = read16(bytes + pos);
+    pos += 2;
+    if (c == 0) break;
+    stored += static_cast<char>(c < 0x80 ? c : '?');
+    id.name += upper(static_cast<char>(c < 0x80 ? c : '?'));
+  }
+  return !id.name.empty();
 }
 
 // Parses a .res file: a sequence of entries, each a header (DataSize, HeaderSize, TYPE, NAME, padding to
 // a DWORD, DataVersion, MemoryFlags, LanguageId, Version, Characteristics) followed by the data, every
 // entry starting on a DWORD boundary. The first entry is the empty 32-byte marker of the format.
-bool parse_res(const BYTE* bytes, size_t size, std::deque<Resource>& out)
-{
-    constexpr BYTE marker[32] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    if (size < sizeof marker || std::memcmp(bytes, marker, sizeof marker) != 0)
-        return false;
-    size_t pos = sizeof marker;
-    while (pos < size) {
-        if (pos + 8 > size)
-            return false;
-        const DWORD data_size = read32(bytes + pos);
-        const DWORD header_size = read32(bytes + pos + 4);
-        if (header_size < 8 || header_size > size - pos || data_size > size - pos - header_size)
-            return false;
-        const size_t header_end = pos + header_size;
-        size_t field = pos + 8;
-        Resource r{};
-        if (!read_id(bytes, header_end, field, r.type, r.stored_type) ||
-            !read_id(bytes, header_end, field, r.name, r.stored_name))
-            return false;
-        field = (field + 3) & ~size_t{3};
-        if (field + 16 > header_end)
-            return false;
-        r.memory_flags = read16(bytes + field + 4);
-        r.language = read16(bytes + field + 6);
-        r.data = bytes + header_end;
-        r.size = data_size;
-        out.push_back(r);
-        pos = (header_end + data_size + 3) & ~size_t{3};
-    }
-    return true;
+bool parse_res(const BYTE* bytes, size_t size, std::deque<Resource>& out) {
+  constexpr BYTE marker[32] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
+  if (size < sizeof marker || std::memcmp(bytes, marker, sizeof marker) != 0) return false;
+  size_t pos = sizeof marker;
+  while (pos < size) {
+    if (pos + 8 > size) return false;
+    const DWORD data_size = read32(bytes + pos);
+    const DWORD header_size = read32(bytes + pos + 4);
+    if (header_size < 8 || header_size > size - pos || data_size > size - pos - header_size) return false;
+    const size_t header_end = pos + header_size;
+    size_t field = pos + 8;
+    Resource r{};
+    if (!read_id(bytes, header_end, field, r.type, r.stored_type) ||
+        !read_id(bytes, header_end, field, r.name, r.stored_name))
+      return false;
+    field = (field + 3) & ~size_t{3};
+    if (field + 16 > header_end) return false;
+    r.memory_flags = read16(bytes + field + 4);
+    r.language = read16(bytes + field + 6);
+    r.data = bytes + header_end;
+    r.size = data_size;
+    out.push_back(r);
+    pos = (header_end + data_size + 3) & ~size_t{3};
+  }
+  return true;
 }
 
 // A module of the resources in a .res file; null bytes make a module without resources.
-Module* add_resource_module(const void* bytes, size_t size)
-{
-    std::deque<Resource> resources;
-    if (bytes != nullptr && !parse_res(static_cast<const BYTE*>(bytes), size, resources))
-        return nullptr;
-    std::lock_guard lock(module_mutex);
-    modules.push_back(Module{});
-    modules.back().resources = std::move(resources);
-    return &modules.back();
+Module* add_resource_module(const void* bytes, size_t size) {
+  std::deque<Resource> resources;
+  if (bytes != nullptr && !parse_res(static_cast<const BYTE*>(bytes), size, resources)) return nullptr;
+  std::lock_guard lock(module_mutex);
+  modules.push_back(Module{});
+  modules.back().resources = std::move(resources);
+  return &modules.back();
 }
 
 // The executable's own resources, as its resource object registered them before main. Plain values, set
@@ -156,59 +134,45 @@ Module* add_resource_module(const void* bytes, size_t size)
 const void* program_res_bytes = nullptr;
 size_t program_res_size = 0;
 
-Module* program_module()
-{
-    static Module* module = add_resource_module(program_res_bytes, program_res_size);
-    return module;
+Module* program_module() {
+  static Module* module = add_resource_module(program_res_bytes, program_res_size);
+  return module;
 }
 
 // The module behind a handle; NULL stands for the program's module, an unknown handle gives null.
-Module* module_of(HMODULE handle)
-{
-    if (handle == nullptr)
-        return program_module();
-    std::lock_guard lock(module_mutex);
-    for (Module& module : modules)
-        if (handle == reinterpret_cast<HMODULE>(&module))
-            return &module;
-    return nullptr;
+Module* module_of(HMODULE handle) {
+  if (handle == nullptr) return program_module();
+  std::lock_guard lock(module_mutex);
+  for (Module& module : modules)
+    if (handle == reinterpret_cast<HMODULE>(&module)) return &module;
+  return nullptr;
 }
 
-HMODULE handle_of(Module* module)
-{
-    return reinterpret_cast<HMODULE>(module);
-}
+HMODULE handle_of(Module* module) { return reinterpret_cast<HMODULE>(module); }
 
 // An id given to FindResourceA: an ordinal, "#number", or a name.
-ResourceId wanted_id(LPCSTR id)
-{
-    if (IS_INTRESOURCE(id))
-        return ResourceId{static_cast<WORD>(reinterpret_cast<ULONG_PTR>(id)), {}};
-    if (id[0] == '#') {
-        unsigned long value = 0;
-        for (const char* p = id + 1; *p >= '0' && *p <= '9' && value <= 0xFFFF; ++p)
-            value = value * 10 + static_cast<unsigned long>(*p - '0');
-        return ResourceId{static_cast<WORD>(value), {}};
-    }
-    ResourceId wanted{0, {}};
-    for (const char* p = id; *p; ++p)
-        wanted.name += upper(*p);
-    return wanted;
+ResourceId wanted_id(LPCSTR id) {
+  if (IS_INTRESOURCE(id)) return ResourceId{static_cast<WORD>(reinterpret_cast<ULONG_PTR>(id)), {}};
+  if (id[0] == '#') {
+    unsigned long value = 0;
+    for (const char* p = id + 1; *p >= '0' && *p <= '9' && value <= 0xFFFF; ++p)
+      value = value * 10 + static_cast<unsigned long>(*p - '0');
+    return ResourceId{static_cast<WORD>(value), {}};
+  }
+  ResourceId wanted{0, {}};
+  for (const char* p = id; *p; ++p) wanted.name += upper(*p);
+  return wanted;
 }
 
-bool same_id(const ResourceId& a, const ResourceId& b)
-{
-    return a.name.empty() ? b.name.empty() && a.ordinal == b.ordinal : a.name == b.name;
+bool same_id(const ResourceId& a, const ResourceId& b) {
+  return a.name.empty() ? b.name.empty() && a.ordinal == b.ordinal : a.name == b.name;
 }
 
-const Resource* find_resource(const Module* module, const ResourceId& name, const ResourceId& type)
-{
-    if (module == nullptr)
-        return nullptr;
-    for (const Resource& r : module->resources)
-        if (same_id(r.type, type) && same_id(r.name, name))
-            return &r;
-    return nullptr;
+const Resource* find_resource(const Module* module, const ResourceId& name, const ResourceId& type) {
+  if (module == nullptr) return nullptr;
+  for (const Resource& r : module->resources)
+    if (same_id(r.type, type) && same_id(r.name, name)) return &r;
+  return nullptr;
 }
 
 // ---- Threads ----
@@ -216,10 +180,9 @@ const Resource* find_resource(const Module* module, const ResourceId& name, cons
 std::atomic<DWORD> next_thread_id{1};
 thread_local DWORD current_thread_id = 0;
 
-DWORD new_thread_id()
-{
-    // Thread ids on the platform are multiples of 4 and never 0.
-    return next_thread_id.fetch_add(1) * 4;
+DWORD new_thread_id() {
+  // Thread ids on the platform are multiples of 4 and never 0.
+  return next_thread_id.fetch_add(1) * 4;
 }
 
 // Thread handles are the thread ids themselves; the threads run detached and may outlive their handles,
@@ -243,294 +206,235 @@ const auto process_start = std::chrono::steady_clock::now();
 
 }  // namespace
 
-DWORD WINAPI GetLastError(void)
-{
-    return last_error;
-}
+DWORD WINAPI GetLastError(void) { return last_error; }
 
-void WINAPI SetLastError(DWORD dwErrCode)
-{
-    last_error = dwErrCode;
-}
+void WINAPI SetLastError(DWORD dwErrCode) { last_error = dwErrCode; }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
-{
-    if (lpModuleName == nullptr)
-        return handle_of(program_module());
-    std::string wanted;
-    for (const char* p = lpModuleName; *p; ++p)
-        wanted += lower(*p);
-    std::lock_guard lock(module_mutex);
-    for (Module& module : modules)
-        if (!module.file_name.empty() && module.file_name == wanted)
-            return handle_of(&module);
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  if (lpModuleName == nullptr) return handle_of(program_module());
+  std::string wanted;
+  for (const char* p = lpModuleName; *p; ++p) wanted += lower(*p);
+  std::lock_guard lock(module_mutex);
+  for (Module& module : modules)
+    if (!module.file_name.empty() && module.file_name == wanted) return handle_of(&module);
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
 }
 
 // Only the common-control library is known: its window classes are always registered on Linux, so
 // loading it just hands out a module without resources.
-HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
-{
-    if (lpLibFileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    std::string name;
-    for (const char* p = lpLibFileName; *p; ++p)
-        name += lower(*p);
-    if (name != "comctl32.dll" && name != "comctl32") {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    std::lock_guard lock(module_mutex);
-    if (comctl32_module == nullptr) {
-        modules.push_back(Module{});
-        comctl32_module = &modules.back();
-        comctl32_module->file_name = "comctl32.dll";
-    }
-    return handle_of(comctl32_module);
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  if (lpLibFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::string name;
+  for (const char* p = lpLibFileName; *p; ++p) name += lower(*p);
+  if (name != "comctl32.dll" && name != "comctl32") {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  std::lock_guard lock(module_mutex);
+  if (comctl32_module == nullptr) {
+    modules.push_back(Module{});
+    comctl32_module = &modules.back();
+    comctl32_module->file_name = "comctl32.dll";
+  }
+  return handle_of(comctl32_module);
 }
 
-BOOL WINAPI FreeLibrary(HMODULE hLibModule)
-{
-    return hLibModule ? TRUE : FALSE;
-}
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) { return hLibModule ? TRUE : FALSE; }
 
-HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
-{
-    if (lpName == nullptr || lpType == nullptr) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
-    const Module* module = module_of(hModule);
-    const ResourceId type = wanted_id(lpType);
-    const Resource* found = find_resource(module, wanted_id(lpName), type);
-    if (found == nullptr) {
-        bool type_known = false;
-        if (module)
-            for (const Resource& r : module->resources)
-                type_known = type_known || same_id(r.type, type);
-        SetLastError(type_known ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return nullptr;
-    }
-    return reinterpret_cast<HRSRC>(const_cast<Resource*>(found));
+HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
+  if (lpName == nullptr || lpType == nullptr) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  const Module* module = module_of(hModule);
+  const ResourceId type = wanted_id(lpType);
+  const Resource* found = find_resource(module, wanted_id(lpName), type);
+  if (found == nullptr) {
+    bool type_known = false;
+    if (module)
+      for (const Resource& r : module->resources) type_known = type_known || same_id(r.type, type);
+    SetLastError(type_known ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HRSRC>(const_cast<Resource*>(found));
 }
 
 // As on the platform, the "loaded" resource is its data in the mapped module.
-HGLOBAL WINAPI LoadResource(HMODULE, HRSRC hResInfo)
-{
-    if (hResInfo == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return const_cast<BYTE*>(reinterpret_cast<const Resource*>(hResInfo)->data);
+HGLOBAL WINAPI LoadResource(HMODULE, HRSRC hResInfo) {
+  if (hResInfo == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return const_cast<BYTE*>(reinterpret_cast<const Resource*>(hResInfo)->data);
 }
 
-LPVOID WINAPI LockResource(HGLOBAL hResData)
-{
-    return hResData;
-}
+LPVOID WINAPI LockResource(HGLOBAL hResData) { return hResData; }
 
-DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo)
-{
-    if (hResInfo == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    return reinterpret_cast<const Resource*>(hResInfo)->size;
+DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo) {
+  if (hResInfo == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return reinterpret_cast<const Resource*>(hResInfo)->size;
 }
 
 // Resources live as long as their module; freeing does nothing and reports FALSE, like current systems.
-BOOL WINAPI FreeResource(HGLOBAL)
-{
-    return FALSE;
+BOOL WINAPI FreeResource(HGLOBAL) { return FALSE; }
+
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
+  Module* module = hInstance ? module_of(hInstance) : nullptr;
+  if (module == nullptr || lpIconName == nullptr) return nullptr;
+  const Resource* group = find_resource(module, wanted_id(lpIconName), ResourceId{14, {}});
+  if (group == nullptr) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  std::lock_guard lock(module_mutex);
+  Icon& icon = module->icons.try_emplace(group, Icon{module, group}).first->second;
+  return reinterpret_cast<HICON>(&icon);
 }
 
-HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
-{
-    Module* module = hInstance ? module_of(hInstance) : nullptr;
-    if (module == nullptr || lpIconName == nullptr)
-        return nullptr;
-    const Resource* group = find_resource(module, wanted_id(lpIconName), ResourceId{14, {}});
-    if (group == nullptr) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
-    std::lock_guard lock(module_mutex);
-    Icon& icon = module->icons.try_emplace(group, Icon{module, group}).first->second;
-    return reinterpret_cast<HICON>(&icon);
-}
-
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
-                           DWORD dwCreationFlags, LPDWORD lpThreadId)
-{
-    if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    const DWORD id = new_thread_id();
-    {
-        std::lock_guard lock(handle_mutex);
-        open_thread_handles.insert(id);
-    }
-    if (lpThreadId)
-        *lpThreadId = id;
-    std::thread([=] {
-        current_thread_id = id;
-        lpStartAddress(lpParameter);
-    }).detach();
-    return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(id));
-}
-
-BOOL WINAPI CloseHandle(HANDLE hObject)
-{
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress,
+                           LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const DWORD id = new_thread_id();
+  {
     std::lock_guard lock(handle_mutex);
-    if (open_thread_handles.erase(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hObject))) == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    open_thread_handles.insert(id);
+  }
+  if (lpThreadId) *lpThreadId = id;
+  std::thread([=] {
+    current_thread_id = id;
+    lpStartAddress(lpParameter);
+  }).detach();
+  return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(id));
 }
 
-DWORD WINAPI GetCurrentThreadId(void)
-{
-    if (current_thread_id == 0)
-        current_thread_id = new_thread_id();
-    return current_thread_id;
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  std::lock_guard lock(handle_mutex);
+  if (open_thread_handles.erase(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hObject))) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
 }
 
-void WINAPI Sleep(DWORD dwMilliseconds)
-{
-    const DWORD thread_id = GetCurrentThreadId();
-    {
-        std::lock_guard lock(sleep_mutex);
-        ++sleep_sequence;
-        sleep_log[sleep_sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sleep_sequence, dwMilliseconds};
-        sleep_log_count = std::min(sleep_log_count + 1, SLEEP_LOG_SIZE);
-    }
-    if (void (*hook)(DWORD) = sleep_hook.load())
-        hook(dwMilliseconds);
-    const unsigned divisor = std::max(1u, sleep_divisor.load());
-    const uint64_t microseconds = uint64_t{dwMilliseconds} * 1000 / divisor;
-    if (microseconds == 0)
-        std::this_thread::yield();
-    else
-        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+DWORD WINAPI GetCurrentThreadId(void) {
+  if (current_thread_id == 0) current_thread_id = new_thread_id();
+  return current_thread_id;
 }
 
-DWORD WINAPI GetTickCount(void)
-{
-    const auto elapsed = std::chrono::steady_clock::now() - process_start;
-    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  const DWORD thread_id = GetCurrentThreadId();
+  {
+    std::lock_guard lock(sleep_mutex);
+    ++sleep_sequence;
+    sleep_log[sleep_sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sleep_sequence, dwMilliseconds};
+    sleep_log_count = std::min(sleep_log_count + 1, SLEEP_LOG_SIZE);
+  }
+  if (void (*hook)(DWORD) = sleep_hook.load()) hook(dwMilliseconds);
+  const unsigned divisor = std::max(1u, sleep_divisor.load());
+  const uint64_t microseconds = uint64_t{dwMilliseconds} * 1000 / divisor;
+  if (microseconds == 0)
+    std::this_thread::yield();
+  else
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}
+
+DWORD WINAPI GetTickCount(void) {
+  const auto elapsed = std::chrono::steady_clock::now() - process_start;
+  return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 // The lock lives inside the caller's structure.
 static_assert(sizeof(std::recursive_mutex) <= sizeof(CRITICAL_SECTION::Opaque));
 static_assert(alignof(std::recursive_mutex) <= alignof(CRITICAL_SECTION));
 
-static std::recursive_mutex* lock_of(LPCRITICAL_SECTION section)
-{
-    return std::launder(reinterpret_cast<std::recursive_mutex*>(section->Opaque));
+static std::recursive_mutex* lock_of(LPCRITICAL_SECTION section) {
+  return std::launder(reinterpret_cast<std::recursive_mutex*>(section->Opaque));
 }
 
-void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
-{
-    new (lpCriticalSection->Opaque) std::recursive_mutex();
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  new (lpCriticalSection->Opaque) std::recursive_mutex();
 }
 
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
-{
-    lock_of(lpCriticalSection)->lock();
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) { lock_of(lpCriticalSection)->lock(); }
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  lock_of(lpCriticalSection)->unlock();
 }
 
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
-{
-    lock_of(lpCriticalSection)->unlock();
-}
-
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
-{
-    lock_of(lpCriticalSection)->~recursive_mutex();
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  lock_of(lpCriticalSection)->~recursive_mutex();
 }
 
 // ---- Linux-only additions ----
 
-HINSTANCE platform_register_module(const void* res_bytes, size_t size)
-{
-    if (res_bytes == nullptr)
-        return nullptr;
-    return handle_of(add_resource_module(res_bytes, size));
+HINSTANCE platform_register_module(const void* res_bytes, size_t size) {
+  if (res_bytes == nullptr) return nullptr;
+  return handle_of(add_resource_module(res_bytes, size));
 }
 
-bool platform_set_program_resources(const void* res_bytes, size_t size)
-{
-    program_res_bytes = res_bytes;
-    program_res_size = size;
-    return true;
+bool platform_set_program_resources(const void* res_bytes, size_t size) {
+  program_res_bytes = res_bytes;
+  program_res_size = size;
+  return true;
 }
 
-std::vector<PlatformResource> platform_module_resources(HMODULE module)
-{
-    std::vector<PlatformResource> out;
-    if (const Module* m = module_of(module))
-        for (const Resource& r : m->resources)
-            out.push_back(PlatformResource{r.type.ordinal, r.stored_type, r.name.ordinal, r.stored_name, r.language,
-                                           r.memory_flags, r.data, r.size});
-    return out;
+std::vector<PlatformResource> platform_module_resources(HMODULE module) {
+  std::vector<PlatformResource> out;
+  if (const Module* m = module_of(module))
+    for (const Resource& r : m->resources)
+      out.push_back(PlatformResource{r.type.ordinal, r.stored_type, r.name.ordinal, r.stored_name, r.language,
+                                     r.memory_flags, r.data, r.size});
+  return out;
 }
 
-WORD platform_resource_language(HRSRC resource)
-{
-    return resource ? reinterpret_cast<const Resource*>(resource)->language : 0;
+WORD platform_resource_language(HRSRC resource) {
+  return resource ? reinterpret_cast<const Resource*>(resource)->language : 0;
 }
 
 // The group data: a 6-byte header (reserved, type 1, count), then 14-byte entries (width, height, colour
 // count, reserved, planes, bits per pixel, bytes in the image, RT_ICON id).
-std::vector<PlatformIconImage> platform_icon_images(HICON icon)
-{
-    std::vector<PlatformIconImage> out;
-    if (icon == nullptr)
-        return out;
-    const Icon* i = reinterpret_cast<const Icon*>(icon);
-    const BYTE* group = i->group->data;
-    if (i->group->size < 6)
-        return out;
-    const WORD count = read16(group + 4);
-    for (WORD k = 0; k < count && 6 + 14u * (k + 1u) <= i->group->size; ++k) {
-        const BYTE* entry = group + 6 + 14 * k;
-        const WORD id = read16(entry + 12);
-        const Resource* image = find_resource(i->module, ResourceId{id, {}}, ResourceId{3, {}});
-        if (image == nullptr)
-            continue;
-        out.push_back(PlatformIconImage{entry[0] ? entry[0] : 256, entry[1] ? entry[1] : 256, read16(entry + 6), id,
-                                        image->data, image->size});
-    }
-    return out;
+std::vector<PlatformIconImage> platform_icon_images(HICON icon) {
+  std::vector<PlatformIconImage> out;
+  if (icon == nullptr) return out;
+  const Icon* i = reinterpret_cast<const Icon*>(icon);
+  const BYTE* group = i->group->data;
+  if (i->group->size < 6) return out;
+  const WORD count = read16(group + 4);
+  for (WORD k = 0; k < count && 6 + 14u * (k + 1u) <= i->group->size; ++k) {
+    const BYTE* entry = group + 6 + 14 * k;
+    const WORD id = read16(entry + 12);
+    const Resource* image = find_resource(i->module, ResourceId{id, {}}, ResourceId{3, {}});
+    if (image == nullptr) continue;
+    out.push_back(PlatformIconImage{entry[0] ? entry[0] : 256, entry[1] ? entry[1] : 256, read16(entry + 6),
+                                    id, image->data, image->size});
+  }
+  return out;
 }
 
-std::vector<PlatformSleep> platform_sleeps()
-{
-    std::lock_guard lock(sleep_mutex);
-    std::vector<PlatformSleep> out;
-    out.reserve(sleep_log_count);
-    for (uint64_t sequence = sleep_sequence - sleep_log_count + 1; sequence <= sleep_sequence; ++sequence)
-        out.push_back(sleep_log[sequence % SLEEP_LOG_SIZE]);
-    return out;
+std::vector<PlatformSleep> platform_sleeps() {
+  std::lock_guard lock(sleep_mutex);
+  std::vector<PlatformSleep> out;
+  out.reserve(sleep_log_count);
+  for (uint64_t sequence = sleep_sequence - sleep_log_count + 1; sequence <= sleep_sequence; ++sequence)
+    out.push_back(sleep_log[sequence % SLEEP_LOG_SIZE]);
+  return out;
 }
 
-void platform_clear_sleeps()
-{
-    std::lock_guard lock(sleep_mutex);
-    sleep_log_count = 0;
+void platform_clear_sleeps() {
+  std::lock_guard lock(sleep_mutex);
+  sleep_log_count = 0;
 }
 
-void platform_set_sleep_hook(void (*hook)(DWORD ms))
-{
-    sleep_hook.store(hook);
-}
+void platform_set_sleep_hook(void (*hook)(DWORD ms)) { sleep_hook.store(hook); }
 
-void platform_set_sleep_divisor(unsigned divisor)
-{
-    sleep_divisor.store(divisor);
-}
+void platform_set_sleep_divisor(unsigned divisor) { sleep_divisor.store(divisor); }

@@ -22,14 +22,14 @@ bool platform_set_program_resources(const void* res_bytes, size_t size);
 // One resource of a module as its .res file lists it. A type or name is an ordinal when its string is
 // empty; strings are as stored (windres stores names in capitals).
 struct PlatformResource {
-    WORD type_ordinal;
-    std::string type_name;
-    WORD name_ordinal;
-    std::string name;
-    WORD language;
-    WORD memory_flags;
-    const BYTE* data;
-    DWORD size;
+  WORD type_ordinal;
+  std::string type_name;
+  WORD name_ordinal;
+  std::string name;
+  WORD language;
+  WORD memory_flags;
+  const BYTE* data;
+  DWORD size;
 };
 
 // Every resource of a module (NULL: the program's module) in file order.
@@ -41,12 +41,12 @@ WORD platform_resource_language(HRSRC resource);
 // One image of an icon group: size in pixels (256 where the group entry says 0), bits per pixel and the
 // RT_ICON data (a BITMAPINFOHEADER image with its mask, or a PNG file).
 struct PlatformIconImage {
-    int width;
-    int height;
-    int bits;
-    WORD id;
-    const BYTE* data;
-    DWORD size;
+  int width;
+  int height;
+  int bits;
+  WORD id;
+  const BYTE* data;
+  DWORD size;
 };
 
 // The images of an icon from LoadIconA, in group order; empty for NULL.
@@ -55,9 +55,9 @@ std::vector<PlatformIconImage> platform_icon_images(HICON icon);
 // Sleep instrumentation. Every Sleep is logged with the calling thread, a sequence number that counts all
 // Sleep calls of the process from 1 (not reset by clearing) and the requested milliseconds.
 struct PlatformSleep {
-    DWORD thread_id;
-    uint64_t sequence;
-    DWORD ms;
+  DWORD thread_id;
+  uint64_t sequence;
+  DWORD ms;
 };
 
 // A copy of the log, oldest first: the most recent 65536 pauses since the last clear.

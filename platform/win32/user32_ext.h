@@ -24,50 +24,50 @@ constexpr int USER32_NO_CONTROL = -2;  // no control with that id, or it cannot 
 constexpr int USER32_REFUSED = -3;     // the control is disabled or hidden, or a message box blocks input
 
 // Person input. Each call queues the input and returns at once.
-int user32_click(int id);                          // mouse click (press and release) on a control
-int user32_key(int vk, bool shift = false);        // key press and release at the focused control
+int user32_click(int id);                               // mouse click (press and release) on a control
+int user32_key(int vk, bool shift = false);             // key press and release at the focused control
 int user32_key_to(int id, int vk, bool shift = false);  // focus the control as a click would, then the key
-int user32_type(const char* text);                 // typed characters at the focused control
-int user32_paste(int id, const char* text);        // paste into an edit box or the combo box's edit field
-int user32_combo_open(int id);                     // click on the drop-down arrow of a closed list
-int user32_combo_choose(int id, int index);        // click on entry `index` of the open list
-int user32_combo_cancel(int id);                   // close the open list without a choice
-int user32_slider_drag(int id, int position);      // press on the thumb, move it to `position`, release
-int user32_updown_press(int id, bool up);          // press an arrow of an up-down control
-int user32_updown_release(int id);                 // release it
-int user32_close();                                // the window's close button
+int user32_type(const char* text);                      // typed characters at the focused control
+int user32_paste(int id, const char* text);    // paste into an edit box or the combo box's edit field
+int user32_combo_open(int id);                 // click on the drop-down arrow of a closed list
+int user32_combo_choose(int id, int index);    // click on entry `index` of the open list
+int user32_combo_cancel(int id);               // close the open list without a choice
+int user32_slider_drag(int id, int position);  // press on the thumb, move it to `position`, release
+int user32_updown_press(int id, bool up);      // press an arrow of an up-down control
+int user32_updown_release(int id);             // release it
+int user32_close();                            // the window's close button
 
 // State of one control, copied under the lock.
 struct User32Control {
-    HWND hwnd;
-    std::string class_name;  // "Button", "Edit", "Static", "ComboBox", "msctls_progress32", ...
-    int id;                  // -1 for an id of 0xFFFF
-    int x, y, cx, cy;        // dialog units; a bitmap picture takes its bitmap's size
-    DWORD style;
-    std::string text;        // caption, edit text, or the combo box's edit field
-    bool enabled;
-    bool visible;
-    bool focused;
-    int check;                        // BUTTON: BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
-    int position, minimum, maximum;   // progress bar, trackbar, up-down
-    std::vector<std::string> items;   // COMBOBOX list
-    int selection;                    // COMBOBOX: -1 when none
-    bool dropped;                     // COMBOBOX: the list is open
-    int bitmap_id;                    // STATIC SS_BITMAP: resource id of the picture, else 0
-    int bitmap_width, bitmap_height;  // its size in pixels, 0 when the bitmap is missing
+  HWND hwnd;
+  std::string class_name;  // "Button", "Edit", "Static", "ComboBox", "msctls_progress32", ...
+  int id;                  // -1 for an id of 0xFFFF
+  int x, y, cx, cy;        // dialog units; a bitmap picture takes its bitmap's size
+  DWORD style;
+  std::string text;  // caption, edit text, or the combo box's edit field
+  bool enabled;
+  bool visible;
+  bool focused;
+  int check;                        // BUTTON: BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
+  int position, minimum, maximum;   // progress bar, trackbar, up-down
+  std::vector<std::string> items;   // COMBOBOX list
+  int selection;                    // COMBOBOX: -1 when none
+  bool dropped;                     // COMBOBOX: the list is open
+  int bitmap_id;                    // STATIC SS_BITMAP: resource id of the picture, else 0
+  int bitmap_width, bitmap_height;  // its size in pixels, 0 when the bitmap is missing
 };
 
 struct User32Dialog {
-    HWND hwnd;
-    std::string title;
-    int x, y, cx, cy;  // dialog units
-    DWORD style;
-    std::string font_face;
-    int point_size;
-    bool visible;       // after WM_INITDIALOG
-    bool input_blocked;  // a message box owned by the dialog is open
-    int focus_id;       // id of the focused control, 0 when none
-    std::vector<User32Control> controls;  // template order
+  HWND hwnd;
+  std::string title;
+  int x, y, cx, cy;  // dialog units
+  DWORD style;
+  std::string font_face;
+  int point_size;
+  bool visible;                         // after WM_INITDIALOG
+  bool input_blocked;                   // a message box owned by the dialog is open
+  int focus_id;                         // id of the focused control, 0 when none
+  std::vector<User32Control> controls;  // template order
 };
 
 // Copies the current dialog; false when none is open.
@@ -78,13 +78,13 @@ HWND user32_current_dialog();  // NULL when none
 
 // Message boxes, as they are shown (MessageBoxA) and dismissed.
 struct User32MessageBox {
-    uint64_t serial;  // counts the boxes of the process from 1
-    HWND owner;
-    std::string title;
-    std::string text;
-    UINT type;
-    std::thread::id thread;  // the thread that called MessageBoxA
-    bool on_ui_thread;       // that thread runs the owner's message loop
+  uint64_t serial;  // counts the boxes of the process from 1
+  HWND owner;
+  std::string title;
+  std::string text;
+  UINT type;
+  std::thread::id thread;  // the thread that called MessageBoxA
+  bool on_ui_thread;       // that thread runs the owner's message loop
 };
 std::vector<User32MessageBox> user32_open_boxes();  // the stack of open boxes, bottom first
 std::vector<User32MessageBox> user32_box_log();     // every box shown since start, oldest first
@@ -114,10 +114,10 @@ bool user32_wait_idle(int timeout_ms);
 // What waits in a thread's queue: counts of sent, posted and input messages; whether the thread is
 // blocked in a loop's retrieval.
 struct User32Queue {
-    int sent;
-    int posted;
-    int input;
-    bool waiting;
+  int sent;
+  int posted;
+  int input;
+  bool waiting;
 };
 User32Queue user32_queue(std::thread::id thread);
 

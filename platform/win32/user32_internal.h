@@ -6,6 +6,7 @@
 // lock. No window procedure, dialog procedure or notification runs with the lock held.
 #pragma once
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdint>
@@ -21,78 +22,78 @@ constexpr int BASE_UNIT_Y = 13;
 enum class WindowKind { dialog, button, edit, static_text, combo, progress, trackbar, updown };
 
 struct WindowTimer {
-    UINT_PTR id;
-    UINT period;  // ms as the program gave it
-    int64_t due;  // on the layer's timer clock
+  UINT_PTR id;
+  UINT period;  // ms as the program gave it
+  int64_t due;  // on the layer's timer clock
 };
 
 struct Window {
-    HWND hwnd = nullptr;
-    WindowKind kind = WindowKind::dialog;
-    int id = 0;
-    DWORD style = 0;
-    DWORD ex_style = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
-    std::string text;
-    HWND parent = nullptr;  // the dialog, for controls
-    std::thread::id thread;
-    bool alive = true;
-    bool needs_paint = false;
+  HWND hwnd = nullptr;
+  WindowKind kind = WindowKind::dialog;
+  int id = 0;
+  DWORD style = 0;
+  DWORD ex_style = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+  std::string text;
+  HWND parent = nullptr;  // the dialog, for controls
+  std::thread::id thread;
+  bool alive = true;
+  bool needs_paint = false;
 
-    // Dialog.
-    DLGPROC dlgproc = nullptr;
-    bool shown = false;
-    bool ended = false;
-    INT_PTR result = 0;
-    HWND focus = nullptr;
-    HICON icons[2] = {nullptr, nullptr};
-    std::vector<HWND> children;
-    std::string font_face;
-    int point_size = 0;
-    std::vector<WindowTimer> timers;
+  // Dialog.
+  DLGPROC dlgproc = nullptr;
+  bool shown = false;
+  bool ended = false;
+  INT_PTR result = 0;
+  HWND focus = nullptr;
+  HICON icons[2] = {nullptr, nullptr};
+  std::vector<HWND> children;
+  std::string font_face;
+  int point_size = 0;
+  std::vector<WindowTimer> timers;
 
-    // BUTTON.
-    int check = BST_UNCHECKED;
-    // EDIT and the combo box's edit field: the whole text is selected (after Tab), so typing replaces it.
-    bool select_all = false;
-    UINT limit = 30000;
-    // COMBOBOX.
-    std::vector<std::string> items;
-    int selection = -1;
-    bool dropped = false;
-    // Progress bar, trackbar, up-down.
-    int minimum = 0, maximum = 0, position = 0, line = 1, page = 20, step = 10;
-    bool dragging = false;
-    // STATIC picture.
-    int bitmap_id = 0, bitmap_width = 0, bitmap_height = 0;
+  // BUTTON.
+  int check = BST_UNCHECKED;
+  // EDIT and the combo box's edit field: the whole text is selected (after Tab), so typing replaces it.
+  bool select_all = false;
+  UINT limit = 30000;
+  // COMBOBOX.
+  std::vector<std::string> items;
+  int selection = -1;
+  bool dropped = false;
+  // Progress bar, trackbar, up-down.
+  int minimum = 0, maximum = 0, position = 0, line = 1, page = 20, step = 10;
+  bool dragging = false;
+  // STATIC picture.
+  int bitmap_id = 0, bitmap_width = 0, bitmap_height = 0;
 };
 
 // Person input as the UI thread retrieves it from its input queue.
 enum class InputKind {
-    click,
-    key_down,
-    key_up,
-    character,
-    paste,
-    combo_open,
-    combo_choose,
-    combo_cancel,
-    drag_press,
-    drag_move,
-    drag_release,
-    updown_press,
-    updown_release,
-    close
+  click,
+  key_down,
+  key_up,
+  character,
+  paste,
+  combo_open,
+  combo_choose,
+  combo_cancel,
+  drag_press,
+  drag_move,
+  drag_release,
+  updown_press,
+  updown_release,
+  close
 };
 
 struct Input {
-    InputKind kind = InputKind::click;
-    HWND dialog = nullptr;
-    HWND control = nullptr;  // NULL: the focused control at the time of retrieval
-    int vk = 0;
-    bool shift = false;
-    std::string text;
-    int value = 0;
+  InputKind kind = InputKind::click;
+  HWND dialog = nullptr;
+  HWND control = nullptr;  // NULL: the focused control at the time of retrieval
+  int vk = 0;
+  bool shift = false;
+  std::string text;
+  int value = 0;
 };
 
 std::mutex& user32_lock();
@@ -108,9 +109,9 @@ void invalidate(Window* w);
 // Sets a field of a window under the lock (the owner thread's writes).
 template <typename F>
 void update(F&& change) {
-    std::lock_guard<std::mutex> guard(user32_lock());
-    change();
-    screen_changed_locked();
+  std::lock_guard<std::mutex> guard(user32_lock());
+  change();
+  screen_changed_locked();
 }
 
 // Runs a message through a window's procedure on the calling (owner) thread.

@@ -43,6 +43,7 @@
 // - Until the host chooses a back-end (winmm_use_backend), there are no devices.
 // Hosts and tests reach the back-end choice, output faults and a log of the calls through winmm_ext.h.
 #include <mmsystem.h>
+
 #include <sys/prctl.h>
 
 #include <algorithm>
@@ -164,10 +165,9 @@ void none_close_input(int) {}
 bool none_gone(int) { return true; }
 void none_shutdown() {}
 
-const MidiBackend none_backend = {"none",     none_count,      none_count,       none_name,
-                                  none_name,  none_open,       none_close,       none_send,
-                                  none_open_input, none_close_input, none_gone, none_gone,
-                                  none_shutdown};
+const MidiBackend none_backend = {"none",    none_count, none_count,   none_name,       none_name,
+                                  none_open, none_close, none_send,    none_open_input, none_close_input,
+                                  none_gone, none_gone,  none_shutdown};
 
 const MidiBackend* current_backend() {
   std::lock_guard<std::mutex> hold(layer_lock);
@@ -216,7 +216,8 @@ MMRESULT unprepare(MIDIHDR* header) {
 }
 
 void call_input(const InputPort* port, UINT msg, DWORD_PTR param1, DWORD_PTR param2) {
-  if (port->callback) port->callback(reinterpret_cast<HMIDIIN>(port->id), msg, port->instance, param1, param2);
+  if (port->callback)
+    port->callback(reinterpret_cast<HMIDIIN>(port->id), msg, port->instance, param1, param2);
 }
 
 void call_output(const OutputPort* port, UINT msg, DWORD_PTR param1) {
@@ -383,7 +384,8 @@ void input_thread(InputPort* port) {
       }
     }
     const Clock::time_point now = Clock::now();
-    while (port->ready.empty() && port->started && !port->pending.empty() && port->pending.front().second <= now) {
+    while (port->ready.empty() && port->started && !port->pending.empty() &&
+           port->pending.front().second <= now) {
       const auto [byte, when] = port->pending.front();
       port->pending.pop_front();
       ++port->consumed;
@@ -463,7 +465,8 @@ void sink_wait_delivered(MidiSink* sink) {
   std::unique_lock<std::mutex> hold(layer_lock);
   InputPort* port = static_cast<InputPort*>(sink->context);
   const uint64_t target = port->arrived;
-  port->idle.wait(hold, [port, target] { return port->closing || !port->started || port->handled >= target; });
+  port->idle.wait(hold,
+                  [port, target] { return port->closing || !port->started || port->handled >= target; });
 }
 
 void close_everything_at_exit() {
@@ -659,9 +662,10 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   }
   int sent = MMSYSERR_NODRIVER;
   if (!used->output_gone(port->backend_port)) {
-    sent = pmh->dwBufferLength == 0 ? MMSYSERR_NOERROR
-                                    : used->send(port->backend_port, reinterpret_cast<const uint8_t*>(pmh->lpData),
-                                                 static_cast<int>(pmh->dwBufferLength));
+    sent = pmh->dwBufferLength == 0
+               ? MMSYSERR_NOERROR
+               : used->send(port->backend_port, reinterpret_cast<const uint8_t*>(pmh->lpData),
+                            static_cast<int>(pmh->dwBufferLength));
   }
   {
     std::lock_guard<std::mutex> hold(layer_lock);
@@ -887,6 +891,7 @@ MMRESULT WINAPI timeEndPeriod(UINT) {
 
 DWORD WINAPI timeGetTime(void) {
   log_call("timeGetTime");
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
   return static_cast<DWORD>(ms);
 }

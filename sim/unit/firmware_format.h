@@ -30,36 +30,29 @@ constexpr size_t FIRMWARE_IMAGE_SIZE = 72761;  // with the terminator
 constexpr size_t FIRMWARE_PACKET_COUNT = 2488;
 
 // Checksum over the first count data bytes.
-inline uint8_t firmware_checksum(const uint8_t* data, size_t count)
-{
-    unsigned sum = 0;
-    for (size_t i = 0; i < count; ++i)
-        sum += data[i];
-    return static_cast<uint8_t>(sum & 0x7F);
+inline uint8_t firmware_checksum(const uint8_t* data, size_t count) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += data[i];
+  return static_cast<uint8_t>(sum & 0x7F);
 }
 
 // Packet number carried in the first three data bytes.
-inline uint32_t firmware_packet_number(const uint8_t* data)
-{
-    return (static_cast<uint32_t>(data[0] & 0x7F) << 14) | (static_cast<uint32_t>(data[1] & 0x7F) << 7) |
-           static_cast<uint32_t>(data[2] & 0x7F);
+inline uint32_t firmware_packet_number(const uint8_t* data) {
+  return (static_cast<uint32_t>(data[0] & 0x7F) << 14) | (static_cast<uint32_t>(data[1] & 0x7F) << 7) |
+         static_cast<uint32_t>(data[2] & 0x7F);
 }
 
 // Writes a packet number into the first three data bytes.
-inline void firmware_put_packet_number(uint8_t* data, uint32_t number)
-{
-    data[0] = static_cast<uint8_t>((number >> 14) & 0x7F);
-    data[1] = static_cast<uint8_t>((number >> 7) & 0x7F);
-    data[2] = static_cast<uint8_t>(number & 0x7F);
+inline void firmware_put_packet_number(uint8_t* data, uint32_t number) {
+  data[0] = static_cast<uint8_t>((number >> 14) & 0x7F);
+  data[1] = static_cast<uint8_t>((number >> 7) & 0x7F);
+  data[2] = static_cast<uint8_t>(number & 0x7F);
 }
 
 // True when the n data bytes of a packet are 7-bit, long enough and end with the right checksum.
-inline bool firmware_data_valid(const uint8_t* data, size_t n)
-{
-    if (n < FIRMWARE_MIN_DATA_BYTES || n > FIRMWARE_MAX_DATA_BYTES)
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        if (data[i] > 0x7F)
-            return false;
-    return firmware_checksum(data, n - 1) == data[n - 1];
+inline bool firmware_data_valid(const uint8_t* data, size_t n) {
+  if (n < FIRMWARE_MIN_DATA_BYTES || n > FIRMWARE_MAX_DATA_BYTES) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (data[i] > 0x7F) return false;
+  return firmware_checksum(data, n - 1) == data[n - 1];
 }

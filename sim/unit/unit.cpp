@@ -28,7 +28,9 @@ constexpr uint8_t PARAM_BRIGHTNESS = 0x56;
 constexpr uint8_t NO_FIRMWARE = 0x7F;
 
 // Starts a reply due at `due`; put() appends its bytes.
-void begin(SimReplies& replies, uint64_t due) { replies.spans.push_back(SimReplySpan{due, replies.bytes.size(), 0}); }
+void begin(SimReplies& replies, uint64_t due) {
+  replies.spans.push_back(SimReplySpan{due, replies.bytes.size(), 0});
+}
 
 void put(SimReplies& replies, uint8_t byte) {
   replies.bytes.push_back(byte);
@@ -45,7 +47,8 @@ void push_noise(SimUnit& unit, SimReplies& replies, uint64_t due) {
   const uint32_t noise = unit.config.noise;
   const uint8_t n = unit.noise_counter++;
   if (noise & SIM_NOISE_QUARTER_FRAME) push_chunk(replies, due, {0xF1, static_cast<uint8_t>(n & 0x7F)});
-  if (noise & SIM_NOISE_FOREIGN_SYSEX) push_chunk(replies, due, {SYSEX_START, 0x7E, 0x7F, 0x06, 0x01, SYSEX_END});
+  if (noise & SIM_NOISE_FOREIGN_SYSEX)
+    push_chunk(replies, due, {SYSEX_START, 0x7E, 0x7F, 0x06, 0x01, SYSEX_END});
   if (noise & SIM_NOISE_GARBAGE) push_chunk(replies, due, {0x12, 0x34, static_cast<uint8_t>(n & 0x7F)});
   if (noise & SIM_NOISE_BROKEN_SYSEX) {
     push_chunk(replies, due, {SYSEX_START, SIM_MANUFACTURER_ID, SIM_MODEL_ID, CODE_RUNNING, 0x33});
@@ -60,7 +63,8 @@ void push_noise(SimUnit& unit, SimReplies& replies, uint64_t due) {
 }
 
 // A reply F0 2C 4D code values... F7, in the manufacturer and model chosen in the config.
-void reply(SimUnit& unit, SimReplies& replies, uint64_t due, uint8_t code, std::initializer_list<uint8_t> values) {
+void reply(SimUnit& unit, SimReplies& replies, uint64_t due, uint8_t code,
+           std::initializer_list<uint8_t> values) {
   push_noise(unit, replies, due);
   push_chunk(replies, due, {SYSEX_START, unit.config.reply_manufacturer, unit.config.reply_model, code});
   if (unit.config.noise & SIM_NOISE_REALTIME) put(replies, 0xF8);
@@ -94,13 +98,20 @@ void receive_status_query(SimUnit& unit, uint64_t now, SimReplies& replies) {
     return;
   }
   switch (unit.config.verify_answer) {
-    case SimVerifyAnswer::Normal: reply_status(unit, replies, due); break;
-    case SimVerifyAnswer::Running: reply(unit, replies, due, CODE_RUNNING, {0x33, 0x31}); break;
+    case SimVerifyAnswer::Normal:
+      reply_status(unit, replies, due);
+      break;
+    case SimVerifyAnswer::Running:
+      reply(unit, replies, due, CODE_RUNNING, {0x33, 0x31});
+      break;
     case SimVerifyAnswer::BootNoFirmware:
       reply(unit, replies, due, unit.config.boot_code, {NO_FIRMWARE, NO_FIRMWARE});
       break;
-    case SimVerifyAnswer::BootPartial: reply(unit, replies, due, unit.config.boot_code, {NO_FIRMWARE, 0x03}); break;
-    case SimVerifyAnswer::Silence: break;
+    case SimVerifyAnswer::BootPartial:
+      reply(unit, replies, due, unit.config.boot_code, {NO_FIRMWARE, 0x03});
+      break;
+    case SimVerifyAnswer::Silence:
+      break;
   }
 }
 
@@ -132,13 +143,25 @@ char next_script_letter(SimUnit& unit) {
 void receive_packet(SimUnit& unit, const uint8_t* bytes, int length, uint64_t now, SimReplies& replies) {
   uint64_t due = now + unit.config.reply_latency_us;
   switch (next_script_letter(unit)) {
-    case 'N': reply(unit, replies, due, CODE_NAK, {}); return;
-    case 'T': return;
-    case 'R': reply(unit, replies, due, CODE_RUNNING, {0x33, 0x31}); return;
-    case 'B': reply(unit, replies, due, unit.config.boot_code, {unit.version[0], unit.version[1]}); return;
-    case 'U': unit.unplugged = true; return;
-    case 'L': due += unit.config.late_reply_us; break;
-    default: break;
+    case 'N':
+      reply(unit, replies, due, CODE_NAK, {});
+      return;
+    case 'T':
+      return;
+    case 'R':
+      reply(unit, replies, due, CODE_RUNNING, {0x33, 0x31});
+      return;
+    case 'B':
+      reply(unit, replies, due, unit.config.boot_code, {unit.version[0], unit.version[1]});
+      return;
+    case 'U':
+      unit.unplugged = true;
+      return;
+    case 'L':
+      due += unit.config.late_reply_us;
+      break;
+    default:
+      break;
   }
   const int number = packet_number(bytes, length);
   const bool ready = unit.erased && now >= unit.erase_done_us;

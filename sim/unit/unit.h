@@ -38,14 +38,14 @@ extern const uint8_t sim_param_bytes[SIM_PARAM_COUNT];
 
 // Behaviour and faults, chosen by the host (tests, vexa-sim options). A plain struct: change fields freely.
 struct SimConfig {
-  uint32_t reply_latency_us = 1000;      // every reply is due this long after the message that caused it
-  uint32_t erase_time_us = 300000;       // REPLY_ERASED comes this long after MSG_ERASE
-  bool erase_never_answers = false;      // MSG_ERASE is never answered
+  uint32_t reply_latency_us = 1000;  // every reply is due this long after the message that caused it
+  uint32_t erase_time_us = 300000;   // REPLY_ERASED comes this long after MSG_ERASE
+  bool erase_never_answers = false;  // MSG_ERASE is never answered
   SimMode mode = SimMode::Running;
-  uint8_t boot_code = 0x1F;              // REPLY_BOOT code: 0x1F or 0x20
-  uint8_t version[2] = {0x33, 0x31};     // firmware held at start; {0x7F, 0x7F} = no valid firmware
+  uint8_t boot_code = 0x1F;           // REPLY_BOOT code: 0x1F or 0x20
+  uint8_t version[2] = {0x33, 0x31};  // firmware held at start; {0x7F, 0x7F} = no valid firmware
   uint8_t settings[SIM_PARAM_COUNT] = {0, 0, 0, 8, 0, 0, 0, 0, 0, 0};  // by sim_param_bytes order
-  bool params_in_boot = false;           // the boot loader also answers parameter messages
+  bool params_in_boot = false;                       // the boot loader also answers parameter messages
   uint8_t reply_manufacturer = SIM_MANUFACTURER_ID;  // other values: replies of another maker
   uint8_t reply_model = SIM_MODEL_ID;                // other values: replies of another model
 
@@ -54,17 +54,17 @@ struct SimConfig {
   //   A normal check (ACK or NAK)   N NAK   T silence   R REPLY_RUNNING   B REPLY_BOOT
   //   L normal check, answer delayed by late_reply_us   U unplug (no answer)
   std::map<int, std::string> packet_scripts;
-  std::string every_packet_script;       // script for every packet without one of its own
+  std::string every_packet_script;  // script for every packet without one of its own
   uint32_t late_reply_us = 0;
 
-  int status_silence = 0;                // this many status queries (any stage) go unanswered
+  int status_silence = 0;  // this many status queries (any stage) go unanswered
   SimVerifyAnswer verify_answer = SimVerifyAnswer::Normal;
-  bool finish_silence = false;           // MSG_FINISH goes unanswered
+  bool finish_silence = false;                // MSG_FINISH goes unanswered
   uint8_t written_version[2] = {0x33, 0x31};  // the version that the written image carries
 
-  int unplug_after_packets = -1;         // >= 0: the unit is unplugged when this many packets are accepted
-  uint32_t noise = 0;                    // SIM_NOISE_* bits
-  int long_sysex_length = 600;           // bytes of SIM_NOISE_LONG_SYSEX, F0 and F7 included
+  int unplug_after_packets = -1;  // >= 0: the unit is unplugged when this many packets are accepted
+  uint32_t noise = 0;             // SIM_NOISE_* bits
+  int long_sysex_length = 600;    // bytes of SIM_NOISE_LONG_SYSEX, F0 and F7 included
 
   // SimUnit::received and SimUnit::packets keep a copy of every message and accepted packet. Off, they
   // stay empty and a long run allocates nothing per message.
@@ -95,15 +95,15 @@ struct SimUnit {
   SimMode mode = SimMode::Running;
   uint8_t version[2] = {0x33, 0x31};
   uint8_t settings[SIM_PARAM_COUNT] = {};
-  bool erased = false;                   // MSG_ERASE was taken since the boot loader started
-  uint64_t erase_done_us = 0;            // packets before this time are refused (NAK)
-  int next_packet = 0;                   // number of the packet that the unit expects
+  bool erased = false;                         // MSG_ERASE was taken since the boot loader started
+  uint64_t erase_done_us = 0;                  // packets before this time are refused (NAK)
+  int next_packet = 0;                         // number of the packet that the unit expects
   std::vector<std::vector<uint8_t>> packets;   // accepted packets, whole messages, in order
   std::vector<std::vector<uint8_t>> received;  // every message received, in order
-  int script_packet = -1;                // the packet whose script letters are being used ...
-  int script_used = 0;                   // ... and how many of them
-  int status_silenced = 0;               // status queries left unanswered so far
-  bool unplugged = false;                // set by U or unplug_after_packets; the host removes the ports
+  int script_packet = -1;                      // the packet whose script letters are being used ...
+  int script_used = 0;                         // ... and how many of them
+  int status_silenced = 0;                     // status queries left unanswered so far
+  bool unplugged = false;                      // set by U or unplug_after_packets; the host removes the ports
   uint8_t noise_counter = 0;
 };
 

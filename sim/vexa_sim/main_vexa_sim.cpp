@@ -41,7 +41,8 @@ const char USAGE[] =
     "  --finish-silence         the finish message is not answered\n"
     "  --status-silence N       the first N status queries are not answered\n"
     "  --unplug-after N         the unit is unplugged once N packets are written\n"
-    "  --log FILE               log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms since start\n";
+    "  --log FILE               log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms "
+    "since start\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -78,7 +79,8 @@ struct Host {
 Host host;
 
 uint64_t now_us() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - host.epoch).count());
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - host.epoch).count());
 }
 
 bool parse_int(const char* text, int& value) {
@@ -97,7 +99,8 @@ bool parse_version(const char* text, uint8_t version[2]) {
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
-  if (const char* env = std::getenv("VEXA_MIDI"); env && std::strcmp(env, "alsa") == 0) o.api = RtMidi::LINUX_ALSA;
+  if (const char* env = std::getenv("VEXA_MIDI"); env && std::strcmp(env, "alsa") == 0)
+    o.api = RtMidi::LINUX_ALSA;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -117,9 +120,12 @@ bool parse_options(int argc, char** argv, Options& o) {
     } else if (!value) {
       return false;
     } else if (arg == "--api") {
-      if (std::strcmp(value, "jack") == 0) o.api = RtMidi::UNIX_JACK;
-      else if (std::strcmp(value, "alsa") == 0) o.api = RtMidi::LINUX_ALSA;
-      else return false;
+      if (std::strcmp(value, "jack") == 0)
+        o.api = RtMidi::UNIX_JACK;
+      else if (std::strcmp(value, "alsa") == 0)
+        o.api = RtMidi::LINUX_ALSA;
+      else
+        return false;
       ++i;
     } else if (arg == "--name") {
       o.name = value;
@@ -132,12 +138,18 @@ bool parse_options(int argc, char** argv, Options& o) {
       ++i;
     } else if (arg == "--verify") {
       const std::string v = value;
-      if (v == "normal") o.config.verify_answer = SimVerifyAnswer::Normal;
-      else if (v == "running") o.config.verify_answer = SimVerifyAnswer::Running;
-      else if (v == "no-firmware") o.config.verify_answer = SimVerifyAnswer::BootNoFirmware;
-      else if (v == "partial") o.config.verify_answer = SimVerifyAnswer::BootPartial;
-      else if (v == "silence") o.config.verify_answer = SimVerifyAnswer::Silence;
-      else return false;
+      if (v == "normal")
+        o.config.verify_answer = SimVerifyAnswer::Normal;
+      else if (v == "running")
+        o.config.verify_answer = SimVerifyAnswer::Running;
+      else if (v == "no-firmware")
+        o.config.verify_answer = SimVerifyAnswer::BootNoFirmware;
+      else if (v == "partial")
+        o.config.verify_answer = SimVerifyAnswer::BootPartial;
+      else if (v == "silence")
+        o.config.verify_answer = SimVerifyAnswer::Silence;
+      else
+        return false;
       ++i;
     } else if (arg == "--set") {
       const char* equals = std::strchr(value, '=');
@@ -151,19 +163,30 @@ bool parse_options(int argc, char** argv, Options& o) {
     } else {
       int target = 0;
       if (!take_number(target) || target < 0) return false;
-      if (arg == "--latency-ms") o.config.reply_latency_us = static_cast<uint32_t>(target) * 1000;
-      else if (arg == "--erase-ms") o.config.erase_time_us = static_cast<uint32_t>(target) * 1000;
-      else if (arg == "--boot-code") o.config.boot_code = static_cast<uint8_t>(target);
-      else if (arg == "--nak-packet") o.nak_packet = target;
-      else if (arg == "--nak-times") o.nak_times = target;
-      else if (arg == "--timeout-packet") o.timeout_packet = target;
-      else if (arg == "--timeout-times") o.timeout_times = target;
-      else if (arg == "--status-silence") o.config.status_silence = target;
-      else if (arg == "--unplug-after") o.config.unplug_after_packets = target;
-      else return false;
+      if (arg == "--latency-ms")
+        o.config.reply_latency_us = static_cast<uint32_t>(target) * 1000;
+      else if (arg == "--erase-ms")
+        o.config.erase_time_us = static_cast<uint32_t>(target) * 1000;
+      else if (arg == "--boot-code")
+        o.config.boot_code = static_cast<uint8_t>(target);
+      else if (arg == "--nak-packet")
+        o.nak_packet = target;
+      else if (arg == "--nak-times")
+        o.nak_times = target;
+      else if (arg == "--timeout-packet")
+        o.timeout_packet = target;
+      else if (arg == "--timeout-times")
+        o.timeout_times = target;
+      else if (arg == "--status-silence")
+        o.config.status_silence = target;
+      else if (arg == "--unplug-after")
+        o.config.unplug_after_packets = target;
+      else
+        return false;
     }
   }
-  if (o.nak_packet >= 0) o.config.packet_scripts[o.nak_packet] += std::string(static_cast<size_t>(o.nak_times), 'N');
+  if (o.nak_packet >= 0)
+    o.config.packet_scripts[o.nak_packet] += std::string(static_cast<size_t>(o.nak_times), 'N');
   if (o.timeout_packet >= 0)
     o.config.packet_scripts[o.timeout_packet] += std::string(static_cast<size_t>(o.timeout_times), 'T');
   return true;
@@ -287,12 +310,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (failed) {
-    std::fprintf(stderr, "vexa-sim: cannot open the ports on %s\n", RtMidi::getApiDisplayName(options.api).c_str());
+    std::fprintf(stderr, "vexa-sim: cannot open the ports on %s\n",
+                 RtMidi::getApiDisplayName(options.api).c_str());
     return 1;
   }
   host.out = out.get();
   std::thread replies(reply_thread);
-  std::printf("vexa-sim: ready as \"%s\" on %s\n", options.name.c_str(), RtMidi::getApiDisplayName(options.api).c_str());
+  std::printf("vexa-sim: ready as \"%s\" on %s\n", options.name.c_str(),
+              RtMidi::getApiDisplayName(options.api).c_str());
   std::fflush(stdout);
 
   int received = 0;

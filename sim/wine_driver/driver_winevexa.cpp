@@ -21,7 +21,9 @@
 // callbacks run on the calling thread, as WinMM documents. One lock guards all driver state; it is
 // never held across a callback into the program, whose input callback queues buffers again.
 #include <windows.h>
+
 #include <mmsystem.h>
+
 #include <mmddk.h>
 
 #include <algorithm>
@@ -177,29 +179,47 @@ long number(const char* text) { return strtol(text, nullptr, 0); }
 void apply_config_line(SimConfig& config, const char* line) {
   char key[64] = {};
   char values[10][64] = {};
-  const int count = sscanf(line, "%63s %63s %63s %63s %63s %63s %63s %63s %63s %63s %63s", key, values[0],
-                           values[1], values[2], values[3], values[4], values[5], values[6], values[7],
-                           values[8], values[9]) - 1;
+  const int count =
+      sscanf(line, "%63s %63s %63s %63s %63s %63s %63s %63s %63s %63s %63s", key, values[0], values[1],
+             values[2], values[3], values[4], values[5], values[6], values[7], values[8], values[9]) -
+      1;
   if (count < 1 || key[0] == '#') return;
   const std::string name = key;
   const long first = number(values[0]);
-  if (name == "latency_us") config.reply_latency_us = static_cast<uint32_t>(first);
-  else if (name == "erase_time_us") config.erase_time_us = static_cast<uint32_t>(first);
-  else if (name == "erase_never_answers") config.erase_never_answers = first != 0;
-  else if (name == "late_reply_us") config.late_reply_us = static_cast<uint32_t>(first);
-  else if (name == "mode") config.mode = strcmp(values[0], "boot") == 0 ? SimMode::Boot : SimMode::Running;
-  else if (name == "boot_code") config.boot_code = static_cast<uint8_t>(first);
-  else if (name == "params_in_boot") config.params_in_boot = first != 0;
-  else if (name == "status_silence") config.status_silence = static_cast<int>(first);
-  else if (name == "finish_silence") config.finish_silence = first != 0;
-  else if (name == "every_packet_script") config.every_packet_script = values[0];
-  else if (name == "verify_answer") config.verify_answer = verify_answer_named(values[0]);
-  else if (name == "unplug_after_packets") config.unplug_after_packets = static_cast<int>(first);
-  else if (name == "noise") config.noise = static_cast<uint32_t>(first);
-  else if (name == "long_sysex_length") config.long_sysex_length = static_cast<int>(first);
-  else if (name == "trace") trace = first != 0;
-  else if (name == "timecode_fps" && first > 0) quarter_frame_interval_us = static_cast<uint32_t>(250000 / first);
-  else if (name == "packet_script" && count >= 2) config.packet_scripts[static_cast<int>(first)] = values[1];
+  if (name == "latency_us")
+    config.reply_latency_us = static_cast<uint32_t>(first);
+  else if (name == "erase_time_us")
+    config.erase_time_us = static_cast<uint32_t>(first);
+  else if (name == "erase_never_answers")
+    config.erase_never_answers = first != 0;
+  else if (name == "late_reply_us")
+    config.late_reply_us = static_cast<uint32_t>(first);
+  else if (name == "mode")
+    config.mode = strcmp(values[0], "boot") == 0 ? SimMode::Boot : SimMode::Running;
+  else if (name == "boot_code")
+    config.boot_code = static_cast<uint8_t>(first);
+  else if (name == "params_in_boot")
+    config.params_in_boot = first != 0;
+  else if (name == "status_silence")
+    config.status_silence = static_cast<int>(first);
+  else if (name == "finish_silence")
+    config.finish_silence = first != 0;
+  else if (name == "every_packet_script")
+    config.every_packet_script = values[0];
+  else if (name == "verify_answer")
+    config.verify_answer = verify_answer_named(values[0]);
+  else if (name == "unplug_after_packets")
+    config.unplug_after_packets = static_cast<int>(first);
+  else if (name == "noise")
+    config.noise = static_cast<uint32_t>(first);
+  else if (name == "long_sysex_length")
+    config.long_sysex_length = static_cast<int>(first);
+  else if (name == "trace")
+    trace = first != 0;
+  else if (name == "timecode_fps" && first > 0)
+    quarter_frame_interval_us = static_cast<uint32_t>(250000 / first);
+  else if (name == "packet_script" && count >= 2)
+    config.packet_scripts[static_cast<int>(first)] = values[1];
   else if (name == "version" && count >= 2) {
     config.version[0] = static_cast<uint8_t>(first);
     config.version[1] = static_cast<uint8_t>(number(values[1]));
@@ -207,7 +227,8 @@ void apply_config_line(SimConfig& config, const char* line) {
     config.written_version[0] = static_cast<uint8_t>(first);
     config.written_version[1] = static_cast<uint8_t>(number(values[1]));
   } else if (name == "settings") {
-    for (int i = 0; i < count && i < SIM_PARAM_COUNT; ++i) config.settings[i] = static_cast<uint8_t>(number(values[i]));
+    for (int i = 0; i < count && i < SIM_PARAM_COUNT; ++i)
+      config.settings[i] = static_cast<uint8_t>(number(values[i]));
   }
 }
 
@@ -380,7 +401,8 @@ DWORD unprepare(MIDIHDR* header, DWORD_PTR size) {
   return MMSYSERR_NOERROR;
 }
 
-DWORD open_port(Port& port, UINT device, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2, DWORD open_message) {
+DWORD open_port(Port& port, UINT device, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2,
+                DWORD open_message) {
   if (device != 0) return MMSYSERR_BADDEVICEID;
   if (port.open) return MMSYSERR_ALLOCATED;
   if (!unit_present()) return MMSYSERR_NODRIVER;
@@ -402,8 +424,10 @@ DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1
     case DRVM_INIT:
     case DRVM_EXIT:
     case DRVM_ENABLE:
-    case DRVM_DISABLE: return MMSYSERR_NOERROR;
-    case MODM_GETNUMDEVS: return 1;
+    case DRVM_DISABLE:
+      return MMSYSERR_NOERROR;
+    case MODM_GETNUMDEVS:
+      return 1;
     case MODM_GETDEVCAPS: {
       if (device != 0) return MMSYSERR_BADDEVICEID;
       MIDIOUTCAPSW caps{};
@@ -416,7 +440,8 @@ DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1
       memcpy(reinterpret_cast<void*>(param1), &caps, std::min<size_t>(param2, sizeof caps));
       return MMSYSERR_NOERROR;
     }
-    case MODM_OPEN: return open_port(out_port, device, user, param1, param2, MOM_OPEN);
+    case MODM_OPEN:
+      return open_port(out_port, device, user, param1, param2, MOM_OPEN);
     case MODM_CLOSE: {
       if (!out_port.open) return MMSYSERR_INVALHANDLE;
       out_port.open = false;
@@ -424,14 +449,18 @@ DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1
       callback_unlocked(out_port, MOM_CLOSE, 0, 0);
       return MMSYSERR_NOERROR;
     }
-    case MODM_PREPARE: return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MODM_UNPREPARE: return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MODM_PREPARE:
+      return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MODM_UNPREPARE:
+      return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
     case MODM_DATA: {
       if (!out_port.open) return MMSYSERR_INVALHANDLE;
       if (!unit_present() || out_port.dead) return MMSYSERR_NODRIVER;
       uint8_t bytes[3] = {static_cast<uint8_t>(param1), static_cast<uint8_t>(param1 >> 8),
                           static_cast<uint8_t>(param1 >> 16)};
-      const size_t length = bytes[0] >= 0xF8 ? 1 : (bytes[0] & 0xE0) == 0xC0 || bytes[0] == 0xF1 || bytes[0] == 0xF3 ? 2 : 3;
+      const size_t length = bytes[0] >= 0xF8                                                    ? 1
+                            : (bytes[0] & 0xE0) == 0xC0 || bytes[0] == 0xF1 || bytes[0] == 0xF3 ? 2
+                                                                                                : 3;
       unit_receive(bytes, length);
       return MMSYSERR_NOERROR;
     }
@@ -448,8 +477,10 @@ DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1
       callback_unlocked(out_port, MOM_DONE, param1, 0);
       return MMSYSERR_NOERROR;
     }
-    case MODM_RESET: return out_port.open ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
-    default: return MMSYSERR_NOTSUPPORTED;
+    case MODM_RESET:
+      return out_port.open ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    default:
+      return MMSYSERR_NOTSUPPORTED;
   }
 }
 
@@ -458,8 +489,10 @@ DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
     case DRVM_INIT:
     case DRVM_EXIT:
     case DRVM_ENABLE:
-    case DRVM_DISABLE: return MMSYSERR_NOERROR;
-    case MIDM_GETNUMDEVS: return 1;
+    case DRVM_DISABLE:
+      return MMSYSERR_NOERROR;
+    case MIDM_GETNUMDEVS:
+      return 1;
     case MIDM_GETDEVCAPS: {
       if (device != 0) return MMSYSERR_BADDEVICEID;
       MIDIINCAPSW caps{};
@@ -485,8 +518,10 @@ DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
       callback_unlocked(in_port, MIM_CLOSE, 0, 0);
       return MMSYSERR_NOERROR;
     }
-    case MIDM_PREPARE: return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MIDM_UNPREPARE: return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MIDM_PREPARE:
+      return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
+    case MIDM_UNPREPARE:
+      return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
     case MIDM_ADDBUFFER: {
       MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
       if (!in_port.open) return MMSYSERR_INVALHANDLE;
@@ -528,7 +563,8 @@ DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
       }
       return MMSYSERR_NOERROR;
     }
-    default: return MMSYSERR_NOTSUPPORTED;
+    default:
+      return MMSYSERR_NOTSUPPORTED;
   }
 }
 
@@ -550,12 +586,16 @@ LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPA
     case DRV_ENABLE:
     case DRV_DISABLE:
     case DRV_OPEN:
-    case DRV_CLOSE: return 1;
-    case DRV_QUERYCONFIGURE: return 0;
+    case DRV_CLOSE:
+      return 1;
+    case DRV_QUERYCONFIGURE:
+      return 0;
     case DRV_CONFIGURE:
     case DRV_INSTALL:
-    case DRV_REMOVE: return DRVCNF_OK;
-    default: return DefDriverProc(driver_id, driver, message, param1, param2);
+    case DRV_REMOVE:
+      return DRVCNF_OK;
+    default:
+      return DefDriverProc(driver_id, driver, message, param1, param2);
   }
 }
 
@@ -563,8 +603,9 @@ DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   Lock lock;
   ensure_loaded();
   const DWORD result = output_message(device, message, user, param1, param2);
-  if (trace) trace_event("mod %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                         static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+  if (trace)
+    trace_event("mod %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
+                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
   return result;
 }
 
@@ -572,8 +613,9 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   Lock lock;
   ensure_loaded();
   const DWORD result = input_message(device, message, user, param1, param2);
-  if (trace) trace_event("mid %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                         static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+  if (trace)
+    trace_event("mid %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
+                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
   return result;
 }
 

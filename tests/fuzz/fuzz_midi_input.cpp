@@ -6,6 +6,7 @@
 // Each input starts from a fresh parser: after the bytes have been delivered the input is stopped (a
 // buffer holding part of a message comes back through the callback) and started again.
 #include <windows.h>
+
 #include <mmsystem.h>
 
 #include <cstdio>
@@ -47,9 +48,9 @@ void close_input(int) { input_sink = nullptr; }
 bool never_gone(int) { return false; }
 void no_threads() {}
 
-const MidiBackend fuzz_backend = {"fuzz",      one_device,  one_device, device_name, device_name,
-                                  open_output, close_output, send,      open_input,  close_input,
-                                  never_gone,  never_gone,  no_threads};
+const MidiBackend fuzz_backend = {"fuzz",      one_device,   one_device, device_name, device_name,
+                                  open_output, close_output, send,       open_input,  close_input,
+                                  never_gone,  never_gone,   no_threads};
 
 void fail(const char* what) {
   std::fprintf(stderr, "fuzz_midi_input: %s\n", what);
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input_sink->arrived(input_sink, data, static_cast<int>(size));
   input_sink->wait_delivered(input_sink);
   const HMIDIIN port = midi_in_port.load();
-  if (midiInStop(port) != MMSYSERR_NOERROR || midiInStart(port) != MMSYSERR_NOERROR) fail("stop/start failed");
+  if (midiInStop(port) != MMSYSERR_NOERROR || midiInStart(port) != MMSYSERR_NOERROR)
+    fail("stop/start failed");
   // The receiver keeps exactly the platform's share of the buffers: at least one is always queued.
   if (!((rx_header_1.dwFlags | rx_header_2.dwFlags) & MHDR_INQUEUE)) fail("no receive buffer left queued");
   if (rx_header_1.dwBytesRecorded > RX_BUFFER_SIZE || rx_header_2.dwBytesRecorded > RX_BUFFER_SIZE) {

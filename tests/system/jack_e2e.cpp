@@ -4,6 +4,8 @@
 // the bytes in hex) and the settings that vexa-sim started with ("0x52=1 0x53=42 ...").
 //
 // The naming tests of the RtMidi back-end need no server.
+#include <mmsystem.h>
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -12,8 +14,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-
-#include <mmsystem.h>
 
 #include "hosts/headless/headless.h"
 #include "platform/midi/rtmidi/midi_rtmidi.h"
@@ -66,7 +66,8 @@ bool text_becomes(int id, const std::string& text, int timeout_ms) {
 class JackE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (env("VEXA_SIM_PID").empty() || env("VEXA_SIM_LOG").empty()) GTEST_SKIP() << "run by tests/system/jack_e2e.sh";
+    if (env("VEXA_SIM_PID").empty() || env("VEXA_SIM_LOG").empty())
+      GTEST_SKIP() << "run by tests/system/jack_e2e.sh";
     ASSERT_EQ(env("VEXA_MIDI"), "jack");
     winmm_use_backend(midi_backend_rtmidi("jack"));
     ASSERT_EQ(headless_start(WinMain), 0);
@@ -85,8 +86,9 @@ struct CheckBox {
   bool inverted;
 };
 const CheckBox CHECK_BOXES[] = {
-    {IDC_BLANK_LEADING_ZERO, 0x52, false}, {IDC_BLANK_FRAMES, 0x55, false},   {IDC_STATIONARY_LTC, 0x58, true},
-    {IDC_INFINITE_FLYWHEEL, 0x59, false},  {IDC_MTC_MMC_LOCATE, 0x5A, false}, {IDC_LTC_HOLD_OFF, 0x5B, false},
+    {IDC_BLANK_LEADING_ZERO, 0x52, false}, {IDC_BLANK_FRAMES, 0x55, false},
+    {IDC_STATIONARY_LTC, 0x58, true},      {IDC_INFINITE_FLYWHEEL, 0x59, false},
+    {IDC_MTC_MMC_LOCATE, 0x5A, false},     {IDC_LTC_HOLD_OFF, 0x5B, false},
     {IDC_MTC_FULL_MESSAGE, 0x5C, false},   {IDC_ENABLE_TRVX, 0x5D, false},
 };
 
@@ -103,7 +105,8 @@ TEST_F(JackE2E, RunningUnit) {
   ASSERT_TRUE(headless_wait_until([] {
     for (const CheckBox& box : CHECK_BOXES)
       if (!headless_enabled(box.id)) return false;
-    return headless_enabled(IDC_BRIGHTNESS) && headless_enabled(IDC_MMC_ID_EDIT) && headless_enabled(IDC_MMC_ID_SPIN);
+    return headless_enabled(IDC_BRIGHTNESS) && headless_enabled(IDC_MMC_ID_EDIT) &&
+           headless_enabled(IDC_MMC_ID_SPIN);
   }));
   for (const CheckBox& box : CHECK_BOXES) {
     const bool ticked = (settings.at(box.param) == 1) != box.inverted;
@@ -186,17 +189,17 @@ TEST(RtmidiNames, AlsaClientsAndPorts) {
 }
 
 TEST(RtmidiNames, JackClientsAndBridges) {
-  const std::vector<RtmidiDevice> inputs = rtmidi_device_names(
-      true, {"vexa-01:vexa", "vexa utility-01:in", "system:midi_capture_1", "a2j:UM-ONE [20] (capture): UM-ONE MIDI 1",
-             "synth:left", "synth:right"});
+  const std::vector<RtmidiDevice> inputs =
+      rtmidi_device_names(true, {"vexa-01:vexa", "vexa utility-01:in", "system:midi_capture_1",
+                                 "a2j:UM-ONE [20] (capture): UM-ONE MIDI 1", "synth:left", "synth:right"});
   ASSERT_EQ(inputs.size(), 5u);
   EXPECT_EQ(inputs[0].name, "vexa");
   EXPECT_EQ(inputs[1].name, "system midi 1");
   EXPECT_EQ(inputs[2].name, "UM-ONE");
   EXPECT_EQ(inputs[3].name, "synth left");
   EXPECT_EQ(inputs[4].name, "synth right");
-  const std::vector<RtmidiDevice> outputs =
-      rtmidi_device_names(true, {"system:midi_playback_1", "vexa:vexa", "a2j:UM-ONE [20] (playback): UM-ONE MIDI 1"});
+  const std::vector<RtmidiDevice> outputs = rtmidi_device_names(
+      true, {"system:midi_playback_1", "vexa:vexa", "a2j:UM-ONE [20] (playback): UM-ONE MIDI 1"});
   ASSERT_EQ(outputs.size(), 3u);
   EXPECT_EQ(outputs[0].name, "system midi 1");
   EXPECT_EQ(outputs[1].name, "vexa");

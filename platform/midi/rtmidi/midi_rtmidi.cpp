@@ -10,8 +10,9 @@
 // that none arrive after close_input has returned.
 #include "platform/midi/rtmidi/midi_rtmidi.h"
 
-#include <RtMidi.h>
 #include <mmsystem.h>
+
+#include <RtMidi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,7 +22,6 @@
 #include <memory>
 #include <mutex>
 
-
 namespace {
 
 constexpr int MAX_NAME = 31;  // MAXPNAMELEN without the NUL
@@ -29,7 +29,7 @@ constexpr int MAX_NAME = 31;  // MAXPNAMELEN without the NUL
 // ---- Names ----
 
 struct PortParts {
-  std::string client;   // as the person knows it (JACK's numbering of repeated names removed)
+  std::string client;  // as the person knows it (JACK's numbering of repeated names removed)
   std::string port;
   std::string group;    // ports of the same group share a device name unless there are several
   std::string single;   // the name when the port is the only one of its group
@@ -86,7 +86,8 @@ bool bridge_port(const std::string& port, std::string& device, std::string& alsa
 // The hardware ports "midi_capture_N" and "midi_playback_N"; the number, or "" for other names.
 std::string hardware_number(const std::string& port) {
   for (const char* kind : {"midi_capture_", "midi_playback_"}) {
-    if (port.rfind(kind, 0) == 0 && all_digits(port.substr(std::strlen(kind)))) return port.substr(std::strlen(kind));
+    if (port.rfind(kind, 0) == 0 && all_digits(port.substr(std::strlen(kind))))
+      return port.substr(std::strlen(kind));
   }
   return "";
 }
@@ -135,7 +136,8 @@ std::vector<RtmidiDevice> rtmidi_device_names(bool jack, const std::vector<std::
     const int seen = ++taken[base];
     if (seen > 1) {
       const std::string suffix = " #" + std::to_string(seen);
-      name = truncated(base.substr(0, static_cast<size_t>(MAX_NAME) - std::min(base.size(), suffix.size()))) + suffix;
+      name = truncated(base.substr(0, static_cast<size_t>(MAX_NAME) - std::min(base.size(), suffix.size()))) +
+             suffix;
       name = truncated(name);
     }
     devices.push_back(RtmidiDevice{static_cast<int>(i), name});
@@ -262,7 +264,8 @@ void on_input(double, std::vector<unsigned char>* message, void* user) {
   auto* target = static_cast<InputSink*>(user);
   if (!message || message->empty()) return;
   std::lock_guard<std::mutex> hold(target->deliver);
-  if (!target->closed) target->sink->arrived(target->sink, message->data(), static_cast<int>(message->size()));
+  if (!target->closed)
+    target->sink->arrived(target->sink, message->data(), static_cast<int>(message->size()));
 }
 
 template <bool Jack>
@@ -395,7 +398,8 @@ struct Functions {
     std::lock_guard<std::mutex> hold(a().lock);
     const auto found = a().in_ports.find(port);
     if (found == a().in_ports.end()) return true;
-    if (!found->second.gone && !still_listed_locked(a(), false, found->second.full)) found->second.gone = true;
+    if (!found->second.gone && !still_listed_locked(a(), false, found->second.full))
+      found->second.gone = true;
     return found->second.gone;
   }
 
@@ -422,19 +426,12 @@ struct Functions {
 };
 
 template <bool Jack>
-const MidiBackend backend = {Jack ? "jack" : "alsa",
-                             Functions<Jack>::output_count,
-                             Functions<Jack>::input_count,
-                             Functions<Jack>::output_name,
-                             Functions<Jack>::input_name,
-                             Functions<Jack>::open_output,
-                             Functions<Jack>::close_output,
-                             Functions<Jack>::send,
-                             Functions<Jack>::open_input,
-                             Functions<Jack>::close_input,
-                             Functions<Jack>::output_gone,
-                             Functions<Jack>::input_gone,
-                             Functions<Jack>::shutdown};
+const MidiBackend backend = {
+    Jack ? "jack" : "alsa",        Functions<Jack>::output_count, Functions<Jack>::input_count,
+    Functions<Jack>::output_name,  Functions<Jack>::input_name,   Functions<Jack>::open_output,
+    Functions<Jack>::close_output, Functions<Jack>::send,         Functions<Jack>::open_input,
+    Functions<Jack>::close_input,  Functions<Jack>::output_gone,  Functions<Jack>::input_gone,
+    Functions<Jack>::shutdown};
 
 bool compiled(RtMidi::Api api) {
   std::vector<RtMidi::Api> apis;

@@ -11,6 +11,8 @@
 // before. Handed-over replies that are not due yet are withdrawn when the unit is unplugged. Steady traffic
 // allocates nothing: the unit's replies are built in one reused buffer, and the byte buffers of delivered
 // items are kept for the next ones.
+#include "platform/midi/sim/midi_sim.h"
+
 #include <mmsystem.h>
 
 #include <algorithm>
@@ -21,8 +23,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include "platform/midi/sim/midi_sim.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ struct SimState {
   std::vector<std::vector<std::vector<uint8_t>>> sent;
   std::map<int, Port> ports;
   int next_port = 1;
-  std::vector<Delivery> queue;  // kept sorted by (due_us, order)
+  std::vector<Delivery> queue;              // kept sorted by (due_us, order)
   std::vector<std::vector<uint8_t>> spare;  // byte buffers for queued items, kept after delivery
   uint64_t next_order = 0;
   int delivering = 0;
@@ -121,7 +121,9 @@ uint64_t now_us(const SimState& s) {
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - s.epoch).count());
 }
 
-bool visible(const SimState& s, const SimPortSetup& device_setup) { return !(device_setup.unit && s.unplugged); }
+bool visible(const SimState& s, const SimPortSetup& device_setup) {
+  return !(device_setup.unit && s.unplugged);
+}
 
 // Index in the device table of the n-th visible device, or -1.
 int device_index(const SimState& s, const std::vector<SimPortSetup>& table, int n) {
@@ -132,8 +134,9 @@ int device_index(const SimState& s, const std::vector<SimPortSetup>& table, int 
 }
 
 int visible_count(const SimState& s, const std::vector<SimPortSetup>& table) {
-  return static_cast<int>(
-      std::count_if(table.begin(), table.end(), [&s](const SimPortSetup& device_setup) { return visible(s, device_setup); }));
+  return static_cast<int>(std::count_if(table.begin(), table.end(), [&s](const SimPortSetup& device_setup) {
+    return visible(s, device_setup);
+  }));
 }
 
 // Queues a copy of the bytes in a spare buffer. Only a new first item wakes the timer thread: nobody else
@@ -159,7 +162,8 @@ void claim_targets(SimState& s, const Delivery& delivery, std::vector<Port*>& ta
   targets.clear();
   if (delivery.from_unit && s.unplugged) return;
   for (auto& [id, port] : s.ports) {
-    const SimPortSetup* device_setup = port.output ? nullptr : &s.setup.inputs[static_cast<size_t>(port.device)];
+    const SimPortSetup* device_setup =
+        port.output ? nullptr : &s.setup.inputs[static_cast<size_t>(port.device)];
     if (!device_setup || port.closing || !visible(s, *device_setup)) continue;
     const bool match = delivery.from_unit ? device_setup->unit : port.device == delivery.input;
     if (!match) continue;
@@ -429,9 +433,8 @@ int sim_flush(uint32_t horizon_us) {
   SimState& s = sim();
   std::unique_lock<std::mutex> hold(s.lock);
   const uint64_t until = now_us(s) + horizon_us;  // horizon UINT32_MAX: everything queued
-  s.changed.wait(hold, [&s, until] {
-    return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until);
-  });
+  s.changed.wait(
+      hold, [&s, until] { return s.delivering == 0 && (s.queue.empty() || s.queue.front().due_us > until); });
   std::vector<Port*> targets;
   for (auto& [id, port] : s.ports) {
     if (port.output || port.closing) continue;

@@ -48,13 +48,13 @@
 #define TBCD_CHANNEL 0x0003
 
 typedef struct tagNMCUSTOMDRAWINFO {
-    NMHDR hdr;
-    DWORD dwDrawStage;
-    HDC hdc;
-    RECT rc;
-    DWORD_PTR dwItemSpec;
-    UINT uItemState;
-    LPARAM lItemlParam;
+  NMHDR hdr;
+  DWORD dwDrawStage;
+  HDC hdc;
+  RECT rc;
+  DWORD_PTR dwItemSpec;
+  UINT uItemState;
+  LPARAM lItemlParam;
 } NMCUSTOMDRAW, *LPNMCUSTOMDRAW;
 
 // Progress bar.
@@ -134,7 +134,7 @@ typedef struct tagNMCUSTOMDRAWINFO {
 #define UDN_DELTAPOS (UDN_FIRST - 1)
 
 typedef struct _NM_UPDOWN {
-    NMHDR hdr;
-    int iPos;
-    int iDelta;
+  NMHDR hdr;
+  int iPos;
+  int iDelta;
 } NMUPDOWN, *LPNMUPDOWN;

@@ -62,9 +62,9 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 
 // Threads.
 typedef struct _SECURITY_ATTRIBUTES {
-    DWORD nLength;
-    LPVOID lpSecurityDescriptor;
-    BOOL bInheritHandle;
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
@@ -83,7 +83,7 @@ DWORD WINAPI GetTickCount(void);
 // Critical sections are recursive, as on the platform. The structure is plain data that a program can
 // declare as a global; InitializeCriticalSection builds the lock inside it.
 typedef struct _RTL_CRITICAL_SECTION {
-    alignas(16) unsigned char Opaque[64];
+  alignas(16) unsigned char Opaque[64];
 } RTL_CRITICAL_SECTION, *PRTL_CRITICAL_SECTION;
 typedef RTL_CRITICAL_SECTION CRITICAL_SECTION;
 typedef PRTL_CRITICAL_SECTION PCRITICAL_SECTION;

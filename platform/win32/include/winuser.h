@@ -1,8 +1,8 @@
 // USER32 for the Linux layer: windows, dialogs, messages, timers and message boxes.
 // Names, types and values are the platform's own; only what the program and the hosts use is here.
 #pragma once
-#include "windef.h"
 #include "winbase.h"
+#include "windef.h"
 
 // Graphics handles and geometry that the platform's windef.h carries; the program only passes them on.
 typedef struct HDC__* HDC;
@@ -12,15 +12,15 @@ typedef struct HMENU__* HMENU;
 typedef struct HBRUSH__* HBRUSH;
 
 typedef struct tagRECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
 } RECT, *PRECT, *LPRECT;
 
 typedef struct tagPOINT {
-    LONG x;
-    LONG y;
+  LONG x;
+  LONG y;
 } POINT, *PPOINT, *LPPOINT;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -335,47 +335,47 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 // The header of a WM_NOTIFY message.
 typedef struct tagNMHDR {
-    HWND hwndFrom;
-    UINT_PTR idFrom;
-    UINT code;
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
 } NMHDR, *LPNMHDR;
 
 // Dialog templates as stored in a resource: WORD-packed, the items DWORD-aligned from the template start.
 #pragma pack(push, 2)
 typedef struct {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    WORD cdit;
-    short x;
-    short y;
-    short cx;
-    short cy;
+  DWORD style;
+  DWORD dwExtendedStyle;
+  WORD cdit;
+  short x;
+  short y;
+  short cx;
+  short cy;
 } DLGTEMPLATE;
 typedef struct {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    short x;
-    short y;
-    short cx;
-    short cy;
-    WORD id;
+  DWORD style;
+  DWORD dwExtendedStyle;
+  short x;
+  short y;
+  short cx;
+  short cy;
+  WORD id;
 } DLGITEMTEMPLATE;
 #pragma pack(pop)
 typedef DLGTEMPLATE* LPDLGTEMPLATEA;
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 
 typedef struct tagMSG {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    DWORD time;
-    POINT pt;
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
 } MSG, *LPMSG;
 
 // Dialogs.
-INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
-                               LPARAM dwInitParam);
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam);
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate, HWND hWndParent,
                                        DLGPROC lpDialogFunc, LPARAM dwInitParam);
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
