@@ -3,14 +3,14 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench build build-asan build-tsan build-win deps-run deps-test clean
+.PHONY: run test check bench format format-check build build-asan build-tsan build-win deps-run deps-test clean
 
 run: deps-run
 	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
-test: deps-test build build-asan build-tsan build-win
+test: deps-test format-check build build-asan build-tsan build-win
 	scripts/test_all.sh
 
 check: build
@@ -18,6 +18,13 @@ check: build
 
 bench: build
 	./build/vexa_bench
+
+# Every C++ file in the one style of .clang-format.
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 deps-run:
 	@scripts/deps.sh run

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 run_packages=(binutils-mingw-w64-i686 librtmidi-dev libncurses-dev pkg-config)
-test_packages=("${run_packages[@]}" tmux g++-mingw-w64-i686 icoutils xvfb xdotool imagemagick jackd2
+test_packages=("${run_packages[@]}" clang-format tmux g++-mingw-w64-i686 icoutils xvfb xdotool imagemagick jackd2
                clang libfuzzer-14-dev libclang-rt-14-dev wine wine32:i386 x11-utils)
 
 case "${1:-}" in

@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
 passed=0
 failed=0
+skipped=0
 failures=()
 
 suite() {
@@ -13,9 +14,14 @@ suite() {
   shift
   echo "=== $name"
   local start=$SECONDS
-  if "$@"; then
+  "$@"
+  local code=$?
+  if [[ $code -eq 0 ]]; then
     passed=$((passed + 1))
     echo "=== $name: passed ($((SECONDS - start)) s)"
+  elif [[ $code -eq 77 ]]; then
+    skipped=$((skipped + 1))
+    echo "=== $name: skipped ($((SECONDS - start)) s)"
   else
     failed=$((failed + 1))
     failures+=("$name")
@@ -36,5 +42,5 @@ fi
 
 echo
 [[ ${#failures[@]} -gt 0 ]] && echo "failed suites: ${failures[*]}"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [[ $failed -eq 0 ]]
