@@ -331,7 +331,10 @@ int main(int argc, char** argv) {
   replies.join();
   in->cancelCallback();
   in.reset();
-  out.reset();
+  // The output is closed but not destroyed: destroying a JACK output while the server's process thread
+  // still runs its callback makes that callback read freed memory. The process ends right after.
+  out->closePort();
+  (void)out.release();
   std::printf("vexa-sim: unplugged\n");
   if (host.log) std::fclose(host.log);
   return 0;

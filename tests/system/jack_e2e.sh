@@ -77,6 +77,14 @@ run_test() {
 
 "$e2e" --gtest_filter='RtmidiNames.*' --gtest_brief=1 || exit 1
 
+# JACK keeps a registry of its servers in /dev/shm. A server that had to be killed leaves its entries
+# there, and once the registry is full it refuses new servers ("Too many servers already active"). With
+# no JACK server of this user running, whatever is left there is stale.
+uid=$(id -u)
+if ! pgrep -u "$uid" -x jackd >/dev/null; then
+  rm -rf /dev/shm/jack-shm-registry "/dev/shm/jack_db-$uid" "/dev/shm/jack-$uid-"* "/dev/shm/jack_sem.${uid}_"*
+fi
+
 # A small period keeps each exchange with the unit to a few milliseconds. Synchronous mode (-S): without
 # realtime scheduling, a client that misses a cycle in the default asynchronous mode loses the MIDI events
 # of that cycle, about one reply in a thousand here; the program would recover (a packet sent again after

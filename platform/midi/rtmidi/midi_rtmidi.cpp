@@ -168,7 +168,7 @@ struct OutputPort {
 };
 
 struct InputPort {
-  std::unique_ptr<InputSink> target;  // declared first: destroyed after the RtMidi object
+  std::unique_ptr<InputSink> target;  // what the callback delivers to, for as long as the object lives
   std::unique_ptr<RtMidiIn> midi;
   std::string full;
   bool gone = false;
@@ -184,6 +184,11 @@ struct Api {
   std::chrono::steady_clock::time_point next_try{};
   std::vector<Device> outputs, inputs;
   std::map<int, OutputPort> out_ports;
+  // Closed ports, kept for the next open. RtMidi objects are never destroyed: destroying a JACK output
+  // while the server's process thread still runs its callback makes that callback read freed memory, and
+  // closing a JACK client of an input can wait for ever on a synchronous server.
+  std::vector<std::unique_ptr<RtMidiOut>> spare_outputs;
+  std::vector<InputPort> spare_inputs;
   std::map<int, InputPort> in_ports;
   int next_port = 1;
 };
@@ -311,13 +316,21 @@ struct Functions {
       if (open.full == full) return MMSYSERR_ALLOCATED;
     OutputPort opened;
     opened.full = full;
-    try {
-      opened.midi = std::make_unique<RtMidiOut>(a().api, RTMIDI_OWN_CLIENT);
-      opened.midi->setErrorCallback(ignore_error, nullptr);
-    } catch (const RtMidiError&) {
-      return MMSYSERR_NODRIVER;
+    if (!a().spare_outputs.empty()) {
+      opened.midi = std::move(a().spare_outputs.back());
+      a().spare_outputs.pop_back();
+    } else {
+      try {
+        opened.midi = std::make_unique<RtMidiOut>(a().api, RTMIDI_OWN_CLIENT);
+        opened.midi->setErrorCallback(ignore_error, nullptr);
+      } catch (const RtMidiError&) {
+        return MMSYSERR_NODRIVER;
+      }
     }
-    if (!open_by_name(*opened.midi, full, "out")) return MMSYSERR_ALLOCATED;
+    if (!open_by_name(*opened.midi, full, "out")) {
+      a().spare_outputs.push_back(std::move(opened.midi));
+      return MMSYSERR_ALLOCATED;
+    }
     *port = a().next_port++;
     a().out_ports[*port] = std::move(opened);
     return MMSYSERR_NOERROR;
@@ -332,6 +345,9 @@ struct Functions {
       closing = std::move(found->second.midi);
       a().out_ports.erase(found);
     }
+    closing->closePort();
+    std::lock_guard<std::mutex> hold(a().lock);
+    a().spare_outputs.push_back(std::move(closing));
     return MMSYSERR_NOERROR;
   }
 
@@ -355,19 +371,32 @@ struct Functions {
     for (const auto& [id, open] : a().in_ports)
       if (open.full == full) return MMSYSERR_ALLOCATED;
     InputPort opened;
-    opened.full = full;
-    opened.target = std::make_unique<InputSink>();
-    opened.target->sink = sink;
-    try {
-      opened.midi = std::make_unique<RtMidiIn>(a().api, RTMIDI_OWN_CLIENT);
-      opened.midi->setErrorCallback(ignore_error, nullptr);
-      // SysEx is what the unit speaks; timing and active sensing reach the program as on Windows.
-      opened.midi->ignoreTypes(false, false, false);
-      opened.midi->setCallback(on_input, opened.target.get());
-    } catch (const RtMidiError&) {
-      return MMSYSERR_NODRIVER;
+    if (!a().spare_inputs.empty()) {
+      opened = std::move(a().spare_inputs.back());
+      a().spare_inputs.pop_back();
+    } else {
+      opened.target = std::make_unique<InputSink>();
+      try {
+        opened.midi = std::make_unique<RtMidiIn>(a().api, RTMIDI_OWN_CLIENT);
+        opened.midi->setErrorCallback(ignore_error, nullptr);
+        // SysEx is what the unit speaks; timing and active sensing reach the program as on Windows.
+        opened.midi->ignoreTypes(false, false, false);
+      } catch (const RtMidiError&) {
+        return MMSYSERR_NODRIVER;
+      }
     }
-    if (!open_by_name(*opened.midi, full, "in")) return MMSYSERR_ALLOCATED;
+    opened.full = full;
+    {
+      std::lock_guard<std::mutex> deliver(opened.target->deliver);
+      opened.target->sink = sink;
+      opened.target->closed = false;
+    }
+    opened.midi->setCallback(on_input, opened.target.get());
+    if (!open_by_name(*opened.midi, full, "in")) {
+      opened.midi->cancelCallback();
+      a().spare_inputs.push_back(std::move(opened));
+      return MMSYSERR_ALLOCATED;
+    }
     *port = a().next_port++;
     a().in_ports[*port] = std::move(opened);
     return MMSYSERR_NOERROR;
@@ -382,8 +411,15 @@ struct Functions {
       closing = std::move(found->second);
       a().in_ports.erase(found);
     }
-    std::lock_guard<std::mutex> hold(closing.target->deliver);
-    closing.target->closed = true;
+    {
+      std::lock_guard<std::mutex> deliver(closing.target->deliver);
+      closing.target->closed = true;
+    }
+    closing.midi->cancelCallback();
+    closing.midi->closePort();
+    std::lock_guard<std::mutex> hold(a().lock);
+    closing.gone = false;
+    a().spare_inputs.push_back(std::move(closing));
   }
 
   static bool output_gone(int port) {
