@@ -11,7 +11,7 @@ run: deps-run
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
-test: deps-test format-check build build-asan build-tsan build-win
+test: deps-test format-check build build-asan build-tsan build-win web
 	scripts/test_all.sh
 
 check: build

@@ -2,8 +2,9 @@
 // the program's WinMain runs there as on Linux's main thread, and that thread becomes its UI thread; the
 // page's main thread stays free for drawing and Web MIDI. The first argument chooses the MIDI back-end:
 // "sim" for the built-in simulated unit, otherwise Web MIDI.
-#include <emscripten/emscripten.h>
 #include <windows.h>
+
+#include <emscripten/emscripten.h>
 
 #include <cstring>
 

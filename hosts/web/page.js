@@ -301,6 +301,18 @@
     }
   }
 
+  function options_of(c) {
+    return c.items.map((item, i) => {
+      const li = document.createElement('li');
+      li.setAttribute('role', 'option');
+      li.id = 'option-' + i;
+      li.dataset.index = i;
+      li.textContent = item;
+      li.setAttribute('aria-selected', String(i === c.sel));
+      return li;
+    });
+  }
+
   function update(element, c, controls) {
     const {root, focus, kind} = element;
     root.hidden = !c.visible;
@@ -340,16 +352,11 @@
       const list = root.querySelector('ul');
       list.hidden = !c.dropped;
       list.style.maxHeight = unit_y(c.cy - 12) + 'px';
-      const options = c.items.map((item, i) => {
-        const li = document.createElement('li');
-        li.setAttribute('role', 'option');
-        li.id = 'option-' + i;
-        li.dataset.index = i;
-        li.textContent = item;
-        li.setAttribute('aria-selected', String(i === c.sel));
-        return li;
-      });
-      list.replaceChildren(...options);
+      const listed = JSON.stringify([c.items, c.sel]);
+      if (list.dataset.listed !== listed) {
+        list.dataset.listed = listed;
+        list.replaceChildren(...options_of(c));
+      }
       if (c.dropped && c.sel >= 0) focus.setAttribute('aria-activedescendant', 'option-' + c.sel);
       else focus.removeAttribute('aria-activedescendant');
     } else if (kind === 'msctls_trackbar32') {
@@ -464,7 +471,12 @@
       } else if (/^[a-z]$/i.test(key) && !event.ctrlKey && !event.metaKey) {
         handled = hot_key(d, key.toLowerCase());
       } else if (VK[key] !== undefined) {
-        call('web_key', VK[key], event.shiftKey ? 1 : 0);
+        // A control that got the focus outside the dialog's own keyboard handling (a screen reader, a
+        // script) takes the key as if it had been clicked first.
+        const index = elements.findIndex((e) => e.focus && e.focus === document.activeElement);
+        const target = index >= 0 ? d.controls[index] : null;
+        if (target && !target.focused && target.enabled) call('web_key_to', target.id, VK[key], event.shiftKey ? 1 : 0);
+        else call('web_key', VK[key], event.shiftKey ? 1 : 0);
       } else {
         handled = false;
       }

@@ -1,7 +1,8 @@
 #include "hosts/web/web_host.h"
 
-#include <emscripten/emscripten.h>
 #include <windows.h>
+
+#include <emscripten/emscripten.h>
 
 #include <atomic>
 #include <cstdio>
@@ -251,7 +252,8 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* web_icon_file(int id) {
     put_le(file_bytes, offset, 4);
     offset += image.size;
   }
-  for (const PlatformIconImage& image : images) file_bytes.insert(file_bytes.end(), image.data, image.data + image.size);
+  for (const PlatformIconImage& image : images)
+    file_bytes.insert(file_bytes.end(), image.data, image.data + image.size);
   return file_bytes.data();
 }
 

@@ -9,8 +9,9 @@
 // lock only for the moment another thread holds it.
 #include "platform/midi/webmidi/midi_webmidi.h"
 
-#include <emscripten/emscripten.h>
 #include <mmsystem.h>
+
+#include <emscripten/emscripten.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -155,10 +156,9 @@ bool webmidi_input_gone(int port) { return gone(port); }
 void webmidi_shutdown() {}
 
 const MidiBackend backend = {
-    "webmidi",          webmidi_output_count, webmidi_input_count,  webmidi_output_name,
-    webmidi_input_name, webmidi_open_output,  webmidi_close_output, webmidi_send,
-    webmidi_open_input, webmidi_close_input,  webmidi_output_gone,  webmidi_input_gone,
-    webmidi_shutdown,
+    "webmidi",           webmidi_output_count, webmidi_input_count, webmidi_output_name, webmidi_input_name,
+    webmidi_open_output, webmidi_close_output, webmidi_send,        webmidi_open_input,  webmidi_close_input,
+    webmidi_output_gone, webmidi_input_gone,   webmidi_shutdown,
 };
 
 }  // namespace
