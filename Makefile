@@ -17,8 +17,9 @@ test: deps-test format-check build build-asan build-tsan build-win web
 check: build
 	cd build && ctest --output-on-failure -j$(JOBS) -LE system
 
-bench: build
+bench: build web
 	./build/vexa_bench
+	node tests/web/bench.mjs
 
 # Every C++ file in the one style of .clang-format.
 format:

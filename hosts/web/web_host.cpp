@@ -5,6 +5,7 @@
 #include <emscripten/emscripten.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -15,6 +16,8 @@
 #include "platform/win32/user32_ext.h"
 
 namespace {
+
+constexpr int FRAME_MS = 16;
 
 std::atomic<bool> watching{false};
 std::atomic<bool> with_sim{false};
@@ -110,6 +113,9 @@ void watch() {
     if (json == shown) continue;
     shown = std::move(json);
     post(shown);
+    // At most one state per frame: the page's main thread also carries every MIDI message, and an
+    // upload changes the progress bar hundreds of times.
+    std::this_thread::sleep_for(std::chrono::milliseconds(FRAME_MS));
   }
 }
 

@@ -19,6 +19,11 @@ export function install_unit(options) {
     next_packet: 0,
     keep_history: options.keep_history ?? true,
     message_count: 0,
+    first_at: null,  // times of the first and the last message since the test last cleared them
+    last_at: null,
+    timer_late_ms: 0,   // summed lateness of the reply timers
+    turnaround_ms: 0,   // summed time from a delivered reply to the next message
+    last_delivery: null,
   };
   window.vexaUnit = unit;
   if (options.web_midi === 'missing') {
@@ -44,12 +49,18 @@ export function install_unit(options) {
   Object.assign(access, {inputs: new Map([[input.id, input]]), outputs: new Map([[output.id, output]]),
                          sysexEnabled: true, onstatechange: null});
 
-  const deliver = (bytes, delay_ms) => setTimeout(() => {
+  const deliver = (bytes, delay_ms) => {
+    const due = performance.now() + delay_ms;
+    setTimeout(() => arrive(bytes, due), delay_ms);
+  };
+  const arrive = (bytes, due) => {
     if (input.state !== 'connected') return;
+    unit.last_delivery = performance.now();
+    unit.timer_late_ms += unit.last_delivery - due;
     const event = new MIDIMessageEvent('midimessage', {data: new Uint8Array(bytes)});
     input.dispatchEvent(event);
     if (input.onmidimessage) input.onmidimessage(event);
-  }, delay_ms);
+  };
   const reply = (code, values, delay_ms = unit.latency_ms) =>
     deliver([0xf0, 0x2c, 0x4d, code, ...values, 0xf7], delay_ms);
 
@@ -64,6 +75,10 @@ export function install_unit(options) {
   function receive(bytes) {
     const now = performance.now();
     ++unit.message_count;
+    unit.first_at ??= now;
+    unit.last_at = now;
+    if (unit.last_delivery !== null) unit.turnaround_ms += now - unit.last_delivery;
+    unit.last_delivery = null;
     if (unit.keep_history) unit.received.push({at: now, bytes});
     const n = bytes.length;
     if (n < 5 || bytes[0] !== 0xf0 || bytes[n - 1] !== 0xf7 || bytes[1] !== 0x2c || bytes[2] !== 0x4d) return;
