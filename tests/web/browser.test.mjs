@@ -75,6 +75,11 @@ test('start-up: the dialog drawn from its template, both help boxes, closing', a
   const opened = await start();
   const {page} = opened;
   assert.equal((await page.evaluate(() => window.vexaUnit.requested)).sysex, true);
+  // Isolated for the threads, and a policy that allows no other origin.
+  assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
+  const policy = (await opened.response.allHeaders())['content-security-policy'];
+  assert.match(policy, /^default-src 'self';/);
+  assert.doesNotMatch(policy, /https?:|\*/);
   assert.equal(await page.title(), TITLE);
   assert.match(await page.locator('#favicon').getAttribute('href'), /^blob:/);
   // Template positions: the update button at (40, 81) and 133 x 12 dialog units.
@@ -265,4 +270,18 @@ test('?midi=sim: the built-in simulated unit, its update mode entered from the p
   await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
   assert.equal(await page.getByRole('button', {name: 'Update firmware', exact: true}).isEnabled(), true);
   await finish(opened);
+});
+
+test('a static host that sets no headers: the service worker isolates the page', async () => {
+  const plain = await serve(true);
+  try {
+    const opened = await open_page(browser, plain.url, {}, '?midi=sim');
+    const {page} = opened;
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
+    assert.equal(await page.evaluate(() => Boolean(navigator.serviceWorker.controller)), true);
+    await finish(opened);
+  } finally {
+    plain.stop();
+  }
 });

@@ -21,15 +21,17 @@ export function require_site() {
   }
 }
 
-// Starts scripts/serve_web.py on a free port; resolves to {url, stop}.
-export function serve() {
+// Starts scripts/serve_web.py on a free port (or, plain, a static server that sets no headers at all);
+// resolves to {url, stop}.
+export function serve(plain = false) {
+  const command = plain ? ['-m', 'http.server', '--bind', '127.0.0.1', '--directory', SITE, '0']
+                        : [path.join(ROOT, 'scripts/serve_web.py'), SITE, '0'];
   return new Promise((resolve, reject) => {
-    const server = spawn('python3', [path.join(ROOT, 'scripts/serve_web.py'), SITE, '0'],
-                         {stdio: ['ignore', 'pipe', 'inherit']});
+    const server = spawn('python3', ['-u', ...command], {stdio: ['ignore', 'pipe', 'inherit']});
     server.on('error', reject);
     server.stdout.on('data', (chunk) => {
-      const found = /http:\/\/127\.0\.0\.1:(\d+)\//.exec(String(chunk));
-      if (found) resolve({url: found[0], stop: () => server.kill()});
+      const found = /(?:127\.0\.0\.1:|127\.0\.0\.1 port )(\d+)/.exec(String(chunk));
+      if (found) resolve({url: `http://127.0.0.1:${found[1]}/`, stop: () => server.kill()});
     });
   });
 }
@@ -55,6 +57,6 @@ export async function open_page(browser, url, unit_options = {}, query = '') {
   page.on('console', (message) => {
     if (message.type() === 'error') page.errors.push(message.text());
   });
-  await page.goto(url + query);
-  return {context, page};
+  const response = await page.goto(url + query);
+  return {context, page, response};
 }
