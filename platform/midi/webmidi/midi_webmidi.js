@@ -14,6 +14,8 @@ Module['vexaWebMidi'] = {
         index = this.ports.length;
         this.ports.push(port);
         port.addEventListener('midimessage', (event) => this.received(index, event.data));
+        // Only the onmidimessage setter opens an input by itself; a listener needs the port opened.
+        if (port.type === 'input') port.open().catch(() => {});
         Module['ccall']('webmidi_port_added', null, ['number', 'number', 'string'],
                         [port.type === 'output' ? 1 : 0, index, port.name || '']);
       }
