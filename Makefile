@@ -3,21 +3,23 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win deps-run deps-test clean
+.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web deps-run deps-test \
+	deps-web clean
 
 run: deps-run
 	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
-test: deps-test format-check build build-asan build-tsan build-win
+test: deps-test format-check build build-asan build-tsan build-win web
 	scripts/test_all.sh
 
 check: build
 	cd build && ctest --output-on-failure -j$(JOBS) -LE system
 
-bench: build
+bench: build web
 	./build/vexa_bench
+	node tests/web/bench.mjs
 
 # Every C++ file in the one style of .clang-format.
 format:
@@ -48,5 +50,18 @@ build-win:
 	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-win -j$(JOBS)
 
+# The browser build: build-web/site/ is the whole site (static files). Debian's Emscripten needs node to
+# find its own modules.
+web: deps-web
+	NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build-web $(CMAKE_FLAGS) >/dev/null
+	NODE_PATH=/usr/share/nodejs cmake --build build-web -j$(JOBS)
+
+# Serves the site on http://127.0.0.1:8080/ with the isolation headers and the Content-Security-Policy.
+run-web: web
+	scripts/serve_web.py build-web/site 8080
+
+deps-web:
+	@scripts/deps.sh web
+
 clean:
-	rm -rf build build-asan build-tsan build-win
+	rm -rf build build-asan build-tsan build-win build-web

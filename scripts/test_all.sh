@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test suite after `make test` has built build/, build-asan/, build-tsan/ and build-win/.
+# Runs every test suite after `make test` has built build/, build-asan/, build-tsan/, build-win/ and
+# build-web/.
 # Each suite runs whatever happened to the one before; the closing line counts the suites.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -36,6 +37,7 @@ suite "asan+ubsan" ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE
 suite "tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs" -LE "system|fuzz"
 suite "exe resources" tests/check_exe_resources.sh build-win/vexa.exe
+suite "browser" tests/web/run.sh
 if [[ -x tests/wine/run.sh ]]; then
   suite "windows exe under wine" tests/wine/run.sh build-win
 fi

@@ -44,7 +44,9 @@
 // Hosts and tests reach the back-end choice, output faults and a log of the calls through winmm_ext.h.
 #include <mmsystem.h>
 
+#ifndef __EMSCRIPTEN__
 #include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -188,6 +190,16 @@ InputPort* find_input(HMIDIIN handle) {
 OutputPort* find_output(HMIDIOUT handle) {
   const auto found = outputs.find(reinterpret_cast<uintptr_t>(handle));
   return found == outputs.end() ? nullptr : found->second;
+}
+
+// Timer slack of the calling thread in nanoseconds. The browser's Workers have no such setting: their
+// timed waits are as precise as they get.
+void set_timer_slack(unsigned long ns) {
+#ifdef __EMSCRIPTEN__
+  (void)ns;
+#else
+  prctl(PR_SET_TIMERSLACK, ns, 0UL, 0UL, 0UL);
+#endif
 }
 
 bool bad_header(const MIDIHDR* header, UINT size) { return !header || size < MIN_HEADER_SIZE; }
@@ -368,7 +380,7 @@ void await_arrival(InputPort* port, std::unique_lock<std::mutex>& hold, Clock::t
 }
 
 void input_thread(InputPort* port) {
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  set_timer_slack(1);
   on_input_thread = true;
   std::unique_lock<std::mutex> hold(layer_lock);
   for (;;) {
@@ -878,14 +890,14 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
 MMRESULT WINAPI timeBeginPeriod(UINT) {
   log_call("timeBeginPeriod");
   ++time_begin_calls;
-  if (raised_periods++ == 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  if (raised_periods++ == 0) set_timer_slack(1);
   return TIMERR_NOERROR;
 }
 
 MMRESULT WINAPI timeEndPeriod(UINT) {
   log_call("timeEndPeriod");
   ++time_end_calls;
-  if (raised_periods > 0 && --raised_periods == 0) prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL);
+  if (raised_periods > 0 && --raised_periods == 0) set_timer_slack(0);
   return TIMERR_NOERROR;
 }
 

@@ -1,0 +1,535 @@
+// The page of the vexa utility: gets MIDI access, starts the program (vexa.js, WebAssembly on Workers)
+// and draws its dialog from the state that the program's host posts (hosts/web/web_host.cpp). Every click
+// and key goes to the program as a person's input; what the page shows comes only from that state.
+'use strict';
+
+(() => {
+  const params = new URLSearchParams(location.search);
+  const $ = (id) => document.getElementById(id);
+
+  // Dialog units to pixels: the dialog font's base units (6 x 13 pixels at 8 points), enlarged.
+  const ZOOM = 1.25;
+  const unit_x = (du) => (du * 6 * ZOOM) / 4;
+  const unit_y = (du) => (du * 13 * ZOOM) / 8;
+
+  const VK = {
+    Backspace: 0x08, Tab: 0x09, Enter: 0x0d, Escape: 0x1b, ' ': 0x20, PageUp: 0x21, PageDown: 0x22,
+    End: 0x23, Home: 0x24, ArrowLeft: 0x25, ArrowUp: 0x26, ArrowRight: 0x27, ArrowDown: 0x28,
+    Delete: 0x2e, F4: 0x73,
+  };
+  const ICON_ID = 120;  // IDI_APP of the resource script
+
+  let state = null;      // the last state posted by the program
+  let elements = [];     // per template index: {root, focus (the element that takes focus), kind}
+  let shown_box = null;  // serial of the message box on screen
+  let running = false;
+  let sim = false;
+
+  const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
+
+  // ---- Start-up ----
+
+  function notice(title, html, offer_sim = true) {
+    $('loading').hidden = true;
+    $('notice-title').textContent = title;
+    $('notice-text').innerHTML = html;
+    $('use-sim').hidden = !offer_sim;
+    $('notice').hidden = false;
+  }
+
+  const BROWSERS = '<p>The utility talks to the vexa through Web MIDI. It works in Chrome and Edge ' +
+    '(version 79 or later) and in Firefox (version 108 or later, which offers a site permission add-on ' +
+    'when it is first asked). Safari has no Web MIDI.</p>';
+
+  function start_program(mode) {
+    sim = mode === 'sim';
+    $('notice').hidden = true;
+    $('loading').hidden = false;
+    window.Module['arguments'] = [mode];
+    const script = document.createElement('script');
+    script.src = 'vexa.js';
+    document.body.append(script);
+  }
+
+  async function start() {
+    if (!window.crossOriginIsolated) {
+      if (await isolate()) return;
+      notice('The page could not start',
+             '<p>This page needs cross-origin isolation for its threads. Serve it with the headers ' +
+             '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
+             '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
+             'service worker can add them.</p>', false);
+      return;
+    }
+    if (params.get('midi') === 'sim') return start_program('sim');
+    if (!navigator.requestMIDIAccess) {
+      return notice('This browser has no Web MIDI', BROWSERS +
+                    '<p>You can still try every part of the utility with a simulated unit.</p>');
+    }
+    try {
+      window.Module['vexaMidiAccess'] = await navigator.requestMIDIAccess({sysex: true});
+    } catch (error) {
+      if (error.name === 'NotAllowedError' || error.name === 'SecurityError') {
+        return notice('Access to MIDI devices was refused',
+                      '<p>The utility needs to send System Exclusive messages to the vexa. To allow ' +
+                      'it, click the icon at the left of the address bar, set "MIDI devices" (or ' +
+                      '"Control and reprogram your MIDI devices") to Allow, and reload the page.</p>' +
+                      BROWSERS);
+      }
+      return notice('MIDI could not be started',
+                    '<p>The browser could not open its MIDI service (' + escape_html(error.name) +
+                    ': ' + escape_html(error.message) + '). Check that the vexa is plugged in and ' +
+                    'that no other program holds it, then reload the page.</p>' + BROWSERS);
+    }
+    start_program('webmidi');
+  }
+
+  // Registers the service worker that adds the isolation headers; true when the page reloads for it.
+  async function isolate() {
+    if (!('serviceWorker' in navigator) || !window.isSecureContext) return false;
+    if (sessionStorage.getItem('vexa-isolating')) {
+      sessionStorage.removeItem('vexa-isolating');
+      return false;
+    }
+    try {
+      await navigator.serviceWorker.register('sw.js');
+      await navigator.serviceWorker.ready;
+    } catch (error) {
+      return false;
+    }
+    sessionStorage.setItem('vexa-isolating', '1');
+    location.reload();
+    return true;
+  }
+
+  function escape_html(text) {
+    const div = document.createElement('div');
+    div.textContent = String(text);
+    return div.innerHTML;
+  }
+
+  // ---- Resources as files ----
+
+  function resource_url(pointer) {
+    if (!pointer) return '';
+    const size = Module['_web_file_size']();
+    const bytes = HEAPU8.slice(pointer, pointer + size);
+    return URL.createObjectURL(new Blob([bytes]));
+  }
+
+  // ---- Drawing ----
+
+  // "&Update" -> text "Update", the letter u, and a fragment with the letter underlined.
+  function mnemonic(text) {
+    const fragment = document.createDocumentFragment();
+    let letter = '';
+    let plain = '';
+    for (let i = 0; i < text.length; ++i) {
+      if (text[i] === '&' && i + 1 < text.length) {
+        ++i;
+        if (text[i] !== '&' && !letter) {
+          letter = text[i].toLowerCase();
+          fragment.append(plain);
+          const u = document.createElement('u');
+          u.textContent = text[i];
+          fragment.append(u);
+          plain = '';
+          continue;
+        }
+      }
+      plain += text[i];
+    }
+    fragment.append(plain);
+    return {text: text.replace(/&(.)/g, '$1'), letter, fragment};
+  }
+
+  const cls = (c) => c.cls.toLowerCase();
+  const button_kind = (c) => c.style & 0x0f;  // BS_PUSHBUTTON 0, BS_DEFPUSHBUTTON 1, BS_AUTOCHECKBOX 3 ...
+  const is_check = (c) => cls(c) === 'button' && [2, 3, 5, 6].includes(button_kind(c));
+  const is_group = (c) => cls(c) === 'button' && button_kind(c) === 7;
+
+  // The group box whose frame holds the control, for the names of controls without a caption.
+  function group_of(controls, c) {
+    return controls.find((g) => is_group(g) && c.x >= g.x && c.y >= g.y && c.x + c.cx <= g.x + g.cx &&
+                          c.y + c.cy <= g.y + g.cy);
+  }
+
+  function make_element(c, index, controls) {
+    const kind = cls(c);
+    let root;
+    let focus = null;
+    if (kind === 'button' && is_group(c)) {
+      root = document.createElement('fieldset');
+      root.append(document.createElement('legend'));
+    } else if (kind === 'button' && is_check(c)) {
+      root = document.createElement('div');
+      focus = document.createElement('input');
+      focus.type = 'checkbox';
+      focus.id = 'control-' + index;
+      const label = document.createElement('label');
+      label.htmlFor = focus.id;
+      root.append(focus, label);
+      root.addEventListener('click', (event) => {
+        event.preventDefault();
+        call('web_click', c.id);
+      });
+    } else if (kind === 'button') {
+      root = focus = document.createElement('button');
+      root.type = 'button';
+      root.addEventListener('click', () => call('web_click', c.id));
+      if (c.text === '?') {
+        // A help button: named after the control at its left on the same row.
+        const left = controls.filter((o) => o !== c && o.text && Math.abs(o.y - c.y) <= 2 && o.x < c.x);
+        if (left.length) root.setAttribute('aria-label', 'Help: ' + left[left.length - 1].text.replace(/&/g, ''));
+      }
+    } else if (kind === 'static' && (c.style & 0x1f) === 0x0e) {
+      root = document.createElement('img');
+      root.alt = '';
+      root.src = resource_url(call('web_bitmap_file', c.bitmap));
+    } else if (kind === 'static') {
+      root = document.createElement('div');
+      if (c.id !== -1) {
+        root.setAttribute('role', 'status');
+        root.setAttribute('aria-live', 'polite');
+      }
+    } else if (kind === 'edit') {
+      root = focus = document.createElement('input');
+      root.type = 'text';
+      root.spellcheck = false;
+      root.autocomplete = 'off';
+      root.addEventListener('mousedown', (event) => {
+        event.preventDefault();
+        call('web_click', c.id);
+      });
+      root.addEventListener('beforeinput', (event) => event.preventDefault());
+      root.addEventListener('paste', (event) => event.preventDefault());
+    } else if (kind === 'msctls_updown32') {
+      root = document.createElement('div');
+      for (const up of [true, false]) {
+        const arrow = document.createElement('button');
+        arrow.type = 'button';
+        arrow.tabIndex = -1;
+        arrow.textContent = up ? '▲' : '▼';
+        arrow.setAttribute('aria-label', up ? 'Increase' : 'Decrease');
+        arrow.addEventListener('pointerdown', (event) => {
+          event.preventDefault();
+          arrow.setPointerCapture(event.pointerId);
+          call('web_updown_press', c.id, up ? 1 : 0);
+        });
+        const release = () => call('web_updown_release', c.id);
+        arrow.addEventListener('pointerup', release);
+        arrow.addEventListener('pointercancel', release);
+        root.append(arrow);
+      }
+    } else if (kind === 'combobox') {
+      root = document.createElement('div');
+      focus = document.createElement('div');
+      focus.setAttribute('role', 'combobox');
+      focus.setAttribute('aria-haspopup', 'listbox');
+      focus.setAttribute('aria-controls', 'list-' + index);
+      focus.setAttribute('aria-label', 'MIDI port');
+      focus.className = 'field';
+      const arrow = document.createElement('span');
+      arrow.className = 'arrow';
+      arrow.setAttribute('aria-hidden', 'true');
+      arrow.textContent = '▼';
+      const list = document.createElement('ul');
+      list.id = 'list-' + index;
+      list.setAttribute('role', 'listbox');
+      list.setAttribute('aria-label', 'MIDI ports');
+      root.append(focus, arrow, list);
+      const open_or_close = (event) => {
+        event.preventDefault();
+        const current = state.dialog.controls[index];
+        call(current.dropped ? 'web_combo_cancel' : 'web_combo_open', c.id);
+      };
+      focus.addEventListener('mousedown', open_or_close);
+      arrow.addEventListener('mousedown', open_or_close);
+      list.addEventListener('mousedown', (event) => {
+        event.preventDefault();
+        const option = event.target.closest('[role=option]');
+        if (option) call('web_combo_choose', c.id, Number(option.dataset.index));
+      });
+    } else if (kind === 'msctls_trackbar32') {
+      root = focus = document.createElement('div');
+      root.setAttribute('role', 'slider');
+      root.setAttribute('aria-orientation', 'horizontal');
+      const track = document.createElement('div');
+      track.className = 'track';
+      const thumb = document.createElement('div');
+      thumb.className = 'thumb';
+      root.append(track, thumb);
+      const drag = (event) => {
+        const current = state.dialog.controls[index];
+        const box = track.getBoundingClientRect();
+        const share = Math.min(1, Math.max(0, (event.clientX - box.left) / box.width));
+        call('web_slider_drag', c.id, Math.round(current.min + share * (current.max - current.min)));
+      };
+      root.addEventListener('pointerdown', (event) => {
+        event.preventDefault();
+        root.setPointerCapture(event.pointerId);
+        drag(event);
+      });
+      root.addEventListener('pointermove', (event) => {
+        if (root.hasPointerCapture(event.pointerId)) drag(event);
+      });
+    } else if (kind === 'msctls_progress32') {
+      root = document.createElement('div');
+      root.setAttribute('role', 'progressbar');
+      root.setAttribute('aria-label', 'Progress');
+      root.append(document.createElement('div'));
+    } else {
+      root = document.createElement('div');
+    }
+    root.classList.add('control', 'class-' + kind.replace(/[^a-z0-9]/g, '-'));
+    return {root, focus: focus || null, kind};
+  }
+
+  function place(element, c) {
+    const s = element.root.style;
+    s.left = unit_x(c.x) + 'px';
+    s.top = unit_y(c.y) + 'px';
+    if (c.bitmap && c.bw) {
+      s.width = c.bw * ZOOM + 'px';
+      s.height = c.bh * ZOOM + 'px';
+    } else if (element.kind === 'combobox') {
+      s.width = unit_x(c.cx) + 'px';
+      s.height = unit_y(12) + 'px';
+    } else {
+      s.width = unit_x(c.cx) + 'px';
+      s.height = unit_y(c.cy) + 'px';
+    }
+  }
+
+  function options_of(c) {
+    return c.items.map((item, i) => {
+      const li = document.createElement('li');
+      li.setAttribute('role', 'option');
+      li.id = 'option-' + i;
+      li.dataset.index = i;
+      li.textContent = item;
+      li.setAttribute('aria-selected', String(i === c.sel));
+      return li;
+    });
+  }
+
+  function update(element, c, controls) {
+    const {root, focus, kind} = element;
+    root.hidden = !c.visible;
+    place(element, c);
+    const disabled = !c.enabled;
+    root.classList.toggle('disabled', disabled);
+    if (focus && 'disabled' in focus) focus.disabled = disabled;
+    if (focus) focus.setAttribute('aria-disabled', String(disabled));
+    if (kind === 'button' && is_group(c)) {
+      root.firstChild.textContent = mnemonic(c.text).text;
+    } else if (kind === 'button' && is_check(c)) {
+      focus.checked = c.check === 1;
+      focus.indeterminate = c.check === 2;
+      const label = root.querySelector('label');
+      label.replaceChildren(mnemonic(c.text).fragment);
+    } else if (kind === 'button') {
+      root.replaceChildren(mnemonic(c.text).fragment);
+      root.classList.toggle('default', button_kind(c) === 1);
+    } else if (kind === 'static' && !c.bitmap) {
+      if (root.textContent !== c.text) root.textContent = c.text;
+      root.style.textAlign = ['left', 'center', 'right'][c.style & 3] || 'left';
+    } else if (kind === 'edit') {
+      if (root.value !== c.text) root.value = c.text;
+      const spin = controls.find((o) => cls(o) === 'msctls_updown32' && o.y === c.y);
+      const group = group_of(controls, c);
+      if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
+      if (spin) {
+        root.setAttribute('role', 'spinbutton');
+        root.setAttribute('aria-valuemin', spin.min);
+        root.setAttribute('aria-valuemax', spin.max);
+        root.setAttribute('aria-valuenow', spin.pos);
+      }
+      root.style.textAlign = c.style & 1 ? 'center' : 'left';
+    } else if (kind === 'combobox') {
+      focus.textContent = c.text;
+      focus.setAttribute('aria-expanded', String(Boolean(c.dropped)));
+      const list = root.querySelector('ul');
+      list.hidden = !c.dropped;
+      list.style.maxHeight = unit_y(c.cy - 12) + 'px';
+      const listed = JSON.stringify([c.items, c.sel]);
+      if (list.dataset.listed !== listed) {
+        list.dataset.listed = listed;
+        list.replaceChildren(...options_of(c));
+      }
+      if (c.dropped && c.sel >= 0) focus.setAttribute('aria-activedescendant', 'option-' + c.sel);
+      else focus.removeAttribute('aria-activedescendant');
+    } else if (kind === 'msctls_trackbar32') {
+      const group = group_of(controls, c);
+      if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
+      root.setAttribute('aria-valuemin', c.min);
+      root.setAttribute('aria-valuemax', c.max);
+      root.setAttribute('aria-valuenow', c.pos);
+      const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
+      root.querySelector('.thumb').style.left = 'calc(' + share * 100 + '% - ' + share * 10 + 'px)';
+    } else if (kind === 'msctls_progress32') {
+      root.setAttribute('aria-valuemin', c.min);
+      root.setAttribute('aria-valuemax', c.max);
+      root.setAttribute('aria-valuenow', c.pos);
+      const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
+      root.firstChild.style.width = share * 100 + '%';
+    }
+    if (focus && 'tabIndex' in focus) focus.tabIndex = c.focused ? 0 : -1;
+  }
+
+  function draw_dialog(d) {
+    const client = $('client');
+    if (elements.length !== d.controls.length) {
+      elements = d.controls.map((c, i) => make_element(c, i, d.controls));
+      client.replaceChildren(...elements.map((e) => e.root));
+      $('caption').textContent = d.title;
+      document.title = d.title.trim();
+      const icon = resource_url(call('web_icon_file', ICON_ID));
+      if (icon) {
+        $('favicon').href = icon;
+        $('title-icon').src = icon;
+      }
+    }
+    client.style.width = unit_x(d.cx) + 'px';
+    client.style.height = unit_y(d.cy) + 'px';
+    d.controls.forEach((c, i) => update(elements[i], c, d.controls));
+    $('window').hidden = !d.visible;
+    $('window').setAttribute('aria-disabled', String(Boolean(d.blocked)));
+    if (d.visible && !$('loading').hidden) {
+      $('loading').hidden = true;
+      performance.mark('vexa-dialog-drawn');
+    }
+  }
+
+  function draw_box(boxes) {
+    const box = boxes.length ? boxes[boxes.length - 1] : null;
+    $('box-layer').hidden = !box;
+    if (!box) {
+      shown_box = null;
+      return;
+    }
+    $('box-title').textContent = box.title;
+    $('box-text').textContent = box.text;
+    if (shown_box !== box.serial) {
+      shown_box = box.serial;
+      $('box-ok').focus();
+    }
+  }
+
+  function focus_control(d) {
+    if (shown_box !== null) return;
+    const index = d.controls.findIndex((c) => c.focused);
+    const element = index >= 0 ? elements[index] : null;
+    if (element && element.focus && document.activeElement !== element.focus) element.focus.focus();
+  }
+
+  function draw(next) {
+    state = next;
+    if (next.dialog) {
+      draw_dialog(next.dialog);
+      draw_box(next.boxes);
+      focus_control(next.dialog);
+    } else {
+      draw_box(next.boxes);
+    }
+    if (next.sim) {
+      $('sim-bar').hidden = false;
+      $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
+    }
+  }
+
+  // ---- Input ----
+
+  function dropped_combo(d) { return d.controls.find((c) => cls(c) === 'combobox' && c.dropped); }
+
+  function on_key(event) {
+    if (!state || !state.dialog || !running) return;
+    const d = state.dialog;
+    const key = event.key;
+    let handled = true;
+    if (shown_box !== null) {
+      if (key === 'Enter' || key === ' ' || key === 'Escape') call('web_dismiss_box', shown_box);
+      else handled = key !== 'Tab';
+    } else if (key === 'F9' && sim) {
+      call('web_sim_toggle_boot');
+    } else if (dropped_combo(d)) {
+      const combo = dropped_combo(d);
+      let vk = VK[key];
+      if (key === 'F4' || (event.altKey && (key === 'ArrowDown' || key === 'ArrowUp'))) vk = VK.F4;
+      if ([VK.ArrowUp, VK.ArrowDown, VK.Enter, VK.Escape, VK.F4].includes(vk)) call('web_key_to', combo.id, vk, 0);
+      else handled = false;
+    } else {
+      const focus = d.controls.find((c) => c.focused);
+      const combo = d.controls.find((c) => cls(c) === 'combobox');
+      const on_combo = focus && cls(focus) === 'combobox';
+      if (combo && (key === 'F4' || (event.altKey && key === 'ArrowDown') || (key === 'Enter' && on_combo))) {
+        call('web_key_to', combo.id, VK.F4, 0);
+      } else if (key === 'Tab') {
+        call('web_key', VK.Tab, event.shiftKey ? 1 : 0);
+      } else if (/^[0-9]$/.test(key) && !event.altKey && !event.ctrlKey) {
+        if (focus && (cls(focus) === 'edit' || on_combo)) call('web_type_char', key.charCodeAt(0));
+      } else if (/^[a-z]$/i.test(key) && !event.ctrlKey && !event.metaKey) {
+        handled = hot_key(d, key.toLowerCase());
+      } else if (VK[key] !== undefined) {
+        // A control that got the focus outside the dialog's own keyboard handling (a screen reader, a
+        // script) takes the key as if it had been clicked first.
+        const index = elements.findIndex((e) => e.focus && e.focus === document.activeElement);
+        const target = index >= 0 ? d.controls[index] : null;
+        if (target && !target.focused && target.enabled) call('web_key_to', target.id, VK[key], event.shiftKey ? 1 : 0);
+        else call('web_key', VK[key], event.shiftKey ? 1 : 0);
+      } else {
+        handled = false;
+      }
+    }
+    if (handled) event.preventDefault();
+  }
+
+  // An underlined letter presses its button or ticks its box, as the dialog manager does.
+  function hot_key(d, letter) {
+    const target = d.controls.find((c) => mnemonic(c.text).letter === letter && c.enabled && c.visible);
+    if (!target || cls(target) !== 'button' || is_group(target)) return false;
+    call('web_click', target.id);
+    return true;
+  }
+
+  // ---- Connection to the program ----
+
+  window.Module = {
+    arguments: [],
+    print: (text) => console.log(text),
+    printErr: (text) => console.warn(text),
+    vexaPage: {
+      state(pointer) {
+        running = true;
+        const json = UTF8ToString(pointer);
+        Module['_free'](pointer);
+        draw(JSON.parse(json));
+      },
+      ended(result) {
+        running = false;
+        $('window').hidden = true;
+        $('box-layer').hidden = true;
+        $('sim-bar').hidden = true;
+        $('ended').hidden = false;
+        document.title = 'vexa utility (ended with ' + result + ')';
+      },
+    },
+  };
+
+  document.addEventListener('keydown', on_key);
+  document.addEventListener('mousedown', (event) => {
+    // A click beside the open list closes it without a choice.
+    if (!state || !state.dialog) return;
+    const combo = dropped_combo(state.dialog);
+    const index = combo ? state.dialog.controls.indexOf(combo) : -1;
+    if (combo && !elements[index].root.contains(event.target)) call('web_combo_cancel', combo.id);
+  });
+  $('close').addEventListener('click', () => call('web_close'));
+  $('box-ok').addEventListener('click', () => shown_box !== null && call('web_dismiss_box', shown_box));
+  $('use-sim').addEventListener('click', () => {
+    history.replaceState(null, '', '?midi=sim');
+    start_program('sim');
+  });
+  $('sim-boot').addEventListener('click', () => call('web_sim_toggle_boot'));
+  start();
+})();

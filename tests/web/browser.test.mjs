@@ -1,0 +1,287 @@
+// The utility in headless Chromium, used as a person with a screen reader would: through roles and
+// accessible names. The unit behind Web MIDI is the stand-in of unit.mjs.
+import assert from 'node:assert/strict';
+import {readFileSync} from 'node:fs';
+import path from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {launch, open_page, require_site, ROOT, serve} from './support.mjs';
+
+require_site();
+
+const TITLE = 'Quorvanex vexa 3.1';
+// The settings in the order of their parameter bytes 52 53 55 56 58 59 5A 5B 5C 5D.
+const PARAMS = [0x52, 0x53, 0x55, 0x56, 0x58, 0x59, 0x5a, 0x5b, 0x5c, 0x5d];
+const CHECKS = {
+  0x52: 'Blank leading zero', 0x55: 'Blank frames when running', 0x58: 'Enable stationary LTC output',
+  0x59: 'Infinite flywheel', 0x5a: 'MTC with MMC Locate', 0x5b: 'Extended LTC hold off',
+  0x5c: 'Enable MTC full message', 0x5d: 'Enable TRVX',
+};
+const INVERTED = new Set([0x58]);  // ticked means the unit's value 0
+const hex = (bytes) => bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ');
+
+let server;
+let browser;
+before(async () => {
+  server = await serve();
+  browser = await launch();
+});
+after(async () => {
+  await browser?.close();
+  server?.stop();
+});
+
+async function start(unit_options = {}, query = '') {
+  const opened = await open_page(browser, server.url, unit_options, query);
+  const {page} = opened;
+  opened.dialog = page.getByRole('dialog', {name: TITLE});
+  await opened.dialog.waitFor();
+  opened.device_text = page.locator('#client [role=status]');
+  return opened;
+}
+
+async function finish({context, page}) {
+  assert.deepEqual(page.foreign_requests, [], 'requests to other origins');
+  assert.deepEqual(page.errors, [], 'errors on the page');
+  await context.close();
+}
+
+async function connect(page) {
+  await page.getByRole('combobox', {name: 'MIDI port'}).click();
+  await page.getByRole('option', {name: 'vexa'}).click();
+}
+
+// Polls a function in the page until it returns true (waitForFunction evaluates strings, which the
+// page's Content-Security-Policy forbids).
+async function until(page, fn, arg, timeout_ms = 30000) {
+  const end = Date.now() + timeout_ms;
+  while (!(await page.evaluate(fn, arg))) {
+    if (Date.now() > end) throw new Error('timed out waiting for ' + fn);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
+const messages = (page) => page.evaluate(() => window.vexaUnit.received);
+const unit = (page) => page.evaluate(() => ({...window.vexaUnit, received: undefined, packets: undefined}));
+
+async function box(page, title, text) {
+  const alert = page.getByRole('alertdialog', {name: title});
+  await alert.waitFor();
+  await assert.match(await alert.textContent(), text);
+  return alert;
+}
+
+test('start-up: the dialog drawn from its template, both help boxes, closing', async () => {
+  const opened = await start();
+  const {page} = opened;
+  assert.equal((await page.evaluate(() => window.vexaUnit.requested)).sysex, true);
+  // Isolated for the threads, and a policy that allows no other origin.
+  assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
+  const policy = (await opened.response.allHeaders())['content-security-policy'];
+  assert.match(policy, /^default-src 'self';/);
+  assert.doesNotMatch(policy, /https?:|\*/);
+  assert.equal(await page.title(), TITLE);
+  assert.match(await page.locator('#favicon').getAttribute('href'), /^blob:/);
+  // Template positions: the update button at (40, 81) and 133 x 12 dialog units.
+  const button = page.getByRole('button', {name: 'Update firmware', exact: true});
+  const client = await page.locator('#client').boundingBox();
+  const drawn = await button.boundingBox();
+  assert.equal(Math.round(drawn.x - client.x), 75);
+  assert.equal(Math.round(drawn.y - client.y), 165);
+  assert.equal(Math.round(drawn.width), 249);
+  assert.ok(await page.locator('img.control').evaluate((img) => img.complete && img.naturalWidth > 0));
+  for (const name of Object.values(CHECKS)) assert.equal(await page.getByRole('checkbox', {name}).isDisabled(), true);
+  assert.equal(await page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'}).count(), 1);
+  assert.equal(await page.getByRole('slider', {name: 'Brightness'}).count(), 1);
+  assert.equal(await page.getByRole('progressbar').count(), 1);
+
+  await page.getByRole('button', {name: 'Help: Update firmware'}).click();
+  const help_update = await box(page, 'Help', /Hold down both keys while connecting/);
+  assert.equal(await opened.dialog.getAttribute('aria-disabled'), 'true');
+  await page.keyboard.press('Enter');
+  await help_update.waitFor({state: 'hidden'});
+  await page.getByRole('button', {name: 'Help: Blank leading zero'}).click();
+  const help_settings = await box(page, 'Help', /All settings are stored non volatile\./);
+  await help_settings.getByRole('button', {name: 'OK'}).click();
+  await help_settings.waitFor({state: 'hidden'});
+
+  await page.getByRole('button', {name: 'Close'}).click();
+  await page.getByText('The program has ended').waitFor();
+  await finish(opened);
+});
+
+test('connecting: all ten settings as the unit reports them, the read-back burst 50 ms apart', async () => {
+  const settings = [1, 42, 0, 11, 0, 1, 0, 1, 0, 1];
+  const opened = await start({settings});
+  const {page} = opened;
+  await connect(page);
+  await opened.device_text.filter({hasText: 'Firmware 3.1'}).waitFor();
+  await page.getByRole('checkbox', {name: 'Enable TRVX'}).and(page.locator(':enabled')).waitFor();
+  await until(page, () => document.querySelector('[role=slider]').getAttribute('aria-valuenow') === '11');
+  for (const [param, name] of Object.entries(CHECKS)) {
+    const value = settings[PARAMS.indexOf(Number(param))];
+    const ticked = INVERTED.has(Number(param)) ? value === 0 : value === 1;
+    assert.equal(await page.getByRole('checkbox', {name}).isChecked(), ticked, name);
+  }
+  const spin = page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'});
+  assert.equal(await spin.inputValue(), '042');
+  assert.equal(await spin.getAttribute('aria-valuenow'), '42');
+
+  const reads = (await messages(page)).filter((m) => m.bytes.length === 6 && m.bytes[4] === 0x7f);
+  assert.deepEqual(reads.slice(0, 10).map((m) => m.bytes[3]), [0x52, 0x55, 0x53, 0x58, 0x59, 0x5a, 0x5b, 0x5c, 0x5d, 0x56]);
+  // Each send crosses to the page's main thread, which may be busy for a moment (drawing, or a loaded
+  // machine): a late message shortens the gap after it, the mean stays.
+  const gaps = reads.slice(1, 10).map((m, i) => m.at - reads[i].at);
+  for (const gap of gaps) assert.ok(gap >= 10 && gap < 150, `read-back gaps ${gaps}`);
+  const mean = (reads[9].at - reads[0].at) / 9;
+  assert.ok(mean >= 49 && mean < 70, `mean read-back gap ${mean} ms`);
+  await opened.dialog.screenshot({path: path.join(ROOT, 'build-web/connected.png')});
+  await finish(opened);
+});
+
+test('settings: each kind of control sends its exact bytes', async () => {
+  const opened = await start();
+  const {page} = opened;
+  await connect(page);
+  const trvx = page.getByRole('checkbox', {name: 'Enable TRVX'});
+  await trvx.and(page.locator(':enabled')).waitFor();
+  const sent_after = async (action, expected) => {
+    const before = (await messages(page)).length;
+    await action();
+    await until(page,
+        ([count, wanted]) => window.vexaUnit.received.slice(count).some((m) => m.bytes.join() === wanted.join()),
+        [before, expected]);
+  };
+  await sent_after(() => trvx.click(), [0xf0, 0x2c, 0x4d, 0x5d, 0x01, 0xf7]);
+  assert.equal(await trvx.isChecked(), true);
+  await sent_after(() => page.keyboard.press('Space'), [0xf0, 0x2c, 0x4d, 0x5d, 0x00, 0xf7]);
+  assert.equal(await trvx.isChecked(), false);
+  await sent_after(() => page.getByRole('checkbox', {name: 'Enable stationary LTC output'}).click(),
+                   [0xf0, 0x2c, 0x4d, 0x58, 0x01, 0xf7]);
+  await sent_after(() => page.getByRole('button', {name: 'Increase'}).click(), [0xf0, 0x2c, 0x4d, 0x53, 0x01, 0xf7]);
+  const slider = page.getByRole('slider', {name: 'Brightness'});
+  await sent_after(async () => {
+    await slider.focus();
+    await page.keyboard.press('ArrowRight');
+  }, [0xf0, 0x2c, 0x4d, 0x56, 0x09, 0xf7]);
+  assert.equal(await slider.getAttribute('aria-valuenow'), '9');
+  const spin = page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'});
+  await spin.click();
+  await page.keyboard.press('Backspace');
+  await page.keyboard.type('7');
+  await sent_after(() => page.keyboard.press('Tab'), [0xf0, 0x2c, 0x4d, 0x53, 0x07, 0xf7]);
+  const settings = await page.evaluate(() => window.vexaUnit.settings);
+  assert.deepEqual(settings, [0, 7, 0, 9, 1, 0, 0, 0, 0, 0]);
+  await finish(opened);
+});
+
+test('unplug: "vexa not found" and the settings disabled', async () => {
+  const opened = await start();
+  const {page} = opened;
+  await connect(page);
+  const trvx = page.getByRole('checkbox', {name: 'Enable TRVX'});
+  await trvx.and(page.locator(':enabled')).waitFor();
+  await page.evaluate(() => window.vexaUnit.unplug());
+  await opened.device_text.filter({hasText: 'vexa not found'}).waitFor();
+  for (const name of Object.values(CHECKS)) assert.equal(await page.getByRole('checkbox', {name}).isDisabled(), true);
+  assert.equal(await page.getByRole('slider', {name: 'Brightness'}).getAttribute('aria-disabled'), 'true');
+  assert.equal(await page.getByRole('option').count(), 0);
+  await finish(opened);
+});
+
+// The image as the unit must receive it: the firmware file's packets, one per line after the header line.
+function image_packets() {
+  const file = readFileSync(path.join(ROOT, 'res/firmware.bin'));
+  const packets = [];
+  let start = file.indexOf(0x0d) + 1;
+  while (file[start] === 0xf0) {
+    const end = file.indexOf(0xf7, start);
+    packets.push(hex([...file.subarray(start, end + 1)]));
+    start = end + 2;
+  }
+  return packets;
+}
+
+test('update: the whole image written byte for byte', async () => {
+  const opened = await start({mode: 'boot', erase_ms: 200, keep_history: false});
+  const {page} = opened;
+  await connect(page);
+  await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
+  await page.getByRole('button', {name: 'Update firmware', exact: true}).click();
+  await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
+  const written = await page.evaluate(() => window.vexaUnit.packets.map(
+      (p) => p.map((b) => b.toString(16).padStart(2, '0')).join(' ')));
+  const expected = image_packets();
+  assert.equal(written.length, expected.length);
+  assert.ok(written.every((packet, i) => packet === expected[i]), 'packets differ from the image');
+  assert.ok(Number(await page.getByRole('progressbar').getAttribute('aria-valuenow')) > 0);
+  assert.equal((await unit(page)).mode, 'running');
+  await finish(opened);
+});
+
+test('update: three NAKs give "Checksum error" and "Programming failed"', async () => {
+  const opened = await start({mode: 'boot', erase_ms: 50, naks: {3: 3}});
+  const {page} = opened;
+  await connect(page);
+  await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
+  await page.getByRole('button', {name: 'Update firmware', exact: true}).click();
+  const failed = await box(page, 'Warning', /Programming failed/);
+  await page.getByRole('status').filter({hasText: 'Checksum error'}).waitFor();
+  const packet3 = (await messages(page)).filter((m) => m.bytes[3] === 0x30 && m.bytes[6] === 3);
+  assert.equal(packet3.length, 3);
+  assert.equal((await unit(page)).next_packet, 3);
+  await failed.getByRole('button', {name: 'OK'}).click();
+  await failed.waitFor({state: 'hidden'});
+  await finish(opened);
+});
+
+test('Web MIDI refused or missing: the page says so and offers the simulated unit', async () => {
+  const refused = await open_page(browser, server.url, {web_midi: 'refused'});
+  await refused.page.getByRole('heading', {name: 'Access to MIDI devices was refused'}).waitFor();
+  assert.match(await refused.page.locator('#notice').textContent(), /Allow, and reload/);
+  await refused.page.getByRole('button', {name: 'Try the simulated unit'}).click();
+  await refused.page.getByRole('dialog', {name: TITLE}).waitFor();
+  assert.match(refused.page.url(), /\?midi=sim$/);
+  await finish(refused);
+
+  const missing = await open_page(browser, server.url, {web_midi: 'missing'});
+  await missing.page.getByRole('heading', {name: 'This browser has no Web MIDI'}).waitFor();
+  assert.match(await missing.page.locator('#notice').textContent(), /Safari has no Web MIDI/);
+  await finish(missing);
+});
+
+test('?midi=sim: the built-in simulated unit, its update mode entered from the page', async () => {
+  const opened = await start({}, '?midi=sim');
+  const {page} = opened;
+  assert.equal(await page.evaluate(() => window.vexaUnit.requested), undefined);
+  const keys = page.getByRole('button', {name: 'Both keys held (F9)'});
+  assert.equal(await keys.getAttribute('aria-pressed'), 'false');
+  await keys.click();
+  await until(page, () => document.querySelector('#sim-boot').getAttribute('aria-pressed') === 'true');
+  await page.keyboard.press('F9');
+  await until(page, () => document.querySelector('#sim-boot').getAttribute('aria-pressed') === 'false');
+  await connect(page);
+  await opened.device_text.filter({hasText: 'Firmware 3.1'}).waitFor();
+  await page.reload();
+  await opened.dialog.waitFor();
+  await keys.click();
+  await until(page, () => document.querySelector('#sim-boot').getAttribute('aria-pressed') === 'true');
+  await connect(page);
+  await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
+  assert.equal(await page.getByRole('button', {name: 'Update firmware', exact: true}).isEnabled(), true);
+  await finish(opened);
+});
+
+test('a static host that sets no headers: the service worker isolates the page', async () => {
+  const plain = await serve(true);
+  try {
+    const opened = await open_page(browser, plain.url, {}, '?midi=sim');
+    const {page} = opened;
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
+    assert.equal(await page.evaluate(() => Boolean(navigator.serviceWorker.controller)), true);
+    await finish(opened);
+  } finally {
+    plain.stop();
+  }
+});

@@ -1,0 +1,140 @@
+// The vexa for the browser tests: a stand-in for navigator.requestMIDIAccess, installed into the page
+// before its scripts run (addInitScript), with one output and one input named "vexa" and the unit's
+// protocol behind them: settings and their read-back, the status query, and the boot loader's erase,
+// data packets (framing, checksum and number checked), verify and finish. Replies come after a latency.
+// The test reads and steers it through window.vexaUnit.
+export function install_unit(options) {
+  const PARAMS = [0x52, 0x53, 0x55, 0x56, 0x58, 0x59, 0x5a, 0x5b, 0x5c, 0x5d];
+  const unit = {
+    mode: options.mode || 'running',
+    version: [0x33, 0x31],
+    settings: options.settings || [0, 0, 0, 8, 0, 0, 0, 0, 0, 0],
+    latency_ms: options.latency_ms ?? 1,
+    erase_ms: options.erase_ms ?? 300,
+    naks: {...(options.naks || {})},  // packet number -> NAKs to answer before it is taken
+    received: [],                     // {at: ms, bytes: [...]}
+    packets: [],                      // accepted packets, whole messages
+    erased: false,
+    erase_done: 0,
+    next_packet: 0,
+    keep_history: options.keep_history ?? true,
+    message_count: 0,
+    first_at: null,  // times of the first and the last message since the test last cleared them
+    last_at: null,
+    timer_late_ms: 0,   // summed lateness of the reply timers
+    turnaround_ms: 0,   // summed time from a delivered reply to the next message
+    last_delivery: null,
+  };
+  window.vexaUnit = unit;
+  if (options.web_midi === 'missing') {
+    delete Navigator.prototype.requestMIDIAccess;
+    return;
+  }
+  if (options.web_midi === 'refused') {
+    Navigator.prototype.requestMIDIAccess = () =>
+      Promise.reject(new DOMException('Permission denied', 'NotAllowedError'));
+    return;
+  }
+
+  class Port extends EventTarget {
+    constructor(type, id) {
+      super();
+      Object.assign(this, {type, id, name: 'vexa', manufacturer: 'Quorvanex', version: '3.1',
+                           state: 'connected', connection: 'open', onmidimessage: null});
+    }
+  }
+  const output = new Port('output', 'vexa-out');
+  const input = new Port('input', 'vexa-in');
+  const access = new EventTarget();
+  Object.assign(access, {inputs: new Map([[input.id, input]]), outputs: new Map([[output.id, output]]),
+                         sysexEnabled: true, onstatechange: null});
+
+  const deliver = (bytes, delay_ms) => {
+    const due = performance.now() + delay_ms;
+    setTimeout(() => arrive(bytes, due), delay_ms);
+  };
+  const arrive = (bytes, due) => {
+    if (input.state !== 'connected') return;
+    unit.last_delivery = performance.now();
+    unit.timer_late_ms += unit.last_delivery - due;
+    const event = new MIDIMessageEvent('midimessage', {data: new Uint8Array(bytes)});
+    input.dispatchEvent(event);
+    if (input.onmidimessage) input.onmidimessage(event);
+  };
+  const reply = (code, values, delay_ms = unit.latency_ms) =>
+    deliver([0xf0, 0x2c, 0x4d, code, ...values, 0xf7], delay_ms);
+
+  function packet_number(bytes) {
+    const data = bytes.slice(4, -1);
+    if (data.length < 5 || data.length > 24 || data.some((b) => b > 0x7f)) return -1;
+    const sum = data.slice(0, -1).reduce((a, b) => a + b, 0) & 0x7f;
+    if (sum !== data[data.length - 1]) return -1;
+    return (data[0] << 14) | (data[1] << 7) | data[2];
+  }
+
+  function receive(bytes) {
+    const now = performance.now();
+    ++unit.message_count;
+    unit.first_at ??= now;
+    unit.last_at = now;
+    if (unit.last_delivery !== null) unit.turnaround_ms += now - unit.last_delivery;
+    unit.last_delivery = null;
+    if (unit.keep_history) unit.received.push({at: now, bytes});
+    const n = bytes.length;
+    if (n < 5 || bytes[0] !== 0xf0 || bytes[n - 1] !== 0xf7 || bytes[1] !== 0x2c || bytes[2] !== 0x4d) return;
+    const code = bytes[3];
+    const boot = unit.mode === 'boot';
+    if (code === 0x10 && n === 5) {
+      reply(boot ? 0x1f : 0x21, unit.version);
+    } else if (code === 0x12 && n === 5 && boot) {
+      Object.assign(unit, {erased: true, erase_done: now + unit.erase_ms, version: [0x7f, 0x7f], packets: [],
+                           next_packet: 0});
+      reply(0x22, [], unit.erase_ms);
+    } else if (code === 0x30 && boot) {
+      if (unit.naks[unit.next_packet] > 0) {
+        --unit.naks[unit.next_packet];
+        return reply(0x4e, []);
+      }
+      const number = packet_number(bytes);
+      const ready = unit.erased && now >= unit.erase_done;
+      if (ready && number >= 0 && number === unit.next_packet) {
+        unit.packets.push(bytes);
+        ++unit.next_packet;
+        unit.version = [0x33, 0x31];
+        reply(0x40, []);
+      } else {
+        reply(ready && number >= 0 && number === unit.next_packet - 1 ? 0x40 : 0x4e, []);
+      }
+    } else if (code === 0x50 && n === 5 && boot) {
+      reply(0x60, []);
+      Object.assign(unit, {mode: 'running', erased: false});
+    } else if (PARAMS.includes(code) && n === 6 && !boot) {
+      const index = PARAMS.indexOf(code);
+      if (bytes[4] === 0x7f) return reply(code + 0x10, [unit.settings[index]]);
+      const highest = code === 0x53 ? 126 : code === 0x56 ? 15 : 1;
+      if (bytes[4] <= highest) unit.settings[index] = bytes[4];
+    }
+  }
+
+  output.send = (data) => {
+    if (output.state !== 'connected') throw new DOMException('The port is disconnected', 'InvalidStateError');
+    receive(Array.from(data));
+  };
+  output.open = input.open = () => Promise.resolve();
+  output.close = input.close = () => Promise.resolve();
+
+  // The unit is pulled out: both ports disconnected, announced as Chromium does.
+  unit.unplug = () => {
+    for (const port of [output, input]) {
+      port.state = 'disconnected';
+      const event = new Event('statechange');
+      Object.defineProperty(event, 'port', {value: port});
+      access.dispatchEvent(event);
+      if (access.onstatechange) access.onstatechange(event);
+    }
+  };
+  Navigator.prototype.requestMIDIAccess = function(request) {
+    unit.requested = request;
+    return Promise.resolve(access);
+  };
+}
