@@ -225,6 +225,32 @@ TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
 }
 
+// Puts the unit's first status reply (update mode) through the input at the moment the tick writes
+// "vexa not found", between the tick's reading of the status and its recording of what it showed.
+void reply_while_not_found_is_drawn(HWND, const char* text) {
+  static bool replied = false;
+  if (replied || std::string(text) != "vexa not found") return;
+  replied = true;
+  sim_inject(0, bytes_of({0xF0, 0x2C, 0x4D, 0x1F, 0x03, 0x01, 0xF7}));
+  sim_flush();
+}
+
+TEST_F(MonitorTest, AReplyDuringATickIsShownAtTheNextTick) {
+  SimSetup setup;
+  setup.outputs = {{"vexa", false}};
+  setup.inputs = {{"vexa", false}};
+  start(setup);
+  connect();
+  user32_set_text_hook(reply_while_not_found_is_drawn);
+  tick();
+  user32_set_text_hook(nullptr);
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  ASSERT_EQ(device_mode.load(), UpdateMode);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
+  EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
+}
+
 }  // namespace
 
 namespace {
