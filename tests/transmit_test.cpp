@@ -53,6 +53,19 @@ TEST_F(TransmitTest, ASendDoneAtOnceNeedsNoPause) {
   EXPECT_FALSE(tx_header.dwFlags & MHDR_PREPARED);
 }
 
+TEST_F(TransmitTest, AFailingPrepareIsReturnedAndThePortsStayOpen) {
+  open_both();
+  WinmmOutputFaults faults;
+  faults.prepare_result = MMSYSERR_NOMEM;
+  winmm_set_output_faults(faults);
+  EXPECT_EQ(send_status_query(), MMSYSERR_NOMEM);
+  EXPECT_EQ(winmm_calls(), std::vector<std::string>{"midiOutPrepareHeader"});
+  EXPECT_TRUE(pauses().empty());
+  EXPECT_TRUE(sim_unit_snapshot().received.empty());
+  EXPECT_NE(midi_out_port.load(), nullptr);
+  EXPECT_NE(midi_in_port.load(), nullptr);
+}
+
 TEST_F(TransmitTest, ASendNeverReportedDoneWaitsFivePausesThenReleases) {
   open_both();
   WinmmOutputFaults faults;
