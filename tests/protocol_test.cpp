@@ -200,6 +200,38 @@ TEST_F(ReceiverTest, IncompleteBrokenAndShortMessagesAreNotDecoded) {
   EXPECT_EQ(last_reply.load(), 0x22);
 }
 
+TEST_F(ReceiverTest, AReaderNeverSeesTheModeOfOneStatusReplyWithTheVersionOfAnother) {
+  const Bytes running = {0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7};
+  const Bytes boot = {0xF0, 0x2C, 0x4D, 0x1F, 0x7F, 0x7E, 0xF7};
+  Bytes alternating;
+  for (int i = 0; i < 100; ++i) {
+    alternating.insert(alternating.end(), running.begin(), running.end());
+    alternating.insert(alternating.end(), boot.begin(), boot.end());
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> mixed{0};
+  std::atomic<int> reads{0};
+  // More readers than cores: a reader that loses its core between two of its loads sees many replies
+  // go by before it takes the next one.
+  auto read = [&] {
+    while (!done) {
+      DeviceStatus status = read_device_status();
+      bool whole = (status.mode == Absent && status.major == 0 && status.minor == 0) ||
+                   (status.mode == Running && status.major == 0x33 && status.minor == 0x31) ||
+                   (status.mode == UpdateMode && status.major == 0x7F && status.minor == 0x7E);
+      mixed += !whole;
+      ++reads;
+    }
+  };
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 4; ++i) readers.emplace_back(read);
+  for (int i = 0; i < 1000; ++i) arrive(alternating);
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(mixed.load(), 0) << reads.load();
+  EXPECT_EQ(read_device_status().mode, UpdateMode);
+}
+
 TEST_F(ReceiverTest, ClosingHandsBothBuffersBackAndLeavesNoneQueued) {
   arrive({0xF0, 0x2C, 0x4D, 0x40, 0xF7});
   close_midi_in();
