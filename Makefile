@@ -14,7 +14,7 @@ test: deps-test format-check build build-asan build-tsan build-win
 	scripts/test_all.sh
 
 check: build
-	cd build && ctest --output-on-failure -j$(JOBS) -LE system
+	cd build && ctest --output-on-failure -j$(JOBS) -LE "system|fuzz"
 
 bench: build
 	./build/vexa_bench

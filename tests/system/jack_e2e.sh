@@ -75,8 +75,6 @@ run_test() {
   VEXA_SIM_PID=$sim_pid "$e2e" --gtest_filter="$1" --gtest_brief=1
 }
 
-"$e2e" --gtest_filter='RtmidiNames.*' --gtest_brief=1 || exit 1
-
 # A small period keeps each exchange with the unit to a few milliseconds. Synchronous mode (-S): without
 # realtime scheduling, a client that misses a cycle in the default asynchronous mode loses the MIDI events
 # of that cycle, about one reply in a thousand here; the program would recover (a packet sent again after
