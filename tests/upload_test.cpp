@@ -157,18 +157,6 @@ TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnecte
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
 }
 
-TEST_F(UploadTest, AnEraseAnsweredBeforeTheSendReturnsPostsNoProgress) {
-  SimSetup setup = update_mode_unit();
-  setup.answer_before_send_returns = true;
-  setup.unit.erase_time_us = 0;
-  start_upload(setup);
-  ASSERT_TRUE(wait_status(" ", 10000))
-      << headless_text(IDC_STATUS_TEXT) << " " << sim_unit_snapshot().packets.size();
-  EXPECT_EQ(count_sleeps(200), 0);
-  EXPECT_TRUE(erase_progress.empty());
-  EXPECT_EQ(sim_unit_snapshot().packets.size(), 2488u);
-}
-
 TEST_F(UploadTest, ASlowEraseRaisesTheBarBy5Every200MsPastAFullBar) {
   SimSetup setup = update_mode_unit();
   setup.unit.erase_time_us = 800000;  // 40 pauses of 200 ms at a tenth of their length
@@ -352,17 +340,6 @@ TEST_F(UploadTest, UnpluggingDuringTheWriteEndsWithATimeout) {
   EXPECT_EQ(midi_out_port.load(), nullptr);
 }
 
-TEST_F(UploadTest, ClosingTheDialogDuringTheWriteEndsTheProgramCleanly) {
-  start_upload();
-  ASSERT_TRUE(headless_wait_until([] { return sim_unit_snapshot().packets.size() >= 200; }));
-  headless_close();
-  EXPECT_EQ(headless_exit_code(20000), 0);
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_LT(sim_unit_snapshot().packets.size(), 2488u);
-  EXPECT_TRUE(headless_box_log().empty());
-}
-
 TEST_F(UploadTest, WithOnlyTheOutputOpenThereIsNothingToUpdate) {
   start(update_mode_unit());
   connect_and_tick();
@@ -397,17 +374,6 @@ TEST_F(UploadTest, AnImageWithoutTerminatorIsCorrupted) {
   expect_box("Error", "Data file corrupted");
   expect_failure_closes();
   EXPECT_EQ(count_received(STATUS_QUERY), 1);
-}
-
-TEST_F(UploadTest, AHeaderFollowedByTheTerminatorGoesStraightToVerify) {
-  Bytes image = embedded_image();
-  image.resize(HEADER_LENGTH + 1);
-  image.push_back(0xFF);
-  start_upload(update_mode_unit(), module_with_image(image));
-  ASSERT_TRUE(wait_status("Invalid firmware"));  // nothing was written, so the unit holds no firmware
-  expect_failure_closes();
-  EXPECT_EQ(count_received(ERASE), 1);
-  EXPECT_TRUE(sim_unit_snapshot().packets.empty());
 }
 
 TEST_F(UploadTest, StatusCodesAndProgressReachTheDisplay) {
