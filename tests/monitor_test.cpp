@@ -186,6 +186,8 @@ struct InputFault {
   int32_t code;
 };
 
+void PrintTo(const InputFault& fault, std::ostream* out) { *out << "code " << fault.code; }
+
 class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<InputFault> {
  protected:
   void expect_nothing_open() {

@@ -171,7 +171,8 @@ TEST_F(UploadTest, ASlowEraseRaisesTheBarBy5Every200MsPastAFullBar) {
 }
 
 TEST_F(UploadTest, AnEraseThatIsNeverAnsweredEndsAfterSixtySeconds) {
-  SimSetup setup = update_mode_unit();
+  // The mode check is answered at once: at a 200th of their length its pauses would not wait for a reply.
+  SimSetup setup = answering_at_once();
   setup.unit.erase_never_answers = true;
   start_upload(setup, nullptr, 200);
   ASSERT_TRUE(wait_status("Timeout error"));
@@ -418,6 +419,8 @@ const HeaderCase HEADER_CASES[] = {
     {"TerminatorAt54", [](Bytes& image) { image[54] = 0xFF; }, false},
 };
 
+void PrintTo(const HeaderCase& header_case, std::ostream* out) { *out << header_case.name; }
+
 class HeaderTest : public UploadTest, public ::testing::WithParamInterface<HeaderCase> {};
 
 TEST_P(HeaderTest, OnlyTheTagAndTheSignatureAreChecked) {
@@ -569,6 +572,13 @@ void close_at_stage(DWORD ms) {
   if (stage == Stage::Write && ms == 1) close_now();
 }
 
+std::string stage_name(const ::testing::TestParamInfo<Stage>& info) {
+  static const char* const names[] = {"ModeCheck", "Erase", "Write", "Verify", "WorkerBox"};
+  return names[static_cast<int>(info.param)];
+}
+
+void PrintTo(Stage stage, std::ostream* out) { *out << stage_name({stage, 0}); }
+
 class CloseTest : public UploadTest, public ::testing::WithParamInterface<Stage> {};
 
 TEST_P(CloseTest, EndsWithZeroNoWindowNoThreadAndNoSendAfterTheClose) {
@@ -615,11 +625,6 @@ TEST_P(CloseTest, EndsWithZeroNoWindowNoThreadAndNoSendAfterTheClose) {
   EXPECT_TRUE(headless_wait_until([&] { return thread_count() == threads - 2; }, 5000)) << thread_count();
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-}
-
-std::string stage_name(const ::testing::TestParamInfo<Stage>& info) {
-  static const char* const names[] = {"ModeCheck", "Erase", "Write", "Verify", "WorkerBox"};
-  return names[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, CloseTest,

@@ -2,8 +2,6 @@
 // vexa-sim as the unit on the same private JACK server. tests/system/jack_e2e.sh starts the server and
 // vexa-sim and runs one TEST at a time; it passes vexa-sim's pid, its log (every message, "rx" or "tx" and
 // the bytes in hex) and the settings that vexa-sim started with ("0x52=1 0x53=42 ...").
-//
-// The naming tests of the RtMidi back-end need no server.
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
