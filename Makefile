@@ -15,7 +15,7 @@ test: deps-test format-check build build-asan build-tsan build-win web
 	scripts/test_all.sh
 
 check: build
-	cd build && ctest --output-on-failure -j$(JOBS) -LE system
+	cd build && ctest --output-on-failure -j$(JOBS) -LE "system|fuzz"
 
 bench: build web
 	./build/vexa_bench

@@ -132,6 +132,7 @@ void presence_tick() {
     }
   }
   if (not_found) show_not_found();
-  shown_mode = device_mode.load();
+  // The mode that was drawn: a reply that landed since the snapshot is drawn at the next tick.
+  shown_mode = status.mode;
   arm_presence_timer();
 }

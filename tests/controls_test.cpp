@@ -22,47 +22,6 @@ using Lines = std::vector<std::string>;
 
 }  // namespace
 
-TEST(Buttons, ClickTogglesBeforeNotifyingAndSetCheckIsSilent) {
-  start_dialog(test_dialog_template());
-  size_t mark = mark_now();
-  EXPECT_EQ(headless_click(ID_CHECK), USER32_OK);
-  EXPECT_EQ(headless_click(ID_CHECK), USER32_OK);
-  EXPECT_EQ(after(mark), (Lines{"COMMAND 1004 0 check=1", "COMMAND 1004 0 check=0"}));
-  EXPECT_EQ(headless_focus_id(), ID_CHECK);
-
-  // Space released on the focused box clicks it too.
-  mark = mark_now();
-  headless_key(VK_SPACE);
-  EXPECT_EQ(after(mark), (Lines{"COMMAND 1004 0 check=1"}));
-
-  mark = mark_now();
-  send_to(ID_CHECK, BM_SETCHECK, BST_UNCHECKED);
-  EXPECT_EQ(send_to(ID_CHECK, BM_GETCHECK), BST_UNCHECKED);
-  send_to(ID_CHECK, BM_SETCHECK, BST_INDETERMINATE);  // a two-state box stops at ticked
-  EXPECT_EQ(send_to(ID_CHECK, BM_GETCHECK), BST_CHECKED);
-  send_to(ID_THREE_STATE, BM_SETCHECK, BST_INDETERMINATE);
-  EXPECT_EQ(send_to(ID_THREE_STATE, BM_GETCHECK), BST_INDETERMINATE);
-  EXPECT_EQ(send_to(ID_BUTTON, BM_GETCHECK), BST_UNCHECKED);
-  EXPECT_EQ(after(mark), Lines{});
-  headless_click(ID_THREE_STATE);
-  EXPECT_EQ(after(mark), (Lines{"COMMAND 1030 0 check=0"}));
-
-  // Disabled controls and group boxes take no clicks; push buttons report theirs.
-  mark = mark_now();
-  EXPECT_EQ(headless_click(ID_CHECK_DISABLED), USER32_REFUSED);
-  EXPECT_EQ(headless_click(-1), USER32_OK);
-  EXPECT_EQ(headless_click(ID_BUTTON), USER32_OK);
-  EXPECT_EQ(after(mark), (Lines{"COMMAND 1006 0"}));
-  EXPECT_EQ(headless_checked(ID_CHECK_DISABLED), BST_UNCHECKED);
-  EXPECT_EQ(headless_focus_id(), ID_BUTTON);
-
-  // Disabling the focused control takes the focus away.
-  EXPECT_FALSE(EnableWindow(GetDlgItem(headless_dialog(), ID_BUTTON), FALSE));
-  EXPECT_EQ(headless_focus_id(), 0);
-  EXPECT_TRUE(EnableWindow(GetDlgItem(headless_dialog(), ID_BUTTON), TRUE));
-  EXPECT_EQ(headless_click(ID_BUTTON), USER32_OK);
-}
-
 TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
   test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_COMMAND && LOWORD(wparam) == ID_COMBO && HIWORD(wparam) == CBN_DROPDOWN) {
@@ -123,75 +82,6 @@ TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
   Lines codes;
   for (const auto& line : after(mark)) codes.push_back(line.substr(0, 15));
   EXPECT_EQ(codes, (Lines{"COMMAND 1010 7 ", "COMMAND 1010 1 ", "COMMAND 1010 9 ", "COMMAND 1010 8 "}));
-
-  // The list as the program handles it (the program's own tests fill and read it).
-  mark = mark_now();
-  EXPECT_EQ(send_to(ID_COMBO, CB_INSERTSTRING, 9, reinterpret_cast<LPARAM>("Far")), CB_ERR);
-  EXPECT_EQ(send_to(ID_COMBO, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Aaa")), 3);  // no sorting
-  EXPECT_EQ(send_to(ID_COMBO, CB_SETCURSEL, 1), 1);
-  EXPECT_EQ(headless_text(ID_COMBO), "Port B");
-  EXPECT_EQ(send_to(ID_COMBO, CB_SETCURSEL, 7), CB_ERR);
-  EXPECT_EQ(send_to(ID_COMBO, CB_GETCURSEL), CB_ERR);
-  EXPECT_EQ(send_to(ID_COMBO, CB_RESETCONTENT), CB_OKAY);
-  EXPECT_EQ(send_to(ID_COMBO, CB_GETCOUNT), 0);
-  EXPECT_EQ(headless_text(ID_COMBO), "");
-  EXPECT_EQ(after(mark), Lines{});  // the program's own changes notify nothing
-}
-
-TEST(EditBox, NumbersOnlyWidthLimitPasteAndFocus) {
-  start_dialog(test_dialog_template());
-  size_t mark = mark_now();
-  headless_click(ID_EDIT);
-  headless_type("1a2");
-  EXPECT_EQ(after(mark),
-            (Lines{"COMMAND 1017 256 text=", "COMMAND 1017 1024 text=1", "COMMAND 1017 768 text=1",
-                   "COMMAND 1017 1024 text=12", "COMMAND 1017 768 text=12"}));
-
-  // The box is 21 units wide: four digits fit, a fifth typed one is refused with EN_MAXTEXT.
-  mark = mark_now();
-  headless_type("345");
-  EXPECT_EQ(only(after(mark), "COMMAND 1017 1281"), (Lines{"COMMAND 1017 1281 text=1234"}));
-  EXPECT_EQ(headless_text(ID_EDIT), "1234");
-
-  // Pasting is not filtered by ES_NUMBER; what does not fit is cut, with EN_MAXTEXT.
-  SetDlgItemTextA(headless_dialog(), ID_EDIT, "");
-  mark = mark_now();
-  headless_paste(ID_EDIT, "4x");
-  EXPECT_EQ(headless_text(ID_EDIT), "4x");
-  headless_paste(ID_EDIT, "56789");
-  EXPECT_EQ(after(mark),
-            (Lines{"COMMAND 1017 1024 text=4x", "COMMAND 1017 768 text=4x", "COMMAND 1017 1281 text=4x56",
-                   "COMMAND 1017 1024 text=4x56", "COMMAND 1017 768 text=4x56"}));
-
-  // Backspace, then the focus leaves: EN_KILLFOCUS before the button's click.
-  mark = mark_now();
-  headless_type("\b");
-  headless_click(ID_BUTTON);
-  EXPECT_EQ(only(after(mark), "COMMAND"), (Lines{"COMMAND 1017 1024 text=4x5", "COMMAND 1017 768 text=4x5",
-                                                 "COMMAND 1017 512 text=4x5", "COMMAND 1006 0"}));
-
-  // Disabling the focused box takes its focus: EN_KILLFOCUS; a disabled box takes no typing.
-  headless_click(ID_EDIT);
-  mark = mark_now();
-  EnableWindow(GetDlgItem(headless_dialog(), ID_EDIT), FALSE);
-  EXPECT_EQ(after(mark), (Lines{"COMMAND 1017 512 text=4x5"}));
-  EXPECT_EQ(headless_focus_id(), 0);
-  EXPECT_EQ(headless_type_to(ID_EDIT, "7"), USER32_REFUSED);
-  EXPECT_EQ(headless_text(ID_EDIT), "4x5");
-}
-
-TEST(ProgressBar, ClampsAndAnswersThePreviousPosition) {
-  start_dialog(test_dialog_template());
-  EXPECT_EQ(headless_range_min(ID_PROGRESS), 0);
-  EXPECT_EQ(headless_range_max(ID_PROGRESS), 100);
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_SETPOS, 40), 0);
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_SETPOS, 150), 40);
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_GETPOS), 100);
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_SETPOS, WPARAM(-5)), 100);
-  EXPECT_EQ(headless_position(ID_PROGRESS), 0);
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 50)), MAKELONG(0, 100));
-  EXPECT_EQ(send_to(ID_PROGRESS, PBM_SETPOS, 99), 0);
-  EXPECT_EQ(headless_position(ID_PROGRESS), 50);
 }
 
 TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
@@ -242,41 +132,4 @@ TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
                                 "HSCROLL 8 0 from=1000", "HSCROLL 2 0 from=1000", "HSCROLL 8 0 from=1000",
                                 "NOTIFY 1000 -12 pos=12", "HSCROLL 6 0 from=1000", "HSCROLL 8 0 from=1000",
                                 "NOTIFY 1000 -12 pos=0"}));
-}
-
-TEST(UpDown, ArrowClicksNotifyStepAndScroll) {
-  start_dialog(test_dialog_template());
-  EXPECT_EQ(send_to(ID_SPIN, UDM_GETRANGE), MAKELONG(0, 100));
-  LRESULT position = send_to(ID_SPIN, UDM_GETPOS);
-  EXPECT_EQ(LOWORD(position), 0);
-  EXPECT_NE(HIWORD(position), 0);  // no buddy
-
-  // With the default range (minimum 100 above maximum 0) the up arrow goes down.
-  EXPECT_EQ(send_to(ID_SPIN, UDM_SETPOS, 0, 50), 0);
-  size_t mark = mark_now();
-  EXPECT_EQ(headless_spin(ID_SPIN, true), USER32_OK);
-  EXPECT_EQ(after(mark), (Lines{"NOTIFY 1022 -722 pos=50 delta=-1", "VSCROLL 4 49 from=1022",
-                                "VSCROLL 8 49 from=1022", "NOTIFY 1022 -16"}));
-
-  send_to(ID_SPIN, UDM_SETRANGE, 0, MAKELPARAM(126, 0));
-  EXPECT_EQ(send_to(ID_SPIN, UDM_SETPOS, 0, 300), 49);
-  EXPECT_EQ(headless_position(ID_SPIN), 126);
-  EXPECT_EQ(send_to(ID_SPIN, UDM_SETPOS, 0, 41), 126);
-  mark = mark_now();
-  headless_spin(ID_SPIN, true);
-  EXPECT_EQ(after(mark), (Lines{"NOTIFY 1022 -722 pos=41 delta=1", "VSCROLL 4 42 from=1022",
-                                "VSCROLL 8 42 from=1022", "NOTIFY 1022 -16"}));
-  EXPECT_EQ(headless_focus_id(), ID_BUTTON);  // without a buddy a click leaves the focus where it is
-
-  // At the end of the range the position stays, and the scroll message still comes.
-  send_to(ID_SPIN, UDM_SETPOS, 0, 126);
-  mark = mark_now();
-  headless_spin(ID_SPIN, true);
-  send_to(ID_SPIN, UDM_SETPOS, 0, 0);
-  headless_spin(ID_SPIN, false);
-  EXPECT_EQ(only(after(mark), "VSCROLL 4"), (Lines{"VSCROLL 4 126 from=1022", "VSCROLL 4 0 from=1022"}));
-
-  EnableWindow(GetDlgItem(headless_dialog(), ID_SPIN), FALSE);
-  EXPECT_EQ(headless_spin(ID_SPIN, true), USER32_REFUSED);
-  EXPECT_EQ(headless_position(ID_SPIN), 0);
 }

@@ -1,5 +1,5 @@
-// The layer's queues and the timing of input: the ring queue, bytes handed to an input for a later time,
-// bytes withdrawn when the unit goes, and the simulated unit without its history.
+// The timing of input: bytes handed to an input for a later time, bytes withdrawn when the unit goes, and
+// the simulated unit without its history.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "midi_test_support.h"
-#include "platform/win32/fifo.h"
 #include "sim/unit/firmware_format.h"
 #include "sim/unit/unit.h"
 
@@ -16,41 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-std::vector<RecordedEvent> of_kind(const std::vector<RecordedEvent>& events, UINT msg) {
-  std::vector<RecordedEvent> found;
-  for (const RecordedEvent& event : events) {
-    if (event.msg == msg) found.push_back(event);
-  }
-  return found;
-}
-
-TEST(Fifo, KeepsOrderThroughWrapGrowthAndRemoval) {
-  Fifo<std::string> fifo;
-  int next_in = 0;
-  int next_out = 0;
-  // Fill and drain in uneven steps, so that the ring wraps and grows while it is not empty.
-  for (int round = 0; round < 40; ++round) {
-    for (int i = 0; i < round % 7 + 3; ++i) fifo.push_back(std::to_string(next_in++));
-    for (int i = 0; i < round % 5 + 1 && !fifo.empty(); ++i) {
-      EXPECT_EQ(fifo.front(), std::to_string(next_out++));
-      fifo.pop_front();
-    }
-  }
-  EXPECT_EQ(fifo.size(), static_cast<size_t>(next_in - next_out));
-  const size_t removed = erase_if(fifo, [](const std::string& value) { return std::stoi(value) % 2 == 0; });
-  std::vector<int> left;
-  for (size_t i = 0; i < fifo.size(); ++i) left.push_back(std::stoi(fifo[i]));
-  EXPECT_EQ(removed + left.size(), static_cast<size_t>(next_in - next_out));
-  for (size_t i = 0; i < left.size(); ++i) {
-    EXPECT_EQ(left[i] % 2, 1);
-    if (i > 0) {
-      EXPECT_LT(left[i - 1], left[i]);
-    }
-  }
-  fifo.clear();
-  EXPECT_TRUE(fifo.empty());
-}
 
 // A back-end with one input whose bytes the test hands over itself.
 MidiSink* test_sink = nullptr;
@@ -110,41 +74,6 @@ TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_CLOSE));
   winmm_use_backend(sim_start());
-}
-
-TEST(ArrivalTimes, NoReplyArrivesAfterTheUnplug) {
-  SimSetup setup;
-  setup.unit.reply_latency_us = 300;  // handed to the input as soon as it is queued
-  winmm_use_backend(sim_start(setup));
-  EventRecorder recorder;
-  HMIDIIN in = nullptr;
-  HMIDIOUT out = nullptr;
-  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-  MIDIHDR header{};
-  char buffer[64];
-  header.lpData = buffer;
-  header.dwBufferLength = sizeof buffer;
-  ASSERT_EQ(midiInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-
-  const Clock::time_point sent = Clock::now();
-  ASSERT_EQ(send_long(out, {0xF0, 0x2C, 0x4D, 0x10, 0xF7}), MMSYSERR_NOERROR);
-  std::this_thread::sleep_for(std::chrono::microseconds(100));
-  const Clock::time_point unplugging = Clock::now();
-  sim_unplug();
-  sim_flush();
-  // Only a reply due before the unplug may still arrive; when this thread was held up that long, there is
-  // nothing to check.
-  if (unplugging - sent < std::chrono::microseconds(setup.unit.reply_latency_us)) {
-    EXPECT_TRUE(of_kind(recorder.take(), MIM_LONGDATA).empty());
-  }
-
-  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInUnprepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
 }
 
 // The unit's replies to the update handshake, laid end to end, from a unit with or without its history.

@@ -1,71 +1,21 @@
-// The KERNEL32 layer's own contract: resource look-up by ordinal, "#number" and name, modules, thread
-// creation, recursive critical sections and the instrumented Sleep.
+// The KERNEL32 layer's own contract: thread creation, recursive critical sections and the instrumented
+// Sleep. Resources are looked up by the program's own start and the resource tests.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "platform/win32/kernel32_ext.h"
-#include "resource.h"
+#include "thread_state.h"
 
 namespace {
 
-TEST(Kernel32, FindsResourcesByOrdinalAndByNameInAnyCase) {
-  const HMODULE program = GetModuleHandleA(nullptr);
-  ASSERT_NE(program, nullptr);
-  EXPECT_EQ(GetModuleHandleA(nullptr), program);
-
-  const HRSRC dialog = FindResourceA(program, MAKEINTRESOURCE(IDD_MAIN), RT_DIALOG);
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCE(IDD_MAIN), RT_DIALOG), dialog);
-  EXPECT_EQ(FindResourceA(program, "#101", "#5"), dialog);
-  EXPECT_GT(SizeofResource(program, dialog), 0u);
-
-  const HRSRC firmware = FindResourceA(program, "FirmwareFile", "BINTYPE");
-  ASSERT_NE(firmware, nullptr);
-  EXPECT_EQ(FindResourceA(program, "FIRMWAREFILE", "bintype"), firmware);
-  EXPECT_EQ(SizeofResource(program, firmware), 72761u);
-  const HGLOBAL loaded = LoadResource(program, firmware);
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_EQ(LockResource(loaded), loaded);
-  EXPECT_EQ(FreeResource(loaded), FALSE);
-  EXPECT_EQ(LockResource(LoadResource(program, firmware)), loaded) << "the data stays where it is";
-
-  EXPECT_EQ(FindResourceA(program, "FirmwareFil", "BINTYPE"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-  EXPECT_EQ(FindResourceA(program, "FirmwareFile", RT_RCDATA), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-  EXPECT_EQ(FindResourceA(program, MAKEINTRESOURCE(102), RT_DIALOG), nullptr);
-  EXPECT_EQ(FindResourceA(program, MAKEINTRESOURCE(IDD_MAIN), RT_BITMAP), nullptr);
-  EXPECT_EQ(FindResourceA(program, "101", RT_DIALOG), nullptr) << "a name is not a number without '#'";
-  EXPECT_EQ(LoadResource(program, nullptr), nullptr);
-  EXPECT_EQ(LockResource(nullptr), nullptr);
-  EXPECT_EQ(SizeofResource(program, nullptr), 0u);
-
-  // Other modules: registered .res blobs, the common-control library, unknown handles and names.
-  const auto resources = platform_module_resources(program);
-  ASSERT_FALSE(resources.empty());
-  const BYTE garbage[40] = {1, 2, 3};
-  EXPECT_EQ(platform_register_module(garbage, sizeof garbage), nullptr);
-  EXPECT_EQ(platform_register_module(nullptr, 0), nullptr);
-  const HMODULE comctl32 = LoadLibraryA("COMCTL32.DLL");
-  ASSERT_NE(comctl32, nullptr);
-  EXPECT_NE(comctl32, program);
-  EXPECT_EQ(LoadLibraryA("comctl32.dll"), comctl32);
-  EXPECT_EQ(GetModuleHandleA("Comctl32.dll"), comctl32);
-  EXPECT_EQ(FindResourceA(comctl32, MAKEINTRESOURCE(IDD_MAIN), RT_DIALOG), nullptr);
-  EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
-  EXPECT_EQ(GetModuleHandleA("nosuch.dll"), nullptr);
-  int not_a_module = 0;
-  EXPECT_EQ(FindResourceA(reinterpret_cast<HMODULE>(&not_a_module), MAKEINTRESOURCE(IDD_MAIN), RT_DIALOG),
-            nullptr);
-  EXPECT_EQ(LoadIconA(reinterpret_cast<HMODULE>(&not_a_module), MAKEINTRESOURCE(IDI_APP)), nullptr);
-}
-
 CRITICAL_SECTION section;
 std::atomic<int> holder_state{0};
+std::atomic<pid_t> holder_tid{0};
 
 DWORD WINAPI take_section(LPVOID) {
+  holder_tid = this_thread_tid();
   holder_state = 1;
   EnterCriticalSection(&section);
   holder_state = 2;
@@ -84,7 +34,8 @@ TEST(Kernel32, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   ASSERT_NE(thread, nullptr);
   EXPECT_NE(id, GetCurrentThreadId());
   while (holder_state.load() == 0) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The other thread either gets in, or waits in the kernel for this one to leave.
+  while (holder_state.load() == 1 && !thread_sleeping(holder_tid)) std::this_thread::yield();
   EXPECT_EQ(holder_state.load(), 1) << "the other thread got in while this one still holds the section once";
   LeaveCriticalSection(&section);
   while (holder_state.load() != 2) std::this_thread::yield();

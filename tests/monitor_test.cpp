@@ -180,6 +180,47 @@ TEST_F(MonitorTest, AnInputThatCannotBeOpenedClosesTheOutputAgain) {
   EXPECT_TRUE(unit_received().empty());
 }
 
+// Opening the input fails at one step, first called directly and then through the person's choice.
+struct InputFault {
+  WinmmInputFaults faults;
+  int32_t code;
+};
+
+void PrintTo(const InputFault& fault, std::ostream* out) { *out << "code " << fault.code; }
+
+class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<InputFault> {
+ protected:
+  void expect_nothing_open() {
+    EXPECT_EQ(midi_in_port.load(), nullptr);
+    EXPECT_FALSE(rx_header_1.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
+    EXPECT_FALSE(rx_header_2.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
+  }
+};
+
+TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
+  start();
+  winmm_set_input_faults(GetParam().faults);
+  EXPECT_EQ(open_midi_in(0), GetParam().code);
+  expect_nothing_open();
+
+  winmm_set_input_faults(GetParam().faults);
+  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+  headless_combo_choose(IDC_PORT_COMBO, 0);
+  expect_box("Warning", INPUT_FAILED);
+  expect_nothing_open();
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_TRUE(unit_received().empty());
+
+  connect_and_tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  EXPECT_EQ(unit_received().size(), 12u);  // the read-back burst and the brightness echo
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest,
+                         ::testing::Values(InputFault{{1, 0, 0}, -6}, InputFault{{2, 0, 0}, -6},
+                                           InputFault{{0, 1, 0}, -7}, InputFault{{0, 2, 0}, -7},
+                                           InputFault{{0, 0, 1}, -8}));
+
 TEST_F(MonitorTest, AnOutputWithoutAnInputOfItsNameOpensNothingAndSaysNothing) {
   SimSetup setup;
   setup.outputs = {{"Synth", false}, {"vexa", true}};
@@ -223,6 +264,32 @@ TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
   settle();
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+}
+
+// Puts the unit's first status reply (update mode) through the input at the moment the tick writes
+// "vexa not found", between the tick's reading of the status and its recording of what it showed.
+void reply_while_not_found_is_drawn(HWND, const char* text) {
+  static bool replied = false;
+  if (replied || std::string(text) != "vexa not found") return;
+  replied = true;
+  sim_inject(0, bytes_of({0xF0, 0x2C, 0x4D, 0x1F, 0x03, 0x01, 0xF7}));
+  sim_flush();
+}
+
+TEST_F(MonitorTest, AReplyDuringATickIsShownAtTheNextTick) {
+  SimSetup setup;
+  setup.outputs = {{"vexa", false}};
+  setup.inputs = {{"vexa", false}};
+  start(setup);
+  connect();
+  user32_set_text_hook(reply_while_not_found_is_drawn);
+  tick();
+  user32_set_text_hook(nullptr);
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
+  ASSERT_EQ(device_mode.load(), UpdateMode);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
+  EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
 }
 
 }  // namespace

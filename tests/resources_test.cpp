@@ -262,19 +262,4 @@ TEST(Resources, IconGroupListsSevenImages) {
   EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCE(IDB_PICTURE)), nullptr);
 }
 
-TEST(Resources, ModuleWithoutFirmwareKeepsTheUserInterface) {
-  const HINSTANCE module = nofirmware_module();
-  ASSERT_NE(module, nullptr);
-  EXPECT_NE(module, GetModuleHandleA(nullptr));
-  EXPECT_EQ(nofirmware_module(), module);
-  EXPECT_EQ(FindResourceA(module, "FirmwareFile", "BINTYPE"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-  EXPECT_NE(FindResourceA(nullptr, "FirmwareFile", "BINTYPE"), nullptr);
-  expect_main_dialog(module);
-  EXPECT_NE(LoadIconA(module, MAKEINTRESOURCE(IDI_APP)), nullptr);
-  EXPECT_NE(load(module, MAKEINTRESOURCE(IDB_PICTURE), RT_BITMAP).data, nullptr);
-  for (const PlatformResource& r : platform_module_resources(module)) EXPECT_EQ(r.language, 1031);
-  EXPECT_EQ(platform_module_resources(module).size(), 10u);
-}
-
 }  // namespace

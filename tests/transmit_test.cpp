@@ -53,25 +53,42 @@ TEST_F(TransmitTest, ASendDoneAtOnceNeedsNoPause) {
   EXPECT_FALSE(tx_header.dwFlags & MHDR_PREPARED);
 }
 
-TEST_F(TransmitTest, ASendNeverReportedDoneWaitsFivePausesThenReleases) {
+TEST_F(TransmitTest, AFailingPrepareIsReturnedAndThePortsStayOpen) {
   open_both();
   WinmmOutputFaults faults;
-  faults.never_done = true;
+  faults.prepare_result = MMSYSERR_NOMEM;
   winmm_set_output_faults(faults);
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_EQ(pauses(), std::vector<DWORD>(5, 50));
+  EXPECT_EQ(send_status_query(), MMSYSERR_NOMEM);
+  EXPECT_EQ(winmm_calls(), std::vector<std::string>{"midiOutPrepareHeader"});
+  EXPECT_TRUE(pauses().empty());
+  EXPECT_TRUE(sim_unit_snapshot().received.empty());
   EXPECT_NE(midi_out_port.load(), nullptr);
   EXPECT_NE(midi_in_port.load(), nullptr);
 }
 
-TEST_F(TransmitTest, AnotherErrorFromTheSendStillWaitsAndReleases) {
-  open_both();
-  WinmmOutputFaults faults;
-  faults.long_msg_result = MIDIERR_NOTREADY;
-  winmm_set_output_faults(faults);
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_EQ(pauses(), std::vector<DWORD>(5, 50));
-  EXPECT_NE(midi_out_port.load(), nullptr);
+// A send that never shows as done, another error from the send, and a header that stays busy: each waits
+// in 50 ms pauses; a header still busy after five releases closes both ports.
+TEST_F(TransmitTest, SendFaultsWaitInPausesAndReleaseOrClose) {
+  struct Case {
+    WinmmOutputFaults faults;
+    size_t pauses;
+    bool ports_open;
+  };
+  Case cases[4] = {{{}, 5, true}, {{}, 5, true}, {{}, 5, false}, {{}, 4, true}};
+  cases[0].faults.never_done = true;
+  cases[1].faults.long_msg_result = MIDIERR_NOTREADY;
+  cases[2].faults.unprepare_busy = 5;
+  cases[3].faults.unprepare_busy = 4;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    open_both();
+    winmm_set_output_faults(c.faults);
+    EXPECT_EQ(send_status_query(), 0);
+    EXPECT_EQ(pauses(), std::vector<DWORD>(c.pauses, 50));
+    EXPECT_EQ(midi_out_port.load() != nullptr, c.ports_open);
+    EXPECT_EQ(midi_in_port.load() != nullptr, c.ports_open);
+    winmm_set_output_faults(WinmmOutputFaults());
+  }
 }
 
 TEST_F(TransmitTest, AGonePortClosesInputThenOutputAtOnce) {
@@ -89,27 +106,6 @@ TEST_F(TransmitTest, AGonePortClosesInputThenOutputAtOnce) {
   winmm_clear_calls();
   EXPECT_EQ(send_status_query(), 0);
   EXPECT_TRUE(winmm_calls().empty());
-}
-
-TEST_F(TransmitTest, AHeaderThatStaysBusyClosesBothPortsAfterFiveReleases) {
-  open_both();
-  WinmmOutputFaults faults;
-  faults.unprepare_busy = 5;
-  winmm_set_output_faults(faults);
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_EQ(pauses(), std::vector<DWORD>(5, 50));
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-}
-
-TEST_F(TransmitTest, AHeaderBusyFourTimesIsReleasedOnTheFifth) {
-  open_both();
-  WinmmOutputFaults faults;
-  faults.unprepare_busy = 4;
-  winmm_set_output_faults(faults);
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_EQ(pauses(), std::vector<DWORD>(4, 50));
-  EXPECT_NE(midi_out_port.load(), nullptr);
 }
 
 TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClosed) {

@@ -76,14 +76,6 @@ std::string repeat(const char* glyph, int count) {
   return text;
 }
 
-User32MessageBox box(uint64_t serial, const std::string& title, const std::string& text) {
-  User32MessageBox b{};
-  b.serial = serial;
-  b.title = title;
-  b.text = text;
-  return b;
-}
-
 }  // namespace
 
 TEST(TuiDraw, FrameCaptionHelpAndSize) {
@@ -235,96 +227,6 @@ TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
   EXPECT_TRUE(cell(s, 39, 20).attr & TUI_REVERSE);
   EXPECT_EQ(cells(s, 33, 20, 5), "[ 5 ]");
   EXPECT_EQ(s.cursor_row, -1);
-}
-
-TEST(TuiDraw, PictureInColourOrAsFrame) {
-  // A 2 x 4 bitmap, bottom-up, 24 bits: rows from the bottom are blue, green, red, white.
-  std::vector<uint8_t> dib(40 + 4 * 8, 0);
-  dib[0] = 40;
-  dib[4] = 2;
-  dib[8] = 4;
-  dib[12] = 1;
-  dib[14] = 24;
-  const uint8_t bgr[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-  for (int row = 0; row < 4; ++row)
-    for (int x = 0; x < 2; ++x)
-      for (int k = 0; k < 3; ++k) dib[static_cast<size_t>(40 + row * 8 + x * 3 + k)] = bgr[row][k];
-  TuiPicture picture;
-  ASSERT_TRUE(tui_decode_bitmap(dib.data(), dib.size(), picture));
-  EXPECT_EQ(picture.width, 2);
-  EXPECT_EQ(picture.height, 4);
-  EXPECT_EQ(picture.pixels[0], 0xFFFFFFu);  // top row first
-  EXPECT_EQ(picture.pixels[7], 0x0000FFu);
-  EXPECT_FALSE(tui_decode_bitmap(dib.data(), dib.size() - 1, picture));
-
-  // A picture control of 2 x 2 cells: four picture rows, one half-block each.
-  User32Control pic = control("Static", -1, 40, 0, 8, 16, SS_BITMAP);
-  pic.bitmap_id = IDB_PICTURE;
-  TuiScreen s = draw(dialog_with({pic}), {}, TuiView{}, picture);
-  const TuiCell& top = cell(s, 0, 10);
-  EXPECT_EQ(top.glyph, "▀");
-  EXPECT_EQ(top.fg, 0xFFFFFFu);
-  EXPECT_EQ(top.bg, 0xFF0000u);
-  EXPECT_EQ(cell(s, 1, 11).fg, 0x00FF00u);
-  EXPECT_EQ(cell(s, 1, 11).bg, 0x0000FFu);
-
-  TuiView plain;
-  plain.colours = false;
-  s = draw(dialog_with({pic}), {}, plain, picture);
-  EXPECT_EQ(cells(s, 0, 10, 2), "┌┐");
-  EXPECT_EQ(cells(s, 1, 10, 2), "└┘");
-  EXPECT_EQ(cell(s, 0, 10).fg, TUI_DEFAULT);
-
-  // The program's own picture: 200 x 70 pixels.
-  TuiPicture own;
-  ASSERT_TRUE(tui_load_picture(nullptr, IDB_PICTURE, own));
-  EXPECT_EQ(own.width, 200);
-  EXPECT_EQ(own.height, 70);
-}
-
-TEST(TuiDraw, MessageBoxes) {
-  const User32Dialog d =
-      dialog_with({control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?")});
-  TuiScreen s =
-      draw(d, {box(3, "Warning",
-                   "Selected MIDI output not available.\nPort is probably used by an other application.")});
-  const std::string text = tui_grid_text(s.grid);
-  // The longer line, 46 characters, sets the width.
-  auto boxed = [](const std::string& line) {
-    return "║ " + line + std::string(46 - line.size(), ' ') + " ║";
-  };
-  EXPECT_NE(text.find("╔═ Warning ═"), std::string::npos) << text;
-  EXPECT_NE(text.find(boxed("Selected MIDI output not available.")), std::string::npos) << text;
-  EXPECT_NE(text.find(boxed("Port is probably used by an other application.")), std::string::npos) << text;
-  EXPECT_NE(text.find("[ OK ]"), std::string::npos);
-  EXPECT_EQ(tui_grid_row(s.grid, 46), "   Enter, Space or Esc: OK");
-  const TuiZone& ok = s.zones.back();
-  EXPECT_EQ(ok.kind, TuiZoneKind::box_ok);
-  EXPECT_EQ(ok.value, 3);
-  EXPECT_TRUE(s.grid.cells[static_cast<size_t>(ok.row * COLS + ok.col)].attr & TUI_REVERSE);
-  // Centred: the box of 50 x 6 cells.
-  EXPECT_EQ(s.grid.cells[static_cast<size_t>((ROWS - 6) / 2 * COLS + (COLS - 50) / 2)].glyph, "╔");
-  EXPECT_EQ(ok.row, (ROWS - 6) / 2 + 4);
-
-  // Long lines wrap at blanks; a text taller than the terminal scrolls, with the rest marked.
-  std::string help;
-  for (int i = 0; i < 30; ++i)
-    help += "Line " + std::to_string(i) + " of a long help text that goes on and on.\n\n";
-  TuiView view;
-  view.box_serial = 9;
-  view.box_scroll = 2;
-  s = draw(d, {box(8, "Warning", "under"), box(9, "Help", help)}, view);
-  EXPECT_GT(s.box_lines, s.box_visible_lines);
-  EXPECT_EQ(s.box_visible_lines, ROWS - 6);
-  const std::string shown = tui_grid_text(s.grid);
-  EXPECT_EQ(shown.find("Line 0 "), std::string::npos);
-  EXPECT_NE(shown.find("Line 1 of a long help text that goes on and on."), std::string::npos);
-  EXPECT_NE(shown.find("▲"), std::string::npos);
-  EXPECT_NE(shown.find("▼"), std::string::npos);
-  EXPECT_EQ(shown.find("under"), std::string::npos);  // the lower box is covered by the upper one
-  EXPECT_EQ(s.zones.back().value, 9);
-  EXPECT_NE(tui_grid_row(s.grid, 48).find("═ Up Down PgUp PgDn: scroll ═"), std::string::npos)
-      << tui_grid_text(s.grid);
 }
 
 TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {

@@ -1,5 +1,8 @@
 // The firmware upload end to end: the update button, the worker, the simulated unit in update mode, and
 // what the dialog shows.
+#include <dirent.h>
+
+#include <cstring>
 #include <mutex>
 
 #include "program_support.h"
@@ -65,6 +68,15 @@ SimSetup update_mode_unit() {
   return setup;
 }
 
+// Every answer is there before its send returns: the worker's only pauses are those of waits that are
+// not answered.
+SimSetup answering_at_once() {
+  SimSetup setup = update_mode_unit();
+  setup.answer_before_send_returns = true;
+  setup.unit.erase_time_us = 0;
+  return setup;
+}
+
 std::vector<Bytes> stand_in_packets() {
   Bytes image = embedded_image();
   return image_packets(image.data() + HEADER_LENGTH, image.size() - HEADER_LENGTH);
@@ -80,13 +92,17 @@ class UploadTest : public ProgramTest {
     ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
     ASSERT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
     platform_set_sleep_hook(watch_pauses);
+    received_before_upload = unit_received().size();
     ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
   }
 
   void TearDown() override {
     platform_set_sleep_hook(nullptr);
+    winmm_set_call_hook(nullptr);
     ProgramTest::TearDown();
   }
+
+  size_t received_before_upload = 0;
 
   bool wait_status(const char* text, int timeout_ms = 60000) {
     return headless_wait_until([&] { return headless_text(IDC_STATUS_TEXT) == text; }, timeout_ms);
@@ -141,18 +157,6 @@ TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnecte
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
 }
 
-TEST_F(UploadTest, AnEraseAnsweredBeforeTheSendReturnsPostsNoProgress) {
-  SimSetup setup = update_mode_unit();
-  setup.answer_before_send_returns = true;
-  setup.unit.erase_time_us = 0;
-  start_upload(setup);
-  ASSERT_TRUE(wait_status(" ", 10000))
-      << headless_text(IDC_STATUS_TEXT) << " " << sim_unit_snapshot().packets.size();
-  EXPECT_EQ(count_sleeps(200), 0);
-  EXPECT_TRUE(erase_progress.empty());
-  EXPECT_EQ(sim_unit_snapshot().packets.size(), 2488u);
-}
-
 TEST_F(UploadTest, ASlowEraseRaisesTheBarBy5Every200MsPastAFullBar) {
   SimSetup setup = update_mode_unit();
   setup.unit.erase_time_us = 800000;  // 40 pauses of 200 ms at a tenth of their length
@@ -167,7 +171,8 @@ TEST_F(UploadTest, ASlowEraseRaisesTheBarBy5Every200MsPastAFullBar) {
 }
 
 TEST_F(UploadTest, AnEraseThatIsNeverAnsweredEndsAfterSixtySeconds) {
-  SimSetup setup = update_mode_unit();
+  // The mode check is answered at once: at a 200th of their length its pauses would not wait for a reply.
+  SimSetup setup = answering_at_once();
   setup.unit.erase_never_answers = true;
   start_upload(setup, nullptr, 200);
   ASSERT_TRUE(wait_status("Timeout error"));
@@ -280,13 +285,22 @@ TEST_F(UploadTest, ASilentModeCheckEndsWithATimeout) {
   EXPECT_EQ(count_received(ERASE), 0);
 }
 
-TEST_F(UploadTest, VerifyPassesOverRunningAndTimesOut) {
-  SimSetup setup = update_mode_unit();
+std::vector<DWORD> worker_pauses() {
+  std::vector<DWORD> pauses;
+  for (const PlatformSleep& sleep : platform_sleeps()) {
+    if (sleep.thread_id != ui_thread_id) pauses.push_back(sleep.ms);
+  }
+  return pauses;
+}
+
+TEST_F(UploadTest, VerifyPassesOverRunningAndTimesOutAfterNineLooks) {
+  SimSetup setup = answering_at_once();
   setup.unit.verify_answer = SimVerifyAnswer::Running;
   start_upload(setup);
   ASSERT_TRUE(wait_status("Timeout error"));
   expect_failure_closes();
   EXPECT_EQ(count_received(FINISH), 0);
+  EXPECT_EQ(worker_pauses(), std::vector<DWORD>(9, 50));
 }
 
 TEST_F(UploadTest, VerifyAcceptsOneVersionByteOf127) {
@@ -307,13 +321,14 @@ TEST_F(UploadTest, VerifyWithNoValidFirmwareSendsNoFinish) {
   EXPECT_EQ(count_received(STATUS_QUERY), 3);  // burst, mode check, verify
 }
 
-TEST_F(UploadTest, AnUnansweredFinishEndsWithATimeout) {
-  SimSetup setup = update_mode_unit();
+TEST_F(UploadTest, AnUnansweredFinishEndsWithATimeoutAfterNineLooks) {
+  SimSetup setup = answering_at_once();
   setup.unit.finish_silence = true;
   start_upload(setup);
   ASSERT_TRUE(wait_status("Timeout error"));
   expect_failure_closes();
   EXPECT_EQ(count_received(FINISH), 1);
+  EXPECT_EQ(worker_pauses(), std::vector<DWORD>(9, 50));
 }
 
 TEST_F(UploadTest, UnpluggingDuringTheWriteEndsWithATimeout) {
@@ -324,17 +339,6 @@ TEST_F(UploadTest, UnpluggingDuringTheWriteEndsWithATimeout) {
   expect_failure_closes();
   EXPECT_EQ(sim_unit_snapshot().packets.size(), 100u);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-}
-
-TEST_F(UploadTest, ClosingTheDialogDuringTheWriteEndsTheProgramCleanly) {
-  start_upload();
-  ASSERT_TRUE(headless_wait_until([] { return sim_unit_snapshot().packets.size() >= 200; }));
-  headless_close();
-  EXPECT_EQ(headless_exit_code(20000), 0);
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_LT(sim_unit_snapshot().packets.size(), 2488u);
-  EXPECT_TRUE(headless_box_log().empty());
 }
 
 TEST_F(UploadTest, WithOnlyTheOutputOpenThereIsNothingToUpdate) {
@@ -373,17 +377,6 @@ TEST_F(UploadTest, AnImageWithoutTerminatorIsCorrupted) {
   EXPECT_EQ(count_received(STATUS_QUERY), 1);
 }
 
-TEST_F(UploadTest, AHeaderFollowedByTheTerminatorGoesStraightToVerify) {
-  Bytes image = embedded_image();
-  image.resize(HEADER_LENGTH + 1);
-  image.push_back(0xFF);
-  start_upload(update_mode_unit(), module_with_image(image));
-  ASSERT_TRUE(wait_status("Invalid firmware"));  // nothing was written, so the unit holds no firmware
-  expect_failure_closes();
-  EXPECT_EQ(count_received(ERASE), 1);
-  EXPECT_TRUE(sim_unit_snapshot().packets.empty());
-}
-
 TEST_F(UploadTest, StatusCodesAndProgressReachTheDisplay) {
   start();
   HWND dialog = headless_dialog();
@@ -407,5 +400,236 @@ TEST_F(UploadTest, StatusCodesAndProgressReachTheDisplay) {
   expect_box("Warning", "Data corrupt");
   EXPECT_EQ(headless_exit_code(), 0);
 }
+
+// The image header check, through the upload. Each case changes the embedded image's header; a header
+// that passes is followed by the terminator, so the upload ends at the verify.
+struct HeaderCase {
+  const char* name;
+  void (*change)(Bytes& image);
+  bool passes;
+};
+
+const HeaderCase HEADER_CASES[] = {
+    {"TagInCapitals", [](Bytes& image) { std::memcpy(image.data(), "VEXA", 4); }, false},
+    {"Byte54Changed", [](Bytes& image) { image[54] = 'E'; }, false},
+    {"Offsets5To23Changed", [](Bytes& image) { std::fill(image.begin() + 5, image.begin() + 24, 0x00); },
+     true},
+    {"TerminatorAt5", [](Bytes& image) { image[5] = 0xFF; }, false},
+    {"TerminatorAt23", [](Bytes& image) { image[23] = 0xFF; }, false},
+    {"TerminatorAt54", [](Bytes& image) { image[54] = 0xFF; }, false},
+};
+
+void PrintTo(const HeaderCase& header_case, std::ostream* out) { *out << header_case.name; }
+
+class HeaderTest : public UploadTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(HeaderTest, OnlyTheTagAndTheSignatureAreChecked) {
+  Bytes image = embedded_image();
+  image.resize(HEADER_LENGTH + 1);
+  image.push_back(0xFF);
+  GetParam().change(image);
+  start_upload(update_mode_unit(), module_with_image(image));
+  if (GetParam().passes) {
+    ASSERT_TRUE(wait_status("Invalid firmware"));
+    expect_failure_closes();
+    EXPECT_EQ(count_received(ERASE), 1);
+    return;
+  }
+  EXPECT_TRUE(wait_status("Preparing"));
+  expect_box("Error", "Data file corrupted");
+  expect_failure_closes();
+  EXPECT_EQ(unit_received().size(), received_before_upload);
+  EXPECT_EQ(last_received(), STATUS_QUERY);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeaderTest, ::testing::ValuesIn(HEADER_CASES),
+                         [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
+
+// Person actions during the write stage, each at the moment the worker hands a packet to the output: it
+// holds the port for the whole send, so the action's message can only follow that send. Each action
+// waits a while for its message, which must not come before the worker's send is through.
+std::atomic<int> worker_sends{0};
+const Bytes TICKED_BLANK_FRAMES = {0xF0, 0x2C, 0x4D, 0x55, 0x01, 0xF7};
+const Bytes BRIGHTNESS_5 = {0xF0, 0x2C, 0x4D, 0x56, 0x05, 0xF7};
+const Bytes MMC_ID_0 = {0xF0, 0x2C, 0x4D, 0x53, 0x00, 0xF7};
+
+void act_during_sends(const char* call) {
+  if (std::strcmp(call, "midiOutLongMsg") != 0 || GetCurrentThreadId() == ui_thread_id) return;
+  const int send = ++worker_sends;
+  const Bytes* expected = nullptr;
+  if (send == 100) {
+    user32_click(IDC_BLANK_FRAMES);
+    expected = &TICKED_BLANK_FRAMES;
+  } else if (send == 200) {
+    user32_slider_drag(IDC_BRIGHTNESS, 5);
+    expected = &BRIGHTNESS_5;
+  } else if (send == 300) {
+    user32_click(IDC_MMC_ID_EDIT);
+    user32_key(VK_TAB);  // leaving the box commits its ID
+    expected = &MMC_ID_0;
+  } else {
+    return;
+  }
+  headless_wait_until([expected] { return count_received(*expected) > 0; }, 200);
+}
+
+TEST_F(UploadTest, SettingsChangedDuringTheWriteNeverOverlapItsSends) {
+  SimSetup setup = answering_at_once();
+  setup.unit.params_in_boot = true;  // the settings are read back and their controls enabled
+  start(setup);
+  connect_and_tick();
+  ASSERT_TRUE(headless_enabled(IDC_MMC_ID_EDIT));
+  const size_t before = unit_received().size();
+  winmm_set_call_hook(act_during_sends);
+  ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
+  ASSERT_TRUE(wait_status(" "));
+  std::vector<Bytes> packets = stand_in_packets();
+  EXPECT_EQ(sim_unit_snapshot().packets, packets);
+  // Every send of the worker reached the unit at once: no packet waited for its answer or went twice.
+  EXPECT_EQ(count_sleeps(1), 0);
+  for (size_t i = 0; i < packets.size(); ++i) ASSERT_EQ(count_received(packets[i]), 1) << i;
+  for (const Bytes* action : {&TICKED_BLANK_FRAMES, &BRIGHTNESS_5, &MMC_ID_0}) {
+    EXPECT_EQ(count_received(*action), 1);
+  }
+  // The status query, the erase, the packets, the verify and the finish, and the three settings.
+  EXPECT_EQ(unit_received().size(), before + packets.size() + 7);
+}
+
+// The write stage's progress after each answer: the share of the image before the position the worker
+// stands on, which is past the CR of an acknowledged packet, or on the 0xF0 of a packet to be sent again.
+// A small image (the header and four packets) makes every step visible.
+std::mutex progress_lock;
+std::vector<int> progress_at_sends;
+
+void note_progress_at_send(const char* call) {
+  if (std::strcmp(call, "midiOutLongMsg") != 0 || GetCurrentThreadId() == ui_thread_id) return;
+  headless_wait_idle();
+  std::lock_guard<std::mutex> hold(progress_lock);
+  progress_at_sends.push_back(headless_position(IDC_PROGRESS));
+}
+
+TEST_F(UploadTest, WriteProgressFollowsEveryAckNakAndTimeOut) {
+  Bytes full = embedded_image();
+  std::vector<size_t> starts;  // offsets of each packet's F0
+  std::vector<size_t> ends;    // offsets just past each packet's F7
+  size_t pos = HEADER_LENGTH + 1;
+  for (int i = 0; i < 4; ++i) {
+    starts.push_back(pos);
+    while (full[pos] != 0xF7) ++pos;
+    ends.push_back(++pos);
+    ++pos;  // the CR after the packet
+  }
+  Bytes image(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(pos));
+  image.push_back(0xFF);
+  auto share = [&](size_t end) { return static_cast<int>(end * 100 / pos); };
+
+  SimSetup setup = answering_at_once();
+  setup.unit.packet_scripts[1] = "N";
+  setup.unit.packet_scripts[2] = "T";
+  start(setup, module_with_image(image));
+  connect_and_tick();
+  winmm_set_call_hook(note_progress_at_send);
+  ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
+  ASSERT_TRUE(wait_status(" "));
+  // Sends: status query, erase, packet 0, packet 1 (NAK), again, packet 2 (silence), again, packet 3,
+  // the verify's status query, the finish.
+  std::lock_guard<std::mutex> hold(progress_lock);
+  EXPECT_EQ(progress_at_sends,
+            (std::vector<int>{0, 0, 0, share(ends[0]), share(starts[1]), share(ends[1]), share(starts[2]),
+                              share(ends[2]), share(ends[3]), share(ends[3])}));
+}
+
+// Closing the dialog at each stage of an upload. The close comes at the worker's first pause of that
+// stage (or, for the worker's message box, while it is open); from the dialog's reaction to it on,
+// nothing more reaches the unit, and the program ends with every thread it started.
+enum class Stage { ModeCheck, Erase, Write, Verify, WorkerBox };
+
+std::atomic<Stage> close_stage{Stage::ModeCheck};
+std::atomic<bool> closed{false};
+std::atomic<size_t> received_at_close{0};
+
+int thread_count() {
+  int count = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+    closedir(tasks);
+  }
+  return count;
+}
+
+void close_now() {
+  user32_close();
+  headless_wait_until([] { return upload_stop.load() != 0; });
+  received_at_close = unit_received().size();
+  closed = true;
+}
+
+void close_at_stage(DWORD ms) {
+  if (closed || GetCurrentThreadId() == ui_thread_id) return;
+  const Stage stage = close_stage;
+  if ((stage == Stage::ModeCheck || stage == Stage::Verify) && ms == 50) close_now();
+  if (stage == Stage::Erase && ms == 200) close_now();
+  if (stage == Stage::Write && ms == 1) close_now();
+}
+
+std::string stage_name(const ::testing::TestParamInfo<Stage>& info) {
+  static const char* const names[] = {"ModeCheck", "Erase", "Write", "Verify", "WorkerBox"};
+  return names[static_cast<int>(info.param)];
+}
+
+void PrintTo(Stage stage, std::ostream* out) { *out << stage_name({stage, 0}); }
+
+class CloseTest : public UploadTest, public ::testing::WithParamInterface<Stage> {};
+
+TEST_P(CloseTest, EndsWithZeroNoWindowNoThreadAndNoSendAfterTheClose) {
+  SimSetup setup = answering_at_once();  // the only pauses are the stage's own
+  close_stage = GetParam();
+  switch (GetParam()) {
+    case Stage::ModeCheck:
+      break;
+    case Stage::Erase:
+      setup.unit.erase_never_answers = true;
+      break;
+    case Stage::Write:
+      setup.unit.packet_scripts[20] = "T";
+      break;
+    case Stage::Verify:
+      setup.unit.verify_answer = SimVerifyAnswer::Running;
+      break;
+    case Stage::WorkerBox:
+      setup.unit.packet_scripts[0] = "TTT";
+      break;
+  }
+  start(setup);
+  connect_and_tick();
+  if (GetParam() == Stage::ModeCheck) {
+    sim_with_unit([](SimUnit& unit) { unit.config.status_silence = unit.status_silenced + 1; });
+  }
+  const int threads = thread_count();  // the test's, the back-end's, the dialog's and the MIDI input's
+  platform_set_sleep_hook(close_at_stage);
+  ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
+  if (GetParam() == Stage::WorkerBox) {
+    ASSERT_TRUE(headless_wait_box());
+    // The box disables the dialog: the close comes from outside, as at the end of a session.
+    PostMessageA(headless_dialog(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(headless_wait_until([] { return upload_stop.load() != 0; }));
+    received_at_close = unit_received().size();
+    closed = true;
+    expect_box("Warning", "Programming failed");
+  }
+  EXPECT_EQ(headless_exit_code(20000), 0);
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(unit_received().size(), received_at_close.load());
+  EXPECT_EQ(user32_current_dialog(), nullptr);
+  EXPECT_TRUE(user32_open_boxes().empty());
+  EXPECT_TRUE(headless_wait_until([&] { return thread_count() == threads - 2; }, 5000)) << thread_count();
+  EXPECT_EQ(midi_in_port.load(), nullptr);
+  EXPECT_EQ(midi_out_port.load(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, CloseTest,
+                         ::testing::Values(Stage::ModeCheck, Stage::Erase, Stage::Write, Stage::Verify,
+                                           Stage::WorkerBox),
+                         stage_name);
 
 }  // namespace

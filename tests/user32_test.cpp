@@ -1,9 +1,8 @@
 // The USER32 layer: dialogs from templates, the modal loop and its keys, messages between threads,
-// retrieval order, timers and message boxes.
+// retrieval order and timers. Message boxes and the program's own template are left to the program's tests.
 #include <condition_variable>
 
 #include "platform/win32/kernel32_ext.h"
-#include "resource.h"
 #include "user32_test_support.h"
 
 namespace {
@@ -30,10 +29,6 @@ Gate gate;
 bool recorded(const std::string& line) {
   auto lines = recorder.lines();
   return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-int WINAPI program_template_entry(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  return int(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, recording_proc, 0));
 }
 
 }  // namespace
@@ -77,55 +72,6 @@ TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
   EXPECT_EQ(lines.front(), "INIT");
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
             (std::vector<std::string>{"CLOSE", "COMMAND 2 0", "DESTROY"}));
-}
-
-TEST(DialogManager, FailsWithoutTemplateOrWithUnknownClass) {
-  EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(999), nullptr, recording_proc, 0),
-            -1);
-
-  TemplateBuilder unknown(WS_POPUP | DS_SETFONT, 100, 100, "x");
-  unknown.item(0x80, 1, WS_VISIBLE, 0, 0, 10, 10, "ok").item("NoSuchClass", 2, WS_VISIBLE, 0, 0, 10, 10);
-  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, unknown.get(), nullptr, recording_proc, 0), -1);
-
-  TemplateBuilder list_box(WS_POPUP, 100, 100, "x");
-  list_box.item(0x83, 1, WS_VISIBLE, 0, 0, 10, 10);
-  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, list_box.get(), nullptr, recording_proc, 0), -1);
-
-  const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, reinterpret_cast<const DLGTEMPLATE*>(extended), nullptr,
-                                    recording_proc, 0),
-            -1);
-  EXPECT_TRUE(recorder.lines().empty());  // no dialog procedure ran
-  EXPECT_EQ(user32_current_dialog(), nullptr);
-}
-
-// The program's own template: its upper-case class names find the common controls, the picture loads its
-// bitmap, and controls enabled later join the tab order at their template place.
-TEST(DialogManager, ProgramTemplateAndTabOrder) {
-  ASSERT_EQ(headless_start(program_template_entry), 0);
-  ASSERT_TRUE(headless_wait_dialog());
-  User32Dialog d{};
-  ASSERT_TRUE(user32_read_dialog(d));
-  ASSERT_EQ(d.controls.size(), 21u);
-  EXPECT_EQ(d.controls[2].class_name, PROGRESS_CLASSA);
-  EXPECT_EQ(d.controls[9].class_name, TRACKBAR_CLASSA);
-  EXPECT_EQ(d.controls[10].class_name, UPDOWN_CLASSA);
-  const User32Control& picture = d.controls[5];
-  EXPECT_EQ(picture.bitmap_id, IDB_PICTURE);
-  EXPECT_EQ(picture.bitmap_width, 200);
-  EXPECT_EQ(picture.bitmap_height, 70);
-  EXPECT_EQ(picture.cx, 133);
-  EXPECT_EQ(picture.cy, 43);
-
-  EXPECT_EQ(headless_focus_id(), IDC_UPDATE_BUTTON);
-  headless_key(VK_TAB, true);
-  EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
-  EnableWindow(GetDlgItem(headless_dialog(), IDC_BRIGHTNESS), TRUE);
-  EnableWindow(GetDlgItem(headless_dialog(), IDC_UPDATE_BUTTON), FALSE);
-  headless_key(VK_TAB);
-  EXPECT_EQ(headless_focus_id(), IDC_BRIGHTNESS);
-  headless_key(VK_TAB);
-  EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
 }
 
 TEST(ModalLoop, KeysCloseAndHandlesAfterTheEnd) {
@@ -263,119 +209,4 @@ TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
   user32_advance_timers(200);
   ASSERT_TRUE(headless_wait_idle());
   EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 2u);
-}
-
-TEST(Messages, ManyThreadsPostAndSendWithoutLossOrDeadlock) {
-  test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    if (message == WM_APP + 10 || message == WM_APP + 11)
-      SendDlgItemMessageA(dialog, ID_PROGRESS, PBM_SETPOS, wparam % 100, 0);
-    return false;
-  };
-  start_dialog(test_dialog_template());
-  HWND dialog = headless_dialog();
-  constexpr int COUNT = 500;
-  auto poster = [&](UINT message) {
-    for (int i = 0; i < COUNT; ++i) PostMessageA(dialog, message, i, 0);
-  };
-  std::thread a(poster, WM_APP + 10);
-  std::thread b(poster, WM_APP + 11);
-  std::thread c([&] {
-    for (int i = 0; i < 100; ++i) {
-      std::string text = std::to_string(i);
-      SetDlgItemTextA(dialog, ID_TEXT, text.c_str());
-      char back[8];
-      GetDlgItemTextA(dialog, ID_TEXT, back, sizeof back);
-      EXPECT_EQ(text, back);
-    }
-  });
-  a.join();
-  b.join();
-  c.join();
-  ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 11").size() == COUNT; }));
-  ASSERT_TRUE(headless_wait_until([] { return only(recorder.lines(), "APP 10").size() == COUNT; }));
-  for (const char* prefix : {"APP 10 ", "APP 11 "}) {
-    auto lines = only(recorder.lines(), prefix);
-    for (int i = 0; i < COUNT; ++i)
-      ASSERT_EQ(lines[size_t(i)], prefix + std::to_string(i));  // first in, first out per sender
-  }
-}
-
-TEST(MessageBoxes, UiThreadBoxRunsANestedLoop) {
-  user32_set_manual_timers(true);
-  test_hook = [](HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_APP + 5)
-      recorder.add("box " + std::to_string(MessageBoxA(dialog, "To program new firmware", "Help", MB_OK)));
-    return false;
-  };
-  start_dialog(test_dialog_template());
-  HWND dialog = headless_dialog();
-  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
-
-  PostMessageA(dialog, WM_APP + 5, 0, 0);
-  ASSERT_TRUE(headless_wait_box());
-  auto boxes = headless_boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].title, "Help");
-  EXPECT_EQ(boxes[0].text, "To program new firmware");
-  EXPECT_EQ(boxes[0].owner, dialog);
-  EXPECT_TRUE(boxes[0].on_ui_thread);
-
-  // Timers, posted and sent messages still reach the dialog; person input does not.
-  size_t mark = recorder.count();
-  user32_advance_timers(500);
-  PostMessageA(dialog, WM_APP + 6, 1, 0);
-  SendMessageA(dialog, WM_APP + 7, 2, 0);
-  EXPECT_TRUE(headless_wait_until([] { return recorded("TIMER 1") && recorded("APP 6 1"); }));
-  EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
-  User32Dialog d{};
-  ASSERT_TRUE(user32_read_dialog(d));
-  EXPECT_TRUE(d.input_blocked);
-
-  EXPECT_EQ(headless_dismiss_box(), USER32_OK);
-  EXPECT_TRUE(headless_boxes().empty());
-  auto lines = recorder.since(mark);
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-            (std::vector<std::string>{"box 1", "APP 5 0"}));
-  EXPECT_EQ(headless_checked(ID_CHECK), BST_UNCHECKED);
-  EXPECT_EQ(headless_box_log().size(), 1u);
-  EXPECT_EQ(headless_dismiss_box(), USER32_NO_DIALOG);
-}
-
-TEST(MessageBoxes, WorkerThreadBoxBlocksOnlyTheWorker) {
-  start_dialog(test_dialog_template());
-  HWND dialog = headless_dialog();
-  std::atomic<int> answer{-1};
-  std::thread worker([&] {
-    int result = MessageBoxA(dialog, "Programming failed", "Warning", MB_OK);
-    answer = result;
-    PostMessageA(dialog, WM_APP + 8, WPARAM(result), 0);
-  });
-  ASSERT_TRUE(headless_wait_box());
-  auto boxes = headless_boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].title, "Warning");
-  EXPECT_FALSE(boxes[0].on_ui_thread);
-  EXPECT_NE(boxes[0].thread, test_ui_thread_id);
-
-  // The UI thread runs on; the owner takes no person input meanwhile.
-  SetDlgItemTextA(dialog, ID_TEXT, "Writing");
-  EXPECT_EQ(headless_text(ID_TEXT), "Writing");
-  EXPECT_EQ(headless_click(ID_CHECK), USER32_REFUSED);
-  EXPECT_EQ(answer, -1);
-
-  headless_dismiss_box();
-  worker.join();
-  EXPECT_EQ(answer, IDOK);
-  EXPECT_TRUE(headless_wait_until([] { return recorded("APP 8 1"); }));
-
-  // A box still open when its owner ends returns 0 and lets the worker go on.
-  std::thread late([&] { answer = MessageBoxA(dialog, "vexa not connected", "Warning", MB_OK); });
-  ASSERT_TRUE(headless_wait_box());
-  EndDialog(dialog, 0);
-  late.join();
-  EXPECT_EQ(answer, 0);
-  EXPECT_EQ(headless_exit_code(), 0);
-  auto log = headless_box_log();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[1].text, "vexa not connected");
 }

@@ -6,6 +6,7 @@
 // out, person input, paint, and WM_TIMER, which is made only when nothing else waits. A thread that is not
 // retrieving (in a handler, in Sleep) carries out nothing; senders from other threads wait for it.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -971,11 +972,14 @@ bool takes_focus(const Window* w) {
   }
 }
 
+std::atomic<void (*)(HWND, const char*)> text_hook{nullptr};
+
 bool text_message(Window* w, UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   switch (message) {
     case WM_SETTEXT: {
       const char* text = reinterpret_cast<const char*>(lparam);
       update([&] { w->text.assign(text ? text : ""); });
+      if (void (*hook)(HWND, const char*) = text_hook.load()) hook(w->hwnd, text ? text : "");
       result = TRUE;
       return true;
     }
@@ -1379,6 +1383,8 @@ uint64_t user32_wait_change(uint64_t seen, int timeout_ms) {
 }
 
 void user32_wake_watchers() { screen_changed(); }
+
+void user32_set_text_hook(void (*hook)(HWND window, const char* text)) { text_hook.store(hook); }
 
 bool user32_ui_idle() {
   std::lock_guard<std::mutex> guard(state().lock);

@@ -101,6 +101,9 @@ uint64_t user32_change_count();
 uint64_t user32_wait_change(uint64_t seen, int timeout_ms);
 // Counts a change from outside the layer (a host's own state), waking user32_wait_change.
 void user32_wake_watchers();
+// Called after a window's text is set (WM_SETTEXT), on the thread that set it, outside the layer's lock;
+// NULL removes it. Tests use it to make other threads act at that exact point.
+void user32_set_text_hook(void (*hook)(HWND window, const char* text));
 
 // UI thread activity. Idle means the thread owning the current dialog is blocked in a message loop with
 // nothing to retrieve but timers that are not yet due (no sent, posted or input message, no paint, no

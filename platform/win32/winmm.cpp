@@ -41,7 +41,8 @@
 // - timeBeginPeriod/timeEndPeriod are counted; between them the calling thread's timers run without slack
 //   (see below). timeGetTime counts milliseconds of a monotonic clock.
 // - Until the host chooses a back-end (winmm_use_backend), there are no devices.
-// Hosts and tests reach the back-end choice, output faults and a log of the calls through winmm_ext.h.
+// Hosts and tests reach the back-end choice, faults, a log of the calls and a hook on them through
+// winmm_ext.h.
 #include <mmsystem.h>
 
 #ifndef __EMSCRIPTEN__
@@ -141,6 +142,8 @@ uintptr_t next_handle = 0x1000;
 std::atomic<int> time_begin_calls{0};
 std::atomic<int> time_end_calls{0};
 WinmmOutputFaults output_faults;  // guarded by layer_lock
+WinmmInputFaults input_faults;    // guarded by layer_lock
+std::atomic<void (*)(const char*)> call_hook{nullptr};
 
 std::mutex calls_lock;
 bool recording_calls = false;
@@ -153,9 +156,13 @@ thread_local int raised_periods = 0;
 
 void log_call(const char* name) {
   if (on_input_thread) return;
+  if (void (*hook)(const char*) = call_hook.load()) hook(name);
   std::lock_guard<std::mutex> hold(calls_lock);
   if (recording_calls) calls.emplace_back(name);
 }
+
+// Counts a call down towards its fault; true for the call that is to fail. Under layer_lock.
+bool fault_due(int& calls_left) { return calls_left > 0 && --calls_left == 0; }
 
 int none_count() { return 0; }
 bool none_name(int, char*, int) { return false; }
@@ -526,6 +533,7 @@ void winmm_use_backend(const MidiBackend* chosen) {
     old = backend;
     backend = chosen ? chosen : &none_backend;
     output_faults = WinmmOutputFaults();
+    input_faults = WinmmInputFaults();
   }
   if (old && old != backend) old->shutdown();
 }
@@ -536,6 +544,13 @@ void winmm_set_output_faults(const WinmmOutputFaults& faults) {
   std::lock_guard<std::mutex> hold(layer_lock);
   output_faults = faults;
 }
+
+void winmm_set_input_faults(const WinmmInputFaults& faults) {
+  std::lock_guard<std::mutex> hold(layer_lock);
+  input_faults = faults;
+}
+
+void winmm_set_call_hook(void (*hook)(const char* name)) { call_hook.store(hook); }
 
 std::vector<std::string> winmm_calls() {
   std::lock_guard<std::mutex> hold(calls_lock);
@@ -638,6 +653,7 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_output(hmo)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (output_faults.prepare_result != MMSYSERR_NOERROR) return output_faults.prepare_result;
   prepare(pmh);
   return MMSYSERR_NOERROR;
 }
@@ -790,6 +806,7 @@ MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!find_input(hmi)) return MMSYSERR_INVALHANDLE;
   if (bad_header(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+  if (fault_due(input_faults.prepare_fails_at)) return MMSYSERR_NOMEM;
   prepare(pmh);
   return MMSYSERR_NOERROR;
 }
@@ -813,6 +830,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     if (bad_header(pmh, cbmh) || pmh->dwBufferLength == 0 || !pmh->lpData) return MMSYSERR_INVALPARAM;
     if (flags_of(pmh) & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     if (!(flags_of(pmh) & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (fault_due(input_faults.add_buffer_fails_at)) return MMSYSERR_NOMEM;
     backend_port = port->backend_port;
   }
   if (used->input_gone(backend_port)) return MMSYSERR_NODRIVER;
@@ -836,6 +854,7 @@ MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
     std::lock_guard<std::mutex> hold(layer_lock);
     InputPort* port = find_input(hmi);
     if (!port) return MMSYSERR_INVALHANDLE;
+    if (fault_due(input_faults.start_fails_at)) return MMSYSERR_NOMEM;
     backend_port = port->backend_port;
   }
   if (used->input_gone(backend_port)) return MMSYSERR_NODRIVER;

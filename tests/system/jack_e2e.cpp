@@ -2,8 +2,6 @@
 // vexa-sim as the unit on the same private JACK server. tests/system/jack_e2e.sh starts the server and
 // vexa-sim and runs one TEST at a time; it passes vexa-sim's pid, its log (every message, "rx" or "tx" and
 // the bytes in hex) and the settings that vexa-sim started with ("0x52=1 0x53=42 ...").
-//
-// The naming tests of the RtMidi back-end need no server.
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
@@ -169,39 +167,4 @@ TEST_F(JackE2E, UpdateModeUnit) {
   choose_vexa();
   EXPECT_TRUE(text_becomes(IDC_DEVICE_TEXT, "Firmware 3.1", 10000)) << headless_text(IDC_DEVICE_TEXT);
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
-}
-
-TEST(RtmidiNames, AlsaClientsAndPorts) {
-  const std::vector<RtmidiDevice> outputs = rtmidi_device_names(
-      false, {"Midi Through:Midi Through Port-0 14:0", "vexa:vexa 128:0", "vexa utility:out 131:0",
-              "MIDISPORT 2x2:MIDISPORT 2x2 MIDI 1 24:0", "MIDISPORT 2x2:MIDISPORT 2x2 MIDI 2 24:1",
-              "A synthesizer with a very long client name:port 1 20:0", "vexa:vexa 140:0"});
-  ASSERT_EQ(outputs.size(), 6u);
-  EXPECT_EQ(outputs[0].name, "Midi Through");
-  EXPECT_EQ(outputs[1].name, "vexa");
-  EXPECT_EQ(outputs[1].index, 1);
-  EXPECT_EQ(outputs[2].name, "MIDISPORT 2x2 MIDI 1");
-  EXPECT_EQ(outputs[2].index, 3);
-  EXPECT_EQ(outputs[3].name, "MIDISPORT 2x2 MIDI 2");
-  EXPECT_EQ(outputs[4].name, "A synthesizer with a very long");
-  EXPECT_LE(outputs[4].name.size(), 31u);
-  EXPECT_EQ(outputs[5].name, "vexa #2");
-}
-
-TEST(RtmidiNames, JackClientsAndBridges) {
-  const std::vector<RtmidiDevice> inputs =
-      rtmidi_device_names(true, {"vexa-01:vexa", "vexa utility-01:in", "system:midi_capture_1",
-                                 "a2j:UM-ONE [20] (capture): UM-ONE MIDI 1", "synth:left", "synth:right"});
-  ASSERT_EQ(inputs.size(), 5u);
-  EXPECT_EQ(inputs[0].name, "vexa");
-  EXPECT_EQ(inputs[1].name, "system midi 1");
-  EXPECT_EQ(inputs[2].name, "UM-ONE");
-  EXPECT_EQ(inputs[3].name, "synth left");
-  EXPECT_EQ(inputs[4].name, "synth right");
-  const std::vector<RtmidiDevice> outputs = rtmidi_device_names(
-      true, {"system:midi_playback_1", "vexa:vexa", "a2j:UM-ONE [20] (playback): UM-ONE MIDI 1"});
-  ASSERT_EQ(outputs.size(), 3u);
-  EXPECT_EQ(outputs[0].name, "system midi 1");
-  EXPECT_EQ(outputs[1].name, "vexa");
-  EXPECT_EQ(outputs[2].name, "UM-ONE");
 }

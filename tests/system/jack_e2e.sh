@@ -75,8 +75,6 @@ run_test() {
   VEXA_SIM_PID=$sim_pid "$e2e" --gtest_filter="$1" --gtest_brief=1
 }
 
-"$e2e" --gtest_filter='RtmidiNames.*' --gtest_brief=1 || exit 1
-
 # JACK keeps a registry of its servers in /dev/shm. A server that had to be killed leaves its entries
 # there, and once the registry is full it refuses new servers ("Too many servers already active"). With
 # no JACK server of this user running, whatever is left there is stale.
