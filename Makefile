@@ -3,20 +3,22 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win deps-run deps-test clean
+.PHONY: run test check bench format format-check build build-asan build-tsan build-win clean \
+	deps-run deps-check deps-bench deps-test
 
+# A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
 run: deps-run
-	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build $(if $(wildcard build/CMakeCache.txt),,-DVEXA_TESTS=OFF) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
 test: deps-test format-check build build-asan build-tsan build-win
 	scripts/test_all.sh
 
-check: build
-	cd build && ctest --output-on-failure -j$(JOBS) -LE system
+check: deps-check build
+	cd build && ctest --output-on-failure --no-tests=error -j$(JOBS) -LE system
 
-bench: build
+bench: deps-bench build
 	./build/vexa_bench
 
 # Every C++ file in the one style of .clang-format.
@@ -29,11 +31,17 @@ format-check:
 deps-run:
 	@scripts/deps.sh run
 
+deps-check:
+	@scripts/deps.sh check
+
+deps-bench:
+	@scripts/deps.sh bench
+
 deps-test:
 	@scripts/deps.sh test
 
 build:
-	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS)
 
 build-asan:

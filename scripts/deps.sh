@@ -1,38 +1,58 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a build or test needs, when they are missing.
-# Usage: scripts/deps.sh run|test
+# Installs the Debian 12 packages that a make target needs, when they are missing.
+# Usage: scripts/deps.sh run|check|bench|test
+#
+# Each list adds to the one before, so that installing any of them after another never removes a package.
+# librtmidi-dev takes libjack-dev when nothing else is asked for, and libjack-dev conflicts with jackd2 (the
+# JACK server the tests start): naming libjack-jackd2-dev beside it keeps both lists on the jackd2 side.
+# As another user than root the script installs nothing: it prints one command that installs what every
+# list needs (so that it makes every target work at once) and fails.
 set -euo pipefail
 
-run_packages=(binutils-mingw-w64-i686 librtmidi-dev libncurses-dev pkg-config)
-test_packages=("${run_packages[@]}" clang-format tmux g++-mingw-w64-i686 icoutils xvfb xdotool imagemagick jackd2
-               clang libfuzzer-14-dev libclang-rt-14-dev wine wine32:i386 x11-utils)
+# `make run`: the compiler, CMake, the terminal library, the MIDI library and windres for the resources.
+run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686)
+# `make check`: the unit tests.
+check_packages=("${run_packages[@]}" libgtest-dev)
+# `make bench`: the upload benchmark.
+bench_packages=("${check_packages[@]}" libbenchmark-dev)
+# `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build and Wine.
+test_packages=("${bench_packages[@]}" clang-format tmux procps jackd2 clang libfuzzer-14-dev libclang-rt-14-dev
+               g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool x11-utils imagemagick)
+# What a user without root is asked to install: every list above.
+all_packages=("${test_packages[@]}")
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
+  check) wanted=("${check_packages[@]}") ;;
+  bench) wanted=("${bench_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|check|bench|test" >&2; exit 2 ;;
 esac
 
-missing=()
-for package in "${wanted[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
-done
+installed() {
+  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" == "install ok installed" ]]
+}
+missing_from() {
+  local package
+  for package in "$@"; do installed "$package" || echo "$package"; done
+}
+mapfile -t missing < <(missing_from "${wanted[@]}")
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
-needs_i386=0
-for package in "${missing[@]}"; do [[ "$package" == *:i386 ]] && needs_i386=1; done
-
 if [[ $(id -u) -ne 0 ]]; then
+  mapfile -t all_missing < <(missing_from "${all_packages[@]}")
+  i386=""
+  [[ " ${all_missing[*]} " == *":i386 "* ]] && i386="dpkg --add-architecture i386 && "
   echo "Missing Debian packages: ${missing[*]}" >&2
-  echo "Install them as root with:" >&2
-  [[ $needs_i386 -eq 1 ]] && echo "  dpkg --add-architecture i386 &&" >&2
-  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+  echo "Install what every make target needs as root with:" >&2
+  echo "  ${i386}apt-get update && apt-get install -y --no-install-recommends ${all_missing[*]}" >&2
   exit 1
 fi
 
 echo "Installing: ${missing[*]}"
-[[ $needs_i386 -eq 1 ]] && dpkg --add-architecture i386
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
