@@ -20,6 +20,7 @@ check: deps-check build
 
 bench: deps-bench build
 	./build/vexa_bench
+	bench/tui_figures.sh tmux build/vexa
 
 # Every C++ file in the one style of .clang-format.
 format:

@@ -13,10 +13,10 @@ set -euo pipefail
 run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686)
 # `make check`: the unit tests.
 check_packages=("${run_packages[@]}" libgtest-dev)
-# `make bench`: the upload benchmark.
-bench_packages=("${check_packages[@]}" libbenchmark-dev)
+# `make bench`: the upload benchmark, and the terminal program's figures in tmux.
+bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build and Wine.
-test_packages=("${bench_packages[@]}" clang-format tmux procps jackd2 clang libfuzzer-14-dev libclang-rt-14-dev
+test_packages=("${bench_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev libclang-rt-14-dev
                g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool x11-utils imagemagick)
 # What a user without root is asked to install: every list above.
 all_packages=("${test_packages[@]}")
