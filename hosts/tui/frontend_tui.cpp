@@ -897,7 +897,6 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
     const int row0 = std::max(z.row + top, 0), row1 = std::min(z.row + top + z.rows, last_row);
     const int col0 = std::max(z.col + left, 0), col1 = std::min(z.col + left + z.cols, screen.grid.cols);
     if (row0 >= row1 || col0 >= col1) continue;
-    if (z.kind == TuiZoneKind::slider && z.col + left != col0) continue;
     z.row = row0;
     z.rows = row1 - row0;
     z.col = col0;

@@ -20,6 +20,9 @@ namespace {
 // The loop sleeps until a key comes or the dialog changes; it also wakes this often to notice a resized
 // terminal (ncurses learns of it from a signal that may reach another thread) and the end.
 constexpr int WAKE_MS = 250;
+// After a frame the next waits this long unless a key comes: an upload changes the progress bar thousands
+// of times, which no eye follows.
+constexpr int FRAME_MS = 20;
 
 SCREEN* terminal = nullptr;
 int saved_stderr = -1;
@@ -300,6 +303,8 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
       // The program's timers count as changes too; a frame like the last one is not painted again.
       if (!same_screen(next, screen)) paint(next, view.colours);
       screen = std::move(next);
+      pollfd keys = {STDIN_FILENO, POLLIN, 0};
+      poll(&keys, 1, FRAME_MS);
     }
     const int ch = getch();
     if (ch == ERR) {

@@ -20,6 +20,7 @@
 #include "hosts/tui/frontend_tui.h"
 #include "midi/midi.h"
 #include "platform/midi/choice/midi_choice.h"
+#include "platform/win32/kernel32_ext.h"
 #include "platform/win32/winmm_ext.h"
 #include "resource.h"
 
@@ -200,6 +201,8 @@ int main(int argc, char** argv) {
 
   // Asked once the terminal is taken, which keeps the libraries' complaints off the screen.
   std::thread front_end(tui_run, std::cref(stop_front_end), std::cref(hangup), midi_service_problem(backend));
+  // The log of pauses serves tests only.
+  platform_log_sleeps(false);
   char command_line[] = "";
   const int result = WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
   stop_front_end.store(true);
