@@ -274,6 +274,9 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
   TuiPicture picture;
   int picture_id = 0;
   TuiScreen screen;
+  bool drawn_open = false;  // what the last frame showed
+  User32Dialog drawn_dialog;
+  std::vector<User32MessageBox> drawn_boxes;
   uint64_t seen = 0;
   bool dirty = true;
   while (!stop.load()) {
@@ -288,23 +291,34 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
     const uint64_t count = user32_change_count();
     if (count != seen || dirty) {
       seen = count;
-      dirty = false;
+      // The counter also moves whenever the program's thread goes idle (its timers): a dialog, boxes and
+      // terminal like the last frame's are not drawn again.
       User32Dialog dialog;
       const bool open = user32_read_dialog(dialog) && dialog.visible;
-      if (open) {
-        const User32Control* pic = picture_control(dialog);
-        if (pic && pic->bitmap_id != picture_id) {
-          picture_id = pic->bitmap_id;
-          tui_load_picture(nullptr, picture_id, picture);
+      std::vector<User32MessageBox> boxes = user32_open_boxes();
+      const bool update_mode = view.sim_keys && tui_sim_update_mode();
+      const bool same = !dirty && open == drawn_open && (!open || dialog == drawn_dialog) &&
+                        boxes == drawn_boxes && update_mode == view.sim_update_mode &&
+                        LINES == screen.grid.rows && COLS == screen.grid.cols;
+      dirty = false;
+      if (!same) {
+        if (open) {
+          const User32Control* pic = picture_control(dialog);
+          if (pic && pic->bitmap_id != picture_id) {
+            picture_id = pic->bitmap_id;
+            tui_load_picture(nullptr, picture_id, picture);
+          }
         }
+        view.sim_update_mode = update_mode;
+        TuiScreen next = tui_draw(open ? &dialog : nullptr, boxes, picture, view, LINES, COLS);
+        if (!same_screen(next, screen)) paint(next, view.colours);
+        screen = std::move(next);
+        drawn_open = open;
+        drawn_dialog = std::move(dialog);
+        drawn_boxes = std::move(boxes);
+        pollfd keys = {STDIN_FILENO, POLLIN, 0};
+        poll(&keys, 1, FRAME_MS);
       }
-      if (view.sim_keys) view.sim_update_mode = tui_sim_update_mode();
-      TuiScreen next = tui_draw(open ? &dialog : nullptr, user32_open_boxes(), picture, view, LINES, COLS);
-      // The program's timers count as changes too; a frame like the last one is not painted again.
-      if (!same_screen(next, screen)) paint(next, view.colours);
-      screen = std::move(next);
-      pollfd keys = {STDIN_FILENO, POLLIN, 0};
-      poll(&keys, 1, FRAME_MS);
     }
     const int ch = getch();
     if (ch == ERR) {
