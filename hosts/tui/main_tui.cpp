@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <csignal>
@@ -154,7 +155,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(arg, "--version") == 0) {
-      std::printf("%s (Linux terminal), firmware image %s\n", dialog_caption().c_str() + 1,
+      // The caption starts with a blank.
+      const std::string caption = dialog_caption();
+      const size_t start = std::min(caption.find_first_not_of(' '), caption.size());
+      std::printf("%s (Linux terminal), firmware image %s\n", caption.c_str() + start,
                   firmware_version().c_str());
       return 0;
     }
