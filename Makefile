@@ -3,22 +3,24 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web deps-run deps-test \
-	deps-web clean
+.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean \
+	deps-run deps-check deps-bench deps-web deps-test
 
+# A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
 run: deps-run
-	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build $(if $(wildcard build/CMakeCache.txt),,-DVEXA_TESTS=OFF) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
 test: deps-test format-check build build-asan build-tsan build-win web
 	scripts/test_all.sh
 
-check: build
-	cd build && ctest --output-on-failure -j$(JOBS) -LE "system|fuzz"
+check: deps-check build
+	cd build && ctest --output-on-failure --no-tests=error -j$(JOBS) -LE "system|fuzz"
 
-bench: build web
+bench: deps-bench build web
 	./build/vexa_bench
+	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
 
 # Every C++ file in the one style of .clang-format.
@@ -31,11 +33,20 @@ format-check:
 deps-run:
 	@scripts/deps.sh run
 
+deps-check:
+	@scripts/deps.sh check
+
+deps-bench:
+	@scripts/deps.sh bench
+
+deps-web:
+	@scripts/deps.sh web
+
 deps-test:
 	@scripts/deps.sh test
 
 build:
-	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS)
 
 build-asan:
@@ -59,9 +70,6 @@ web: deps-web
 # Serves the site on http://127.0.0.1:8080/ with the isolation headers and the Content-Security-Policy.
 run-web: web
 	scripts/serve_web.py build-web/site 8080
-
-deps-web:
-	@scripts/deps.sh web
 
 clean:
 	rm -rf build build-asan build-tsan build-win build-web

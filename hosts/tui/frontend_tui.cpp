@@ -180,25 +180,181 @@ const User32Control* control_by_id(const User32Dialog& d, int id) {
   return nullptr;
 }
 
+// Where each control goes in one layout: a sheet of cells with the dialog's frame at its edge and the
+// controls inside it.
+struct Sheet {
+  TuiLayout layout = TuiLayout::full;
+  int rows = 0, cols = 0;
+  std::vector<Rect> rects;     // per control, template order
+  std::vector<int> left;       // per control: the first cell of its column
+  std::vector<int> right;      // per control: the first cell past its column
+  std::vector<int> list_rows;  // per control: its rows with the list open (combo boxes)
+};
+
+// The dialog as its template places it.
+Sheet full_sheet(const User32Dialog& d) {
+  Sheet sheet;
+  sheet.rows = client_rows(d) + 2;
+  sheet.cols = client_cols(d) + 2;
+  for (const User32Control& c : d.controls) {
+    sheet.rects.push_back(control_rect(c, 1, 1));
+    sheet.left.push_back(1);
+    sheet.right.push_back(1 + client_cols(d));
+    sheet.list_rows.push_back(sheet.rects.back().rows);
+  }
+  return sheet;
+}
+
+// New positions for 0..used.size() when empty positions go, one at a time from the longest run of them,
+// until `limit` remain; leading empty positions all go. map[p] is the number of positions kept before p.
+std::vector<int> squeeze(const std::vector<bool>& used, int limit) {
+  const int n = static_cast<int>(used.size());
+  std::vector<int> keep(static_cast<size_t>(n), 1);  // per position: kept
+  int size = n;
+  for (int p = 0; p < n && !used[static_cast<size_t>(p)]; ++p) {
+    keep[static_cast<size_t>(p)] = 0;
+    --size;
+  }
+  while (size > limit) {
+    int best_start = -1, best_length = 0;
+    for (int p = 0; p < n;) {
+      if (used[static_cast<size_t>(p)] || !keep[static_cast<size_t>(p)]) {
+        ++p;
+        continue;
+      }
+      int q = p;
+      while (q < n && !used[static_cast<size_t>(q)] && keep[static_cast<size_t>(q)]) ++q;
+      if (q - p > best_length) {
+        best_start = p;
+        best_length = q - p;
+      }
+      p = q;
+    }
+    if (best_start < 0) break;
+    keep[static_cast<size_t>(best_start)] = 0;
+    --size;
+  }
+  std::vector<int> map(static_cast<size_t>(n) + 1, 0);
+  for (int p = 0; p < n; ++p)
+    map[static_cast<size_t>(p) + 1] = map[static_cast<size_t>(p)] + keep[static_cast<size_t>(p)];
+  return map;
+}
+
+// The cells a control covers in the template, for squeezing: a combo box its field only, a check box its
+// caption too.
+Rect occupied(const User32Control& c) {
+  Rect r = control_rect(c, 0, 0);
+  if (class_is(c, "ComboBox")) r.rows = 1;
+  if (is_check(c)) r.cols = std::max(r.cols, 4 + static_cast<int>(c.text.size()));
+  return r;
+}
+
+// Moves the controls `members` into a block of at most max_rows x max_cols cells (as far as empty rows and
+// columns allow) with its top left corner at (row, col); returns the block's size.
+void place_block(const User32Dialog& d, const std::vector<size_t>& members, int max_rows, int max_cols,
+                 int row, int col, Sheet& sheet, int& rows, int& cols) {
+  int end_row = 0, end_col = 0;
+  for (size_t i : members) {
+    const Rect r = occupied(d.controls[i]);
+    end_row = std::max(end_row, r.row + r.rows);
+    end_col = std::max(end_col, r.col + r.cols);
+  }
+  std::vector<bool> used_rows(static_cast<size_t>(end_row), false),
+      used_cols(static_cast<size_t>(end_col), false);
+  for (size_t i : members) {
+    const Rect r = occupied(d.controls[i]);
+    for (int k = r.row; k < r.row + r.rows; ++k) used_rows[static_cast<size_t>(k)] = true;
+    for (int k = r.col; k < r.col + r.cols; ++k) used_cols[static_cast<size_t>(k)] = true;
+  }
+  const std::vector<int> row_map = squeeze(used_rows, max_rows);
+  const std::vector<int> col_map = squeeze(used_cols, max_cols);
+  rows = row_map.back();
+  cols = col_map.back();
+  auto at = [](const std::vector<int>& map, int p) {
+    return map[static_cast<size_t>(std::clamp(p, 0, static_cast<int>(map.size()) - 1))];
+  };
+  for (size_t i : members) {
+    const Rect full = control_rect(d.controls[i], 0, 0);
+    const Rect r = occupied(d.controls[i]);
+    Rect& placed = sheet.rects[i];
+    placed.row = row + at(row_map, r.row);
+    placed.col = col + at(col_map, r.col);
+    placed.rows = std::max(1, at(row_map, r.row + r.rows) - at(row_map, r.row));
+    placed.cols = std::max(1, at(col_map, full.col + full.cols) - at(col_map, r.col));
+    sheet.list_rows[i] = full.rows;
+  }
+}
+
+// The two halves of the dialog side by side (columns, each squeezed to fit 80 x 24 where it can) or one
+// below the other (stacked, without empty rows): the part above the first check box (picture, port list,
+// device text, update button, status, progress) and the settings from the first check box down. The frame
+// stays wide enough for the caption.
+constexpr int COLUMN_ROWS = 20;  // 24 rows less the frame and the help lines
+constexpr int COLUMN_COLS = 38;  // two of them, a gap and the frame in 80 columns
+constexpr int COLUMN_GAP = 2;
+
+Sheet split_sheet(const User32Dialog& d, TuiLayout layout) {
+  int split = client_rows(d) / 2;
+  bool found = false;
+  for (const User32Control& c : d.controls) {
+    if (!is_check(c)) continue;
+    split = found ? std::min(split, control_rect(c, 0, 0).row) : control_rect(c, 0, 0).row;
+    found = true;
+  }
+  std::vector<size_t> upper, lower;
+  for (size_t i = 0; i < d.controls.size(); ++i)
+    (control_rect(d.controls[i], 0, 0).row < split ? upper : lower).push_back(i);
+  Sheet sheet;
+  sheet.layout = layout;
+  sheet.rects.resize(d.controls.size());
+  sheet.list_rows.resize(d.controls.size());
+  sheet.left.resize(d.controls.size());
+  sheet.right.resize(d.controls.size());
+  int upper_rows = 0, upper_cols = 0, lower_rows = 0, lower_cols = 0;
+  const bool columns = layout == TuiLayout::columns;
+  const int max_rows = columns ? COLUMN_ROWS : 0;
+  place_block(d, upper, max_rows, COLUMN_COLS, 1, 1, sheet, upper_rows, upper_cols);
+  const int lower_row = columns ? 1 : 1 + upper_rows + 1;
+  const int lower_col = columns ? 1 + upper_cols + COLUMN_GAP : 1;
+  place_block(d, lower, max_rows, COLUMN_COLS, lower_row, lower_col, sheet, lower_rows, lower_cols);
+  const int caption_cols = static_cast<int>(d.title.size()) + 9;
+  if (columns) {
+    sheet.rows = std::max(upper_rows, lower_rows) + 2;
+    sheet.cols = std::max(upper_cols + COLUMN_GAP + lower_cols + 2, caption_cols);
+  } else {
+    sheet.rows = upper_rows + 1 + lower_rows + 2;
+    sheet.cols = std::max({upper_cols + 2, lower_cols + 2, caption_cols});
+  }
+  for (size_t i : upper) {
+    sheet.left[i] = 1;
+    sheet.right[i] = columns ? 1 + upper_cols : sheet.cols - 1;
+  }
+  for (size_t i : lower) {
+    sheet.left[i] = lower_col;
+    sheet.right[i] = sheet.cols - 1;
+  }
+  return sheet;
+}
+
 // Drawing of one frame.
+// Drawing of the dialog onto its sheet, zones and cursor in sheet cells.
 class Painter {
  public:
-  Painter(const User32Dialog& d, const TuiPicture& picture, const TuiView& view, TuiScreen& screen,
-          int origin_row, int origin_col)
+  Painter(const User32Dialog& d, const Sheet& sheet, const TuiPicture& picture, const TuiView& view,
+          TuiScreen& screen)
       : d_(d),
+        sheet_(sheet),
         picture_(picture),
         view_(view),
         screen_(screen),
-        canvas_(screen.grid.rows, screen.grid.cols, view.unicode),
-        row0_(origin_row),
-        col0_(origin_col),
+        canvas_(sheet.rows, sheet.cols, view.unicode),
         keys_(tui_hot_keys(d)) {}
 
   Canvas& canvas() { return canvas_; }
 
   void dialog() {
     const Glyphs& g = canvas_.g();
-    const Rect outer{row0_ - 1, col0_ - 1, client_rows(d_) + 2, client_cols(d_) + 2};
+    const Rect outer{0, 0, sheet_.rows, sheet_.cols};
     canvas_.frame(outer, true);
     canvas_.text(outer.row, outer.col + 2, d_.title, outer.cols - 9, TUI_BOLD);
     const int title_end = outer.col + 2 + std::min(static_cast<int>(d_.title.size()), outer.cols - 9);
@@ -240,7 +396,7 @@ class Painter {
   }
 
   void control(const User32Control& c, int index) {
-    const Rect r = control_rect(c, row0_, col0_);
+    const Rect& r = sheet_.rects[static_cast<size_t>(index)];
     if (class_is(c, "Button")) {
       if (is_check(c))
         check_box(c, r, index);
@@ -265,7 +421,7 @@ class Painter {
   }
 
   void group(const User32Control& c) {
-    const Rect r = control_rect(c, row0_, col0_);
+    const Rect& r = sheet_.rects[static_cast<size_t>(index_of(c))];
     const uint8_t attr = state_attr(c);
     canvas_.frame(r, false, attr);
     caption(r.row, r.col + 1, c.text, r.cols - 2, hot_offset(index_of(c)),
@@ -279,7 +435,7 @@ class Painter {
     canvas_.put(r.row, r.col + 1, mark, attr);
     canvas_.put(r.row, r.col + 2, "]", attr);
     // The caption may run past the control's rectangle: the dialog's font is narrower than a cell.
-    const int width = std::max(0, std::min(static_cast<int>(c.text.size()), room(r.col + 4)));
+    const int width = std::max(0, std::min(static_cast<int>(c.text.size()), room(index, r.col + 4)));
     caption(r.row, r.col + 4, c.text, width, hot_offset(index), attr);
     if (c.focused) canvas_.add_attr(r.row, r.col + 4, width, TUI_REVERSE);
     zone(TuiZoneKind::control, c.id, 0, Rect{r.row, r.col, 1, std::max(3, 4 + width)});
@@ -298,38 +454,38 @@ class Painter {
     zone(TuiZoneKind::control, c.id, 0, Rect{r.row, col, 1, width});
   }
 
-  // A text longer than its rectangle spreads out from it as far as the dialog allows.
+  // A text longer than its rectangle spreads out from it as far as its column of the dialog allows.
   void static_text(const User32Control& c, const Rect& r) {
+    const size_t index = static_cast<size_t>(index_of(c));
     const int length = static_cast<int>(c.text.size());
     int col = r.col;
     if ((c.style & SS_TYPEMASK) == SS_CENTER)
       col += (r.cols - length) / 2;
     else if ((c.style & SS_TYPEMASK) == SS_RIGHT)
       col += r.cols - length;
-    col = std::max(col, col0_);
-    canvas_.text(r.row, col, c.text, std::min(length, room(col)), state_attr(c));
+    col = std::max(col, sheet_.left[index]);
+    canvas_.text(r.row, col, c.text, std::min(length, room(static_cast<int>(index), col)), state_attr(c));
   }
 
-  // Cells from `col` to the right edge of the dialog's client area.
-  int room(int col) const { return std::max(0, col0_ + client_cols(d_) - col); }
+  // Cells from `col` to the right edge of control `index`'s column.
+  int room(int index, int col) const { return std::max(0, sheet_.right[static_cast<size_t>(index)] - col); }
 
-  // Two picture rows per cell: the upper half-block in the foreground colour, the lower in the background.
+  // Two picture rows per cell with UTF-8: the upper half-block in the foreground colour, the lower in the
+  // background. Without it, one picture row per cell: a blank in the background colour.
   void picture(const Rect& r) {
     if (!view_.colours || picture_.width <= 0 || picture_.height <= 0) {
       if (r.rows >= 2 && r.cols >= 2) canvas_.frame(r, false);
       return;
     }
-    const int pixel_rows = r.rows * 2;
     for (int i = 0; i < r.rows; ++i) {
       for (int j = 0; j < r.cols; ++j) {
-        const uint32_t top = average(j, r.cols, 2 * i, pixel_rows);
-        const uint32_t bottom = average(j, r.cols, 2 * i + 1, pixel_rows);
         TuiCell* cell = canvas_.at(r.row + i, r.col + j);
         if (!cell) continue;
         if (view_.unicode) {
-          *cell = TuiCell{canvas_.g().half, top, bottom, 0};
+          *cell = TuiCell{canvas_.g().half, average(j, r.cols, 2 * i, 2 * r.rows),
+                          average(j, r.cols, 2 * i + 1, 2 * r.rows), 0};
         } else {
-          *cell = TuiCell{" ", TUI_DEFAULT, blend(top, bottom), 0};
+          *cell = TuiCell{" ", TUI_DEFAULT, average(j, r.cols, i, r.rows), 0};
         }
       }
     }
@@ -352,13 +508,6 @@ class Painter {
     }
     if (count == 0) return 0;
     return static_cast<uint32_t>((sum[0] / count) << 16 | (sum[1] / count) << 8 | (sum[2] / count));
-  }
-
-  static uint32_t blend(uint32_t a, uint32_t b) {
-    uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8)
-      out |= ((((a >> shift) & 0xFF) + ((b >> shift) & 0xFF)) / 2) << shift;
-    return out;
   }
 
   void edit(const User32Control& c, const Rect& r) {
@@ -398,9 +547,11 @@ class Painter {
   // The open list below the field, over whatever lies there; the height of the control with its list open
   // limits the entries shown at once.
   void combo_list(const User32Control& c) {
-    const Rect field = control_rect(c, row0_, col0_);
+    const size_t index = static_cast<size_t>(index_of(c));
+    const Rect& field = sheet_.rects[index];
     const int count = static_cast<int>(c.items.size());
-    const int visible = std::max(1, std::min(std::max(count, 1), field.rows - 2));
+    const int room_below = sheet_.rows - 1 - field.row - 2;
+    const int visible = std::max(1, std::min({std::max(count, 1), sheet_.list_rows[index] - 2, room_below}));
     int top = 0;
     if (c.selection >= visible) top = c.selection - visible + 1;
     const Rect box{field.row + 1, field.col, visible + 1, field.cols};
@@ -470,11 +621,11 @@ class Painter {
   }
 
   const User32Dialog& d_;
+  const Sheet& sheet_;
   const TuiPicture& picture_;
   const TuiView& view_;
   TuiScreen& screen_;
   Canvas canvas_;
-  int row0_, col0_;
   std::vector<TuiHotKey> keys_;
 };
 
@@ -495,6 +646,7 @@ std::vector<std::string> help_lines(const User32Dialog& d, const std::vector<Use
     lines.push_back("Digits Backspace: type   Tab: leave and take it");
   else
     lines.push_back("Underlined letter: go to that control");
+  if (!view.midi_problem.empty()) lines.insert(lines.begin() + 1, view.midi_problem);
   if (view.sim_keys)
     lines.push_back(view.sim_update_mode ? "F9: simulated unit back to its firmware"
                                          : "F9: simulated unit to update mode (keys held)");
@@ -557,20 +709,6 @@ void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32Messa
       screen.box_lines = count;
       screen.box_visible_lines = visible;
     }
-  }
-}
-
-void draw_too_small(Canvas& canvas, int need_rows, int need_cols) {
-  const int rows = canvas.grid.rows, cols = canvas.grid.cols;
-  const std::string text = "Terminal too small. The dialog needs " + std::to_string(need_cols) + " x " +
-                           std::to_string(need_rows) + " (columns x rows); this one is " +
-                           std::to_string(cols) + " x " + std::to_string(rows) +
-                           ". Enlarge it or press Ctrl+Q to quit.";
-  const std::vector<std::string> lines = wrap(text, std::max(1, cols - 2));
-  const int top = std::max(0, (rows - static_cast<int>(lines.size())) / 2);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const int width = static_cast<int>(lines[i].size());
-    canvas.text(top + static_cast<int>(i), std::max(0, (cols - width) / 2), lines[i], width);
   }
 }
 
@@ -675,31 +813,102 @@ std::vector<TuiHotKey> tui_hot_keys(const User32Dialog& dialog) {
   return keys;
 }
 
+namespace {
+
+// The first layout that fits the terminal whole (help lines below it); when none does, the split one that
+// scrolls in the least directions.
+Sheet choose_sheet(const User32Dialog& d, int rows, int cols, bool& fits) {
+  Sheet candidates[3] = {full_sheet(d), split_sheet(d, TuiLayout::columns),
+                         split_sheet(d, TuiLayout::stacked)};
+  for (Sheet& sheet : candidates) {
+    fits = sheet.rows + HELP_LINES <= rows && sheet.cols <= cols;
+    if (fits) return std::move(sheet);
+  }
+  Sheet& chosen = candidates[1].cols <= cols ? candidates[1] : candidates[2];
+  chosen.layout = TuiLayout::scrolled;
+  return std::move(chosen);
+}
+
+// How far a sheet larger than its view is scrolled: no further than it takes to show `wanted` (the focused
+// control, the open list), from the top left corner.
+int scroll_to(int first, int count, int sheet_size, int view_size) {
+  if (sheet_size <= view_size) return 0;
+  const int needed = std::max(0, first + count - view_size);
+  return std::min({needed, first, sheet_size - view_size});
+}
+
+}  // namespace
+
 TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBox>& boxes,
                    const TuiPicture& picture, const TuiView& view, int rows, int cols) {
   TuiScreen screen;
   screen.grid.rows = std::max(0, rows);
   screen.grid.cols = std::max(0, cols);
+  Canvas canvas(screen.grid.rows, screen.grid.cols, view.unicode);
   if (!dialog) {
-    Canvas canvas(screen.grid.rows, screen.grid.cols, view.unicode);
     draw_boxes(canvas, screen, boxes, view);
     screen.grid = std::move(canvas.grid);
     return screen;
   }
-  int need_rows = 0, need_cols = 0;
-  tui_needed_size(*dialog, need_rows, need_cols);
-  if (rows < need_rows || cols < need_cols) {
-    Canvas canvas(screen.grid.rows, screen.grid.cols, view.unicode);
-    draw_too_small(canvas, need_rows, need_cols);
-    screen.grid = std::move(canvas.grid);
-    screen.too_small = true;
-    return screen;
-  }
-  const int top = (rows - need_rows) / 2;
-  const int left = (cols - need_cols) / 2;
-  Painter painter(*dialog, picture, view, screen, top + 1, left + 1);
+  bool fits = false;
+  const Sheet sheet = choose_sheet(*dialog, screen.grid.rows, screen.grid.cols, fits);
+  screen.layout = sheet.layout;
+  TuiScreen drawn;
+  Painter painter(*dialog, sheet, picture, view, drawn);
   painter.dialog();
-  Canvas& canvas = painter.canvas();
+  const TuiGrid& paper = painter.canvas().grid;
+
+  // Where the sheet goes: centred with the help lines below it, or scrolled in the rows above them.
+  int top = 0, left = 0, help_row = 0;
+  const int view_rows = std::max(0, screen.grid.rows - HELP_LINES);
+  if (fits) {
+    top = (screen.grid.rows - sheet.rows - HELP_LINES) / 2;
+    left = (screen.grid.cols - sheet.cols) / 2;
+    help_row = top + sheet.rows;
+  } else {
+    Rect wanted{0, 0, 1, 1};
+    const User32Control* combo = dropped_combo(*dialog);
+    if (const User32Control* focus = combo ? combo : focused_control(*dialog)) {
+      const size_t index = static_cast<size_t>(focus - dialog->controls.data());
+      wanted = sheet.rects[index];
+      // An open list goes below its field, with a border row under it.
+      if (combo)
+        wanted.rows +=
+            std::min(std::max(1, static_cast<int>(combo->items.size())), sheet.list_rows[index] - 2) + 1;
+      // A row of context above and below where there is room.
+      wanted.row = std::max(0, wanted.row - 1);
+      wanted.rows += 2;
+    }
+    screen.scroll_row = scroll_to(wanted.row, wanted.rows, sheet.rows, view_rows);
+    screen.scroll_col = scroll_to(wanted.col, wanted.cols, sheet.cols, screen.grid.cols);
+    top = -screen.scroll_row;
+    left = std::max(0, (screen.grid.cols - sheet.cols) / 2) - screen.scroll_col;
+    help_row = view_rows;
+  }
+  const int last_row = fits ? screen.grid.rows : view_rows;
+  for (int r = 0; r < paper.rows; ++r) {
+    if (top + r < 0 || top + r >= last_row) continue;
+    for (int c = 0; c < paper.cols; ++c)
+      if (TuiCell* cell = canvas.at(top + r, left + c))
+        *cell = paper.cells[static_cast<size_t>(r * paper.cols + c)];
+  }
+  // Zones on the screen, cut to what is shown of them.
+  for (TuiZone z : drawn.zones) {
+    const int row0 = std::max(z.row + top, 0), row1 = std::min(z.row + top + z.rows, last_row);
+    const int col0 = std::max(z.col + left, 0), col1 = std::min(z.col + left + z.cols, screen.grid.cols);
+    if (row0 >= row1 || col0 >= col1) continue;
+    z.row = row0;
+    z.rows = row1 - row0;
+    z.col = col0;
+    z.cols = col1 - col0;
+    screen.zones.push_back(z);
+  }
+  if (drawn.cursor_row >= 0 && drawn.cursor_row + top >= 0 && drawn.cursor_row + top < last_row &&
+      drawn.cursor_col + left >= 0 && drawn.cursor_col + left < screen.grid.cols) {
+    screen.cursor_row = drawn.cursor_row + top;
+    screen.cursor_col = drawn.cursor_col + left;
+  }
+
   bool box_scrolls = false;
   if (!boxes.empty()) {
     const BoxLayout top_box = box_layout(boxes.back(), rows, cols);
@@ -707,11 +916,11 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   }
   std::vector<std::string> help = help_lines(*dialog, boxes, view, box_scrolls);
   // A third help line only when the terminal has room for it.
-  const int help_row = top + need_rows - HELP_LINES;
   while (static_cast<int>(help.size()) > HELP_LINES && help_row + static_cast<int>(help.size()) > rows)
     help.pop_back();
+  const int help_col = fits ? left + 1 : 0;
   for (size_t i = 0; i < help.size(); ++i) {
-    canvas.text(help_row + static_cast<int>(i), left + 1, help[i], cols - left - 1);
+    canvas.text(help_row + static_cast<int>(i), help_col, help[i], cols - help_col);
   }
   draw_boxes(canvas, screen, boxes, view);
   if (!boxes.empty()) screen.cursor_row = screen.cursor_col = -1;

@@ -79,19 +79,26 @@ struct TuiView {
   int box_scroll = 0;       // first text line shown of a box too tall for the screen
   bool sim_keys = false;    // the simulated unit is in use: show its key on the help line
   bool sim_update_mode = false;
+  std::string midi_problem;  // shown on the help lines ("JACK: no server running")
 };
+
+// How the dialog is laid out in the terminal: as its template has it (55 x 47 cells), in two columns (80 x
+// 24), one column (40 x 35), or one of the last two scrolled so that the focused control is in view.
+enum class TuiLayout { full, columns, stacked, scrolled };
 
 struct TuiScreen {
   TuiGrid grid;
   std::vector<TuiZone> zones;
   int cursor_row = -1;  // where the terminal cursor goes (a focused edit box), -1 for hidden
   int cursor_col = -1;
-  bool too_small = false;
+  TuiLayout layout = TuiLayout::full;
+  int scroll_row = 0;  // first row and column of the dialog shown, when it scrolls
+  int scroll_col = 0;
   int box_lines = 0;  // text lines of the top box and how many fit, for scrolling
   int box_visible_lines = 0;
 };
 
-// Cells that a dialog needs in the terminal: its frame and the help lines below it.
+// Cells that a dialog needs in the terminal as its template has it: its frame and the help lines below it.
 void tui_needed_size(const User32Dialog& dialog, int& rows, int& cols);
 
 // The hot keys of a dialog: every button, check box and group box gets the first free letter of its
@@ -99,7 +106,8 @@ void tui_needed_size(const User32Dialog& dialog, int& rows, int& cols);
 // focus. Letters are lower case.
 std::vector<TuiHotKey> tui_hot_keys(const User32Dialog& dialog);
 
-// Draws the dialog (NULL: none open yet) and its open boxes (bottom first) into a rows x cols screen.
+// Draws the dialog (NULL: none open yet) and its open boxes (bottom first) into a rows x cols screen, in the
+// first layout that fits, or scrolled.
 TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBox>& boxes,
                    const TuiPicture& picture, const TuiView& view, int rows, int cols);
 
@@ -149,6 +157,11 @@ int tui_click(const TuiScreen& screen, int row, int col);
 // about `timeout_ms`.
 int tui_close(int timeout_ms);
 
-// Runs the terminal front end until `stop` is set: paints every change of the dialog, reads keys and the
-// mouse. A hang-up or SIGTERM (flagged in `hangup`) closes the dialog. Call on a thread of its own.
-void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup);
+// Takes the terminal for tui_run: false, with the reason in `error`, when standard input or output is no
+// terminal or TERM names none that ncurses knows.
+bool tui_open_terminal(std::string& error);
+// Runs the terminal front end on the terminal that tui_open_terminal took, until `stop` is set: paints
+// every change of the dialog, reads keys and the mouse. A hang-up or SIGTERM (flagged in `hangup`) closes the
+// dialog, as soon as it exists. `midi_problem` (a MIDI service that cannot be reached) is shown on the help
+// lines. Call on a thread of its own.
+void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup, const std::string& midi_problem);

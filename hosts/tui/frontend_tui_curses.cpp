@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <ncurses.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "hosts/tui/frontend_tui.h"
 #include "platform/midi/sim/midi_sim.h"
@@ -15,7 +17,15 @@
 
 namespace {
 
-constexpr int POLL_MS = 30;  // how often the loop looks for changes of the dialog when no key comes
+// The loop sleeps until a key comes or the dialog changes; it also wakes this often to notice a resized
+// terminal (ncurses learns of it from a signal that may reach another thread) and the end.
+constexpr int WAKE_MS = 250;
+// After a frame the next waits this long unless a key comes: an upload changes the progress bar thousands
+// of times, which no eye follows.
+constexpr int FRAME_MS = 20;
+
+SCREEN* terminal = nullptr;
+int saved_stderr = -1;
 
 // Nearest entry of the 256-colour palette: the 6x6x6 cube or the grey ramp.
 int colour_256(uint32_t rgb) {
@@ -150,9 +160,7 @@ bool read_key(int ch, int alt_down, int alt_up, TuiKey& key) {
   }
   if (ch == 27) {
     // Escape alone, or Alt+key sent as Escape and the key.
-    nodelay(stdscr, TRUE);
     const int next = getch();
-    timeout(POLL_MS);
     if (next == ERR) {
       key.code = TUI_KEY_ESCAPE;
       return true;
@@ -187,6 +195,17 @@ void restore_stderr(int saved) {
   close(saved);
 }
 
+bool same_screen(const TuiScreen& a, const TuiScreen& b) {
+  if (a.grid.rows != b.grid.rows || a.grid.cols != b.grid.cols || a.cursor_row != b.cursor_row ||
+      a.cursor_col != b.cursor_col)
+    return false;
+  for (size_t i = 0; i < a.grid.cells.size(); ++i) {
+    const TuiCell &x = a.grid.cells[i], &y = b.grid.cells[i];
+    if (x.glyph != y.glyph || x.fg != y.fg || x.bg != y.bg || x.attr != y.attr) return false;
+  }
+  return true;
+}
+
 const User32Control* picture_control(const User32Dialog& dialog) {
   for (const User32Control& c : dialog.controls)
     if (c.bitmap_id != 0) return &c;
@@ -195,24 +214,33 @@ const User32Control* picture_control(const User32Dialog& dialog) {
 
 }  // namespace
 
-void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup) {
+bool tui_open_terminal(std::string& error) {
   // Without a terminal to read keys from, nobody could ever close the dialog.
-  const bool terminal_io = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-  const int saved_stderr = terminal_io ? silence_stderr() : -1;
-  SCREEN* terminal = terminal_io ? newterm(nullptr, stdout, stdin) : nullptr;
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    error = "the terminal front end needs a terminal (standard input and output)";
+    return false;
+  }
+  saved_stderr = silence_stderr();
+  terminal = newterm(nullptr, stdout, stdin);
   if (!terminal) {
     restore_stderr(saved_stderr);
+    saved_stderr = -1;
     const char* term = std::getenv("TERM");
-    std::fprintf(stderr, "vexa: the terminal front end needs a terminal (TERM=%s)\n", term ? term : "");
-    tui_close(10000);
-    return;
+    error = std::string("the terminal front end needs a terminal that ncurses knows (TERM=") +
+            (term ? term : "") + ")";
+    return false;
   }
+  return true;
+}
+
+void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
+             const std::string& midi_problem) {
   raw();
   noecho();
   nonl();
   keypad(stdscr, TRUE);
   set_escdelay(25);
-  timeout(POLL_MS);
+  nodelay(stdscr, TRUE);
   mousemask(BUTTON1_PRESSED, nullptr);
   mouseinterval(0);
   TuiView view;
@@ -223,42 +251,84 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup) {
   view.colours = has_colors() && COLORS >= 8;
   view.unicode = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
   view.sim_keys = winmm_backend() == midi_backend_sim();
+  view.midi_problem = midi_problem;
   const int alt_down = key_defined("\033[1;3B");
   const int alt_up = key_defined("\033[1;3A");
+
+  // A watcher turns changes of the dialog into a byte on a pipe, so that one poll waits for both.
+  int wake[2] = {-1, -1};
+  if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) wake[0] = wake[1] = -1;
+  std::atomic<bool> watching{true};
+  std::thread watcher([&watching, &wake] {
+    uint64_t seen = user32_change_count();
+    while (watching.load()) {
+      const uint64_t now = user32_wait_change(seen, 1000);
+      if (now == seen) continue;
+      seen = now;
+      if (wake[1] >= 0 && write(wake[1], "", 1) < 0) {
+        // The pipe is full: the front end has a wake-up waiting already.
+      }
+    }
+  });
 
   TuiPicture picture;
   int picture_id = 0;
   TuiScreen screen;
+  bool drawn_open = false;  // what the last frame showed
+  User32Dialog drawn_dialog;
+  std::vector<User32MessageBox> drawn_boxes;
   uint64_t seen = 0;
   bool dirty = true;
-  bool closing = false;
   while (!stop.load()) {
     if (hangup.load()) {
-      // The terminal may be gone: draw nothing more and close the dialog once.
-      if (!closing) tui_close(10000);
-      closing = true;
-      user32_wait_change(user32_change_count(), POLL_MS);
+      // The terminal may be gone: draw nothing more, and close the dialog (answering its boxes) until it is
+      // closed, also one that is not open yet or refuses for a while.
+      User32Dialog dialog;
+      if (user32_read_dialog(dialog)) tui_close(200);
+      user32_wait_change(user32_change_count(), WAKE_MS);
       continue;
     }
     const uint64_t count = user32_change_count();
     if (count != seen || dirty) {
       seen = count;
-      dirty = false;
+      // The counter also moves whenever the program's thread goes idle (its timers): a dialog, boxes and
+      // terminal like the last frame's are not drawn again.
       User32Dialog dialog;
       const bool open = user32_read_dialog(dialog) && dialog.visible;
-      if (open) {
-        const User32Control* pic = picture_control(dialog);
-        if (pic && pic->bitmap_id != picture_id) {
-          picture_id = pic->bitmap_id;
-          tui_load_picture(nullptr, picture_id, picture);
+      std::vector<User32MessageBox> boxes = user32_open_boxes();
+      const bool update_mode = view.sim_keys && tui_sim_update_mode();
+      const bool same = !dirty && open == drawn_open && (!open || dialog == drawn_dialog) &&
+                        boxes == drawn_boxes && update_mode == view.sim_update_mode &&
+                        LINES == screen.grid.rows && COLS == screen.grid.cols;
+      dirty = false;
+      if (!same) {
+        if (open) {
+          const User32Control* pic = picture_control(dialog);
+          if (pic && pic->bitmap_id != picture_id) {
+            picture_id = pic->bitmap_id;
+            tui_load_picture(nullptr, picture_id, picture);
+          }
         }
+        view.sim_update_mode = update_mode;
+        TuiScreen next = tui_draw(open ? &dialog : nullptr, boxes, picture, view, LINES, COLS);
+        if (!same_screen(next, screen)) paint(next, view.colours);
+        screen = std::move(next);
+        drawn_open = open;
+        drawn_dialog = std::move(dialog);
+        drawn_boxes = std::move(boxes);
+        pollfd keys = {STDIN_FILENO, POLLIN, 0};
+        poll(&keys, 1, FRAME_MS);
       }
-      if (view.sim_keys) view.sim_update_mode = tui_sim_update_mode();
-      screen = tui_draw(open ? &dialog : nullptr, user32_open_boxes(), picture, view, LINES, COLS);
-      paint(screen, view.colours);
     }
     const int ch = getch();
-    if (ch == ERR) continue;
+    if (ch == ERR) {
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake[0], POLLIN, 0}};
+      poll(fds, wake[0] >= 0 ? 2 : 1, WAKE_MS);
+      char drained[64];
+      while (wake[0] >= 0 && read(wake[0], drained, sizeof drained) > 0) {
+      }
+      continue;
+    }
     dirty = true;
     if (ch == KEY_RESIZE) continue;
     if (ch == KEY_MOUSE) {
@@ -270,7 +340,14 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup) {
     TuiKey key;
     if (read_key(ch, alt_down, alt_up, key)) tui_key(view, screen, key);
   }
+  watching.store(false);
+  user32_wake_watchers();
+  watcher.join();
+  for (int fd : wake)
+    if (fd >= 0) close(fd);
   endwin();
   delscreen(terminal);
+  terminal = nullptr;
   restore_stderr(saved_stderr);
+  saved_stderr = -1;
 }

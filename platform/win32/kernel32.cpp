@@ -199,6 +199,7 @@ std::mutex sleep_mutex;
 PlatformSleep sleep_log[SLEEP_LOG_SIZE];
 size_t sleep_log_count = 0;  // entries in the ring, at most SLEEP_LOG_SIZE
 uint64_t sleep_sequence = 0;
+std::atomic<bool> sleep_logging{true};
 std::atomic<void (*)(DWORD)> sleep_hook{nullptr};
 std::atomic<unsigned> sleep_divisor{1};
 
@@ -333,7 +334,7 @@ DWORD WINAPI GetCurrentThreadId(void) {
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
   const DWORD thread_id = GetCurrentThreadId();
-  {
+  if (sleep_logging.load()) {
     std::lock_guard lock(sleep_mutex);
     ++sleep_sequence;
     sleep_log[sleep_sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sleep_sequence, dwMilliseconds};
@@ -429,6 +430,8 @@ std::vector<PlatformSleep> platform_sleeps() {
     out.push_back(sleep_log[sequence % SLEEP_LOG_SIZE]);
   return out;
 }
+
+void platform_log_sleeps(bool on) { sleep_logging.store(on); }
 
 void platform_clear_sleeps() {
   std::lock_guard lock(sleep_mutex);

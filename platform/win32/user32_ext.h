@@ -55,6 +55,7 @@ struct User32Control {
   bool dropped;                     // COMBOBOX: the list is open
   int bitmap_id;                    // STATIC SS_BITMAP: resource id of the picture, else 0
   int bitmap_width, bitmap_height;  // its size in pixels, 0 when the bitmap is missing
+  bool operator==(const User32Control&) const = default;
 };
 
 struct User32Dialog {
@@ -68,6 +69,7 @@ struct User32Dialog {
   bool input_blocked;                   // a message box owned by the dialog is open
   int focus_id;                         // id of the focused control, 0 when none
   std::vector<User32Control> controls;  // template order
+  bool operator==(const User32Dialog&) const = default;
 };
 
 // Copies the current dialog; false when none is open.
@@ -85,6 +87,7 @@ struct User32MessageBox {
   UINT type;
   std::thread::id thread;  // the thread that called MessageBoxA
   bool on_ui_thread;       // that thread runs the owner's message loop
+  bool operator==(const User32MessageBox&) const = default;
 };
 std::vector<User32MessageBox> user32_open_boxes();  // the stack of open boxes, bottom first
 std::vector<User32MessageBox> user32_box_log();     // every box shown since start, oldest first

@@ -1,10 +1,16 @@
 // The one place where a Linux host picks the MIDI back-end for the WINMM layer, by name.
 #pragma once
+#include <string>
+
 #include "platform/midi/midi_backend.h"
 
-// "sim" (the built-in simulated unit), "alsa" or "jack" (real devices through RtMidi); null for another
-// name or a service that this build cannot reach.
-const MidiBackend* midi_backend_named(const char* name);
-// The back-end that VEXA_MIDI names; alsa when it is unset. A name that gives no back-end is reported on
-// stderr and gives null, which the layer takes as no devices.
-const MidiBackend* midi_backend_from_environment();
+// The names this build offers, for help texts and errors: "sim|alsa|jack" ("sim" alone without RtMidi).
+const char* midi_choice_names();
+// "sim" (the built-in simulated unit, keeping no history of what it receives), "alsa" or "jack" (real
+// devices through RtMidi). Null for any other name, with an error that names the choices in `error`.
+const MidiBackend* midi_backend_choose(const char* name, std::string& error);
+// The back-end that VEXA_MIDI names; alsa when it is unset or empty.
+const MidiBackend* midi_backend_from_environment(std::string& error);
+// Why the back-end's service cannot be reached ("JACK: no server running", "ALSA: no sequencer"); empty
+// when it can, or for the simulated unit.
+std::string midi_service_problem(const MidiBackend* backend);

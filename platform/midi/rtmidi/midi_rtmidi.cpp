@@ -477,6 +477,22 @@ bool compiled(RtMidi::Api api) {
 
 }  // namespace
 
+std::string rtmidi_service_problem(bool jack) {
+  // The library reports a missing JACK server as a warning and then lists nothing; a missing sequencer
+  // device fails the client's creation.
+  bool warned = false;
+  try {
+    RtMidiIn probe(jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA, RTMIDI_OWN_CLIENT);
+    probe.setErrorCallback(
+        [](RtMidiError::Type, const std::string&, void* flag) { *static_cast<bool*>(flag) = true; }, &warned);
+    probe.getPortCount();
+  } catch (const RtMidiError&) {
+    warned = true;
+  }
+  if (!warned) return "";
+  return jack ? "JACK: no server running" : "ALSA: no sequencer (/dev/snd/seq)";
+}
+
 const MidiBackend* midi_backend_rtmidi(const char* api) {
   const std::string name = api ? api : "";
   if (name == "alsa" && compiled(RtMidi::LINUX_ALSA)) return &backend<false>;

@@ -8,6 +8,10 @@
 // api is "alsa" or "jack"; null when RtMidi was built without that API.
 const MidiBackend* midi_backend_rtmidi(const char* api);
 
+// Why the service cannot be reached: "ALSA: no sequencer (/dev/snd/seq)" or "JACK: no server running";
+// empty when it can. Tries a client of its own once.
+std::string rtmidi_service_problem(bool jack);
+
 // Device names, exposed for their tests.
 
 // The client name of the layer's own RtMidi clients; their ports are never listed as devices.

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The README's two commands on a bare Debian 12: builds a minimal bookworm root with debootstrap (only make
+# and git added), clones this repository's committed HEAD into it and, as root inside it,
+#   1. runs `make run` in a tmux pane of 80 x 24, waits until the dialog is shown, then quits with Ctrl+Q;
+#   2. runs `make test`;
+#   3. runs both dependency steps once more, which must then install nothing.
+# It reports the packages each command installed and its wall time. It downloads several hundred MB and
+# takes a quarter of an hour or more, so it is not part of `make test`.
+#
+# Usage (as root, with debootstrap and tmux installed):
+#   scripts/fresh_debian.sh [work dir]       # default: a new folder under /var/tmp
+# MIRROR overrides the Debian mirror (default: the first one in apt's own sources); KEEP=1 keeps the root.
+set -uo pipefail
+repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+[[ $(id -u) -eq 0 ]] || { echo "run as root (debootstrap and chroot need it)" >&2; exit 2; }
+for tool in debootstrap tmux git; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
+done
+
+work=${1:-$(mktemp -d /var/tmp/vexa-fresh.XXXXXX)}
+mkdir -p "$work"
+root=$work/root
+report=$work/report.txt
+: >"$report"
+mirror=${MIRROR:-$(grep -hoE '(URIs:|^deb) +https?://[^ ]+/debian/?( |$)' /etc/apt/sources.list \
+  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null | head -1 | awk '{print $2}')}
+mirror=${mirror:-http://deb.debian.org/debian}
+socket=$work/tmux.sock
+
+say() { echo "$*" | tee -a "$report"; }
+mounted=()
+cleanup() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  local i
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -R "${mounted[i]}" 2>/dev/null || umount -lR "${mounted[i]}"; done
+  if [[ ${KEEP:-0} != 1 ]]; then
+    rm -rf "$root"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# The shell a person gets with `su -` on a minimal system: no LANG, root's home, the usual PATH.
+in_root() {
+  chroot "$root" /usr/bin/env -i HOME=/root TERM=${TERM_IN_ROOT:-screen} \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+packages() { in_root dpkg-query -W -f='${binary:Package}\n' | sort; }
+# Packages installed since the list in file $1, as one line and their count.
+new_packages() {
+  local added
+  added=$(comm -13 "$1" <(packages))
+  echo "$(echo "$added" | grep -c .) packages: $(echo "$added" | tr '\n' ' ')"
+}
+# The packages that scripts/deps.sh asked apt for, from a log.
+asked_for() { grep -h '^Installing: ' "$@" | sed 's/^Installing: //' | tr '\n' ' '; }
+
+say "=== debootstrap --variant=minbase bookworm from $mirror into $root"
+start=$SECONDS
+debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+  { tail -20 "$work/debootstrap.log"; say "debootstrap failed"; exit 1; }
+for fs in proc sys dev; do
+  case $fs in
+    proc) mount -t proc proc "$root/proc" ;;
+    sys) mount -t sysfs sys "$root/sys" ;;
+    dev) mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" ;;
+  esac
+  mounted+=("$root/$fs")
+done
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+in_root apt-get update -q >"$work/base.log" 2>&1 &&
+  in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends make git \
+    >>"$work/base.log" 2>&1 || { tail -20 "$work/base.log"; say "installing make and git failed"; exit 1; }
+git clone -q --no-local "$repo" "$root/root/vexa" || { say "cloning $repo failed"; exit 1; }
+say "root ready in $((SECONDS - start)) s: $(packages | wc -l) packages, $(git -C "$repo" rev-parse --short HEAD) cloned"
+
+failed=0
+
+say "=== make run in tmux at 80 x 24"
+packages >"$work/before-run.txt"
+start=$SECONDS
+tmux -S "$socket" -f /dev/null new-session -d -x 80 -y 24 \
+  "chroot '$root' /usr/bin/env -i HOME=/root TERM=screen PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+     sh -c 'cd /root/vexa && make run; echo \$? > /root/run-exit'; sleep 600"
+tmux -S "$socket" pipe-pane -o "cat >> '$work/run.log'"
+shown=0
+while ((SECONDS - start < 3600)); do
+  if tmux -S "$socket" capture-pane -p | grep -q "Quorvanex vexa 3.1"; then
+    shown=1
+    break
+  fi
+  [[ -s $root/root/run-exit ]] && break
+  sleep 1
+done
+run_time=$((SECONDS - start))
+tmux -S "$socket" capture-pane -p >"$work/run-screen.txt"
+if [[ $shown -eq 1 ]]; then
+  tmux -S "$socket" send-keys C-q
+  for _ in $(seq 100); do
+    [[ -s $root/root/run-exit ]] && break
+    sleep 0.1
+  done
+  say "make run: the dialog is shown at 80 x 24 after $run_time s; exit code after Ctrl+Q: $(cat "$root/root/run-exit" 2>/dev/null || echo none)"
+  [[ "$(cat "$root/root/run-exit" 2>/dev/null)" == 0 ]] || failed=1
+else
+  say "make run: FAILED, no dialog after $run_time s; the screen:"
+  tee -a "$report" <"$work/run-screen.txt"
+  failed=1
+fi
+tmux -S "$socket" kill-server 2>/dev/null
+say "make run asked for: $(asked_for "$work/run.log")"
+say "make run installed $(new_packages "$work/before-run.txt")"
+cat "$work/run-screen.txt"
+
+say "=== make test"
+packages >"$work/before-test.txt"
+start=$SECONDS
+in_root sh -c 'cd /root/vexa && make test' >"$work/test.log" 2>&1
+code=$?
+test_time=$((SECONDS - start))
+say "make test: exit code $code after $test_time s; $(grep -E '^[0-9]+ passed, ' "$work/test.log" | tail -1)"
+grep -E '^=== .*: (passed|FAILED|skipped)' "$work/test.log" | tee -a "$report"
+[[ $code -eq 0 ]] || { failed=1; tail -40 "$work/test.log"; }
+say "make test asked for: $(asked_for "$work/test.log")"
+say "make test installed $(new_packages "$work/before-test.txt")"
+
+say "=== both dependency steps again"
+packages >"$work/before-again.txt"
+in_root sh -c 'cd /root/vexa && scripts/deps.sh run && scripts/deps.sh test' >"$work/again.log" 2>&1 || failed=1
+again=$(comm -3 "$work/before-again.txt" <(packages) | wc -l)
+say "changed packages: $again; $(cat "$work/again.log")"
+[[ $again -eq 0 ]] || failed=1
+
+say "=== $([[ $failed -eq 0 ]] && echo passed || echo FAILED); logs and report in $work"
+exit $failed
