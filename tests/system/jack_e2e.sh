@@ -83,11 +83,17 @@ if ! pgrep -u "$uid" -x jackd >/dev/null; then
   rm -rf /dev/shm/jack-shm-registry "/dev/shm/jack_db-$uid" "/dev/shm/jack-$uid-"* "/dev/shm/jack_sem.${uid}_"*
 fi
 
-# A small period keeps each exchange with the unit to a few milliseconds. Synchronous mode (-S): without
-# realtime scheduling, a client that misses a cycle in the default asynchronous mode loses the MIDI events
-# of that cycle, about one reply in a thousand here; the program would recover (a packet sent again after
-# its time-out), but a lost read-back reply leaves a setting unshown.
-"$jackd" -S --no-realtime -n "$server" -d dummy -r 48000 -p 64 >"$work/jackd.log" 2>&1 &
+# A small period keeps each exchange with the unit to a few milliseconds. JACK runs as people run it, in
+# realtime mode, where the user may use realtime scheduling. Without it, a client that misses a cycle in
+# the default asynchronous mode loses the MIDI events of that cycle (about one reply in 250 on a loaded
+# machine): the program would recover (a packet sent again after its time-out), but a lost read-back reply
+# leaves a setting unshown, so the server then runs in synchronous mode (-S).
+if chrt -f 1 true 2>/dev/null; then
+  jack_mode=(-R)
+else
+  jack_mode=(-S --no-realtime)
+fi
+"$jackd" "${jack_mode[@]}" -n "$server" -d dummy -r 48000 -p 64 >"$work/jackd.log" 2>&1 &
 jack_pid=$!
 sleep 0.5
 if ! kill -0 "$jack_pid" 2>/dev/null; then
