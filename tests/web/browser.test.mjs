@@ -152,10 +152,11 @@ test('settings: each kind of control sends its exact bytes', async () => {
         ([count, wanted]) => window.vexaUnit.received.slice(count).some((m) => m.bytes.join() === wanted.join()),
         [before, expected]);
   };
+  // The page draws the dialog's state a frame after the program changed it: wait for the drawing.
   await sent_after(() => trvx.click(), [0xf0, 0x2c, 0x4d, 0x5d, 0x01, 0xf7]);
-  assert.equal(await trvx.isChecked(), true);
+  await trvx.and(page.locator(':checked')).waitFor();
   await sent_after(() => page.keyboard.press('Space'), [0xf0, 0x2c, 0x4d, 0x5d, 0x00, 0xf7]);
-  assert.equal(await trvx.isChecked(), false);
+  await trvx.and(page.locator(':not(:checked)')).waitFor();
   await sent_after(() => page.getByRole('checkbox', {name: 'Enable stationary LTC output'}).click(),
                    [0xf0, 0x2c, 0x4d, 0x58, 0x01, 0xf7]);
   await sent_after(() => page.getByRole('button', {name: 'Increase'}).click(), [0xf0, 0x2c, 0x4d, 0x53, 0x01, 0xf7]);
@@ -164,7 +165,7 @@ test('settings: each kind of control sends its exact bytes', async () => {
     await slider.focus();
     await page.keyboard.press('ArrowRight');
   }, [0xf0, 0x2c, 0x4d, 0x56, 0x09, 0xf7]);
-  assert.equal(await slider.getAttribute('aria-valuenow'), '9');
+  await slider.and(page.locator('[aria-valuenow="9"]')).waitFor();
   const spin = page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'});
   await spin.click();
   await page.keyboard.press('Backspace');
@@ -183,6 +184,8 @@ test('unplug: "vexa not found" and the settings disabled', async () => {
   await trvx.and(page.locator(':enabled')).waitFor();
   await page.evaluate(() => window.vexaUnit.unplug());
   await opened.device_text.filter({hasText: 'vexa not found'}).waitFor();
+  // Emptying the port list is the tick's last step; the page may have drawn the text before it.
+  await until(page, () => document.querySelectorAll('[role=option]').length === 0);
   for (const name of Object.values(CHECKS)) assert.equal(await page.getByRole('checkbox', {name}).isDisabled(), true);
   assert.equal(await page.getByRole('slider', {name: 'Brightness'}).getAttribute('aria-disabled'), 'true');
   assert.equal(await page.getByRole('option').count(), 0);
