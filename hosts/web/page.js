@@ -467,7 +467,9 @@
       } else if (key === 'Tab') {
         call('web_key', VK.Tab, event.shiftKey ? 1 : 0);
       } else if (/^[0-9]$/.test(key) && !event.altKey && !event.ctrlKey) {
-        if (focus && (cls(focus) === 'edit' || on_combo)) call('web_type_char', key.charCodeAt(0));
+        // Digits are no hot keys: they go to whichever control has the focus in the program, which may have
+        // changed since the state that this page drew last.
+        call('web_type_char', key.charCodeAt(0));
       } else if (/^[a-z]$/i.test(key) && !event.ctrlKey && !event.metaKey) {
         handled = hot_key(d, key.toLowerCase());
       } else if (VK[key] !== undefined) {
