@@ -211,22 +211,33 @@ function image_packets() {
   return packets;
 }
 
-test('update: the whole image written byte for byte', async () => {
-  const opened = await start({mode: 'boot', erase_ms: 200, keep_history: false});
-  const {page} = opened;
-  await connect(page);
-  await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
-  await page.getByRole('button', {name: 'Update firmware', exact: true}).click();
-  await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
-  const written = await page.evaluate(() => window.vexaUnit.packets.map(
-      (p) => p.map((b) => b.toString(16).padStart(2, '0')).join(' ')));
-  const expected = image_packets();
-  assert.equal(written.length, expected.length);
-  assert.ok(written.every((packet, i) => packet === expected[i]), 'packets differ from the image');
-  assert.ok(Number(await page.getByRole('progressbar').getAttribute('aria-valuenow')) > 0);
-  assert.equal((await unit(page)).mode, 'running');
-  await finish(opened);
-});
+// Both ways the page learns of a send: waiting on the send ring itself (Atomics.waitAsync) and, where the
+// browser lacks that, one call per send posted to its main thread. The image is three times the ring's
+// size, so the ring wraps around; a packet damaged on the way would be answered with a NAK and sent again,
+// so the unit counts every packet it refused.
+for (const wait_async of [true, false]) {
+  const how = wait_async ? 'page waits on the ring' : 'without Atomics.waitAsync';
+  test(`update: the whole image written byte for byte (${how})`, async () => {
+    const opened = await start({mode: 'boot', erase_ms: 200, keep_history: false, wait_async});
+    const {page} = opened;
+    await connect(page);
+    await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
+    const page_waits = await page.evaluate(() => Module.HEAP32[(Module._webmidi_ring() >> 2) + 2]);
+    assert.equal(page_waits, wait_async ? 1 : 0);
+    await page.getByRole('button', {name: 'Update firmware', exact: true}).click();
+    await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
+    const written = await page.evaluate(() => window.vexaUnit.packets.map(
+        (p) => p.map((b) => b.toString(16).padStart(2, '0')).join(' ')));
+    const expected = image_packets();
+    assert.equal(written.length, expected.length);
+    assert.ok(written.every((packet, i) => packet === expected[i]), 'packets differ from the image');
+    assert.ok(Number(await page.getByRole('progressbar').getAttribute('aria-valuenow')) > 0);
+    const {mode, rejected} = await unit(page);
+    assert.equal(mode, 'running');
+    assert.equal(rejected, 0, 'packets refused by the unit');
+    await finish(opened);
+  });
+}
 
 test('update: three NAKs give "Checksum error" and "Programming failed"', async () => {
   const opened = await start({mode: 'boot', erase_ms: 50, naks: {3: 3}});

@@ -17,6 +17,7 @@ export function install_unit(options) {
     erased: false,
     erase_done: 0,
     next_packet: 0,
+    rejected: 0,  // data packets refused for their framing, length or checksum
     keep_history: options.keep_history ?? true,
     message_count: 0,
     first_at: null,  // times of the first and the last message since the test last cleared them
@@ -26,6 +27,8 @@ export function install_unit(options) {
     last_delivery: null,
   };
   window.vexaUnit = unit;
+  // A browser without Atomics.waitAsync (Firefox before 145).
+  if (options.wait_async === false) delete Atomics.waitAsync;
   if (options.web_midi === 'missing') {
     delete Navigator.prototype.requestMIDIAccess;
     return;
@@ -96,6 +99,7 @@ export function install_unit(options) {
         return reply(0x4e, []);
       }
       const number = packet_number(bytes);
+      if (number < 0) ++unit.rejected;
       const ready = unit.erased && now >= unit.erase_done;
       if (ready && number >= 0 && number === unit.next_packet) {
         unit.packets.push(bytes);

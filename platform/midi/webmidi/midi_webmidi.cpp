@@ -1,7 +1,11 @@
 // The Web MIDI back-end. The page's main thread owns the MIDIAccess: it announces ports and their state
 // changes and delivers received messages through the exported functions below, and it carries out the
-// sends that the program's threads pass to it (MAIN_THREAD_ASYNC_EM_ASM, in the order in which they were
-// made).
+// sends of the program's threads, which reach it through a ring in the shared memory.
+//
+// Sends: a thread appends the message to `ring` and wakes the page, which drains the ring in the order the
+// messages were written. Where the browser has Atomics.waitAsync the page waits on `written` itself, and
+// a notify reaches it within a few tens of microseconds; otherwise each send asks the main thread to drain
+// (MAIN_THREAD_ASYNC_EM_ASM, a postMessage that queues behind the page's other work).
 //
 // Locks: `lock` guards everything here and is never held while calling into the layer or the page. An input
 // being delivered to is counted in `delivering`, and close_input waits until that count is zero, so no bytes
@@ -12,10 +16,12 @@
 #include <mmsystem.h>
 
 #include <emscripten/emscripten.h>
+#include <emscripten/threading.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -40,6 +46,31 @@ struct Port {
   int delivering = 0;
 };
 
+// Messages on their way to the page. An entry is the device index and the length as two 32-bit words, then
+// the bytes; entries take multiples of eight bytes, so a header always fits before the end. An entry that
+// would run past the end goes to the start instead, behind a header whose device word is WRAP. The counters
+// count bytes ever appended and taken; both wrap at 2^32, and the page reads them as signed 32-bit words.
+constexpr uint32_t RING_SIZE = 1u << 15;
+constexpr uint32_t RING_MASK = RING_SIZE - 1;
+constexpr uint32_t ENTRY_HEADER = 8;
+constexpr uint32_t ENTRY_ALIGN = 8;
+// An entry of at most half the ring always fits once the page has taken everything before it.
+constexpr uint32_t ENTRY_MAX = RING_SIZE / 2;
+constexpr uint32_t WRAP = 0xFFFFFFFF;
+// A full ring waits for the page in slices this long (the page drains on every wake-up).
+constexpr double RING_WAIT_MS = 10;
+
+struct SendRing {
+  std::atomic<uint32_t> written{0};
+  std::atomic<uint32_t> taken{0};
+  std::atomic<uint32_t> page_waits{0};  // 1 while the page waits on `written` by itself
+  alignas(4) uint8_t bytes[RING_SIZE];
+};
+// The page's half reads these offsets (midi_webmidi.js).
+static_assert(offsetof(SendRing, written) == 0 && offsetof(SendRing, taken) == 4 &&
+              offsetof(SendRing, page_waits) == 8 && offsetof(SendRing, bytes) == 12);
+static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free);
+
 struct WebMidiState {
   std::mutex lock;
   std::condition_variable delivered;
@@ -48,6 +79,7 @@ struct WebMidiState {
   std::map<int, Port> ports;
   int next_port = 1;
   std::vector<uint8_t> buffer;  // received bytes, written by the page; main thread only
+  SendRing ring;
 };
 
 WebMidiState& state() {
@@ -111,22 +143,59 @@ int webmidi_close_output(int port) {
   return MMSYSERR_NOERROR;
 }
 
+uint32_t entry_size(int length) {
+  return (ENTRY_HEADER + static_cast<uint32_t>(length) + ENTRY_ALIGN - 1) & ~(ENTRY_ALIGN - 1);
+}
+
+// Bytes left unused at the end when an entry of `size` would not fit after `written`.
+uint32_t skipped(uint32_t written, uint32_t size) {
+  const uint32_t room = RING_SIZE - (written & RING_MASK);
+  return room < size ? room : 0;
+}
+
+void put_word(SendRing& ring, uint32_t at, uint32_t value) {
+  std::memcpy(&ring.bytes[at & RING_MASK], &value, sizeof value);
+}
+
+// Appends one message for `device`; waits while the ring has no room for it. Called with `hold` locked.
+void append(WebMidiState& s, std::unique_lock<std::mutex>& hold, int device, const uint8_t* bytes,
+            int length) {
+  SendRing& ring = s.ring;
+  const uint32_t size = entry_size(length);
+  for (;;) {
+    const uint32_t written = ring.written.load();
+    const uint32_t taken = ring.taken.load();
+    if (RING_SIZE - (written - taken) >= skipped(written, size) + size) break;
+    hold.unlock();
+    emscripten_futex_wait(&ring.taken, taken, RING_WAIT_MS);
+    hold.lock();
+  }
+  uint32_t at = ring.written.load();
+  if (const uint32_t skip = skipped(at, size)) {
+    put_word(ring, at, WRAP);
+    at += skip;
+  }
+  put_word(ring, at, static_cast<uint32_t>(device));
+  put_word(ring, at + 4, static_cast<uint32_t>(length));
+  std::memcpy(&ring.bytes[(at + ENTRY_HEADER) & RING_MASK], bytes, static_cast<size_t>(length));
+  ring.written.store(at + size);
+}
+
 int webmidi_send(int port, const uint8_t* bytes, int length) {
   WebMidiState& s = state();
-  int device = -1;
   {
-    std::lock_guard<std::mutex> hold(s.lock);
+    std::unique_lock<std::mutex> hold(s.lock);
     const auto found = s.ports.find(port);
     if (found == s.ports.end() || !found->second.output) return MMSYSERR_INVALHANDLE;
     if (found->second.gone) return MMSYSERR_NODRIVER;
-    device = found->second.device;
+    if (length <= 0) return MMSYSERR_NOERROR;
+    if (entry_size(length) > ENTRY_MAX) return MMSYSERR_INVALPARAM;
+    append(s, hold, found->second.device, bytes, length);
   }
-  if (length <= 0) return MMSYSERR_NOERROR;
-  // The page frees the copy once it has handed the bytes to the port.
-  auto* copy = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)));
-  if (!copy) return MMSYSERR_NOMEM;
-  std::memcpy(copy, bytes, static_cast<size_t>(length));
-  MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaWebMidi'].send($0, $1, $2); }, device, copy, length);
+  if (s.ring.page_waits.load())
+    emscripten_futex_wake(&s.ring.written, 1);
+  else
+    MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaWebMidi'].drain(); });
   return MMSYSERR_NOERROR;
 }
 
@@ -186,6 +255,9 @@ EMSCRIPTEN_KEEPALIVE void webmidi_port_state(int index, int connected) {
   if (connected) return;
   for (auto& entry : s.ports) entry.second.gone = entry.second.gone || entry.second.device == index;
 }
+
+// Where the messages to send wait (SendRing).
+EMSCRIPTEN_KEEPALIVE void* webmidi_ring() { return &state().ring; }
 
 // Room for a received message of `size` bytes; the page writes it there and calls webmidi_received.
 EMSCRIPTEN_KEEPALIVE uint8_t* webmidi_buffer(int size) {
