@@ -40,9 +40,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# The shell a person gets with `su -` on a minimal system: no LANG, root's home, the usual PATH.
+# The shell a person gets with `su -` on a minimal system: no LANG, root's home, the usual PATH. Where this
+# machine reaches https only through a proxy with its own certificate authority (NODE_EXTRA_CA_CERTS, as
+# in a sandbox), npm in the root is given the same authority; a machine on the open network needs nothing.
+extra_ca=()
 in_root() {
-  chroot "$root" /usr/bin/env -i HOME=/root TERM=${TERM_IN_ROOT:-screen} \
+  chroot "$root" /usr/bin/env -i HOME=/root TERM=${TERM_IN_ROOT:-screen} "${extra_ca[@]}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
 }
 packages() { in_root dpkg-query -W -f='${binary:Package}\n' | sort; }
@@ -68,6 +71,11 @@ for fs in proc sys dev; do
   mounted+=("$root/$fs")
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+if [[ -n ${NODE_EXTRA_CA_CERTS:-} && -f $NODE_EXTRA_CA_CERTS ]]; then
+  cp "$NODE_EXTRA_CA_CERTS" "$root/root/proxy-ca.crt"
+  extra_ca=(NODE_EXTRA_CA_CERTS=/root/proxy-ca.crt)
+  say "npm in the root trusts this machine's proxy authority ($NODE_EXTRA_CA_CERTS)"
+fi
 in_root apt-get update -q >"$work/base.log" 2>&1 &&
   in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends make git \
     >>"$work/base.log" 2>&1 || { tail -20 "$work/base.log"; say "installing make and git failed"; exit 1; }
