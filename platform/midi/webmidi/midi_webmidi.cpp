@@ -3,9 +3,11 @@
 // sends of the program's threads, which reach it through a ring in the shared memory.
 //
 // Sends: a thread appends the message to `ring` and wakes the page, which drains the ring in the order the
-// messages were written. Where the browser has Atomics.waitAsync the page waits on `written` itself, and
-// a notify reaches it within a few tens of microseconds; otherwise each send asks the main thread to drain
-// (MAIN_THREAD_ASYNC_EM_ASM, a postMessage that queues behind the page's other work).
+// messages were written, and the send returns once the page has handed the message to its port, as a send
+// through the other back-ends returns once the message has left: the program's looks for the reply are
+// timed from there. Where the browser has Atomics.waitAsync the page waits on `written` itself and a notify
+// reaches it within a few tens of microseconds; otherwise each send has the main thread drain the ring
+// (MAIN_THREAD_EM_ASM, a posted call that waits behind the page's other work).
 //
 // Locks: `lock` guards everything here and is never held while calling into the layer or the page. An input
 // being delivered to is counted in `delivering`, and close_input waits until that count is zero, so no bytes
@@ -157,9 +159,10 @@ void put_word(SendRing& ring, uint32_t at, uint32_t value) {
   std::memcpy(&ring.bytes[at & RING_MASK], &value, sizeof value);
 }
 
-// Appends one message for `device`; waits while the ring has no room for it. Called with `hold` locked.
-void append(WebMidiState& s, std::unique_lock<std::mutex>& hold, int device, const uint8_t* bytes,
-            int length) {
+// Appends one message for `device`, waiting while the ring has no room for it, and returns the count of
+// bytes written once the page has taken it. Called with `hold` locked.
+uint32_t append(WebMidiState& s, std::unique_lock<std::mutex>& hold, int device, const uint8_t* bytes,
+                int length) {
   SendRing& ring = s.ring;
   const uint32_t size = entry_size(length);
   for (;;) {
@@ -179,10 +182,12 @@ void append(WebMidiState& s, std::unique_lock<std::mutex>& hold, int device, con
   put_word(ring, at + 4, static_cast<uint32_t>(length));
   std::memcpy(&ring.bytes[(at + ENTRY_HEADER) & RING_MASK], bytes, static_cast<size_t>(length));
   ring.written.store(at + size);
+  return at + size;
 }
 
 int webmidi_send(int port, const uint8_t* bytes, int length) {
   WebMidiState& s = state();
+  uint32_t end = 0;
   {
     std::unique_lock<std::mutex> hold(s.lock);
     const auto found = s.ports.find(port);
@@ -190,12 +195,16 @@ int webmidi_send(int port, const uint8_t* bytes, int length) {
     if (found->second.gone) return MMSYSERR_NODRIVER;
     if (length <= 0) return MMSYSERR_NOERROR;
     if (entry_size(length) > ENTRY_MAX) return MMSYSERR_INVALPARAM;
-    append(s, hold, found->second.device, bytes, length);
+    end = append(s, hold, found->second.device, bytes, length);
   }
-  if (s.ring.page_waits.load())
-    emscripten_futex_wake(&s.ring.written, 1);
-  else
-    MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaWebMidi'].drain(); });
+  SendRing& ring = s.ring;
+  if (!ring.page_waits.load() || emscripten_is_main_browser_thread()) {
+    MAIN_THREAD_EM_ASM({ Module['vexaWebMidi'].drain(); });
+    return MMSYSERR_NOERROR;
+  }
+  emscripten_futex_wake(&ring.written, 1);
+  for (uint32_t taken = ring.taken.load(); static_cast<int32_t>(taken - end) < 0; taken = ring.taken.load())
+    emscripten_futex_wait(&ring.taken, taken, RING_WAIT_MS);
   return MMSYSERR_NOERROR;
 }
 

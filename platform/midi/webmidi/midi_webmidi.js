@@ -53,8 +53,8 @@ Module['vexaWebMidi'] = {
     }
   },
 
-  // Sends every message in the ring, oldest first (entries as midi_webmidi.cpp lays them out), then tells
-  // senders waiting for room that there is more.
+  // Sends every message in the ring, oldest first (entries as midi_webmidi.cpp lays them out), then wakes
+  // the senders waiting for their message to be taken or for room.
   drain() {
     const words = this.ring >> 2;
     const bytes = this.ring + 12;
