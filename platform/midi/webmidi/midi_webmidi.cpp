@@ -59,7 +59,8 @@ constexpr uint32_t ENTRY_ALIGN = 8;
 // An entry of at most half the ring always fits once the page has taken everything before it.
 constexpr uint32_t ENTRY_MAX = RING_SIZE / 2;
 constexpr uint32_t WRAP = 0xFFFFFFFF;
-// A full ring waits for the page in slices this long (the page drains on every wake-up).
+// A sender waits for the page (to take its message, or to make room) in slices this long; the page wakes
+// it as soon as it has drained the ring.
 constexpr double RING_WAIT_MS = 10;
 
 struct SendRing {

@@ -7,6 +7,7 @@ Module['vexaWebMidi'] = {
   ring: 0,    // address of the send ring: written, taken, page_waits (32-bit words), then the bytes
   RING_SIZE: 1 << 15,
   ENTRY_HEADER: 8,
+  ENTRY_ALIGN: 8,
   WRAP: -1,
 
   attach() {
@@ -44,7 +45,7 @@ Module['vexaWebMidi'] = {
 
   // Drains the ring whenever `written` moves: a notify from a sending thread resolves the wait.
   wait() {
-    const written = (this.ring >> 2);
+    const written = this.ring >> 2;  // index of the word
     for (;;) {
       const seen = Atomics.load(HEAP32, written);
       this.drain();
@@ -70,7 +71,7 @@ Module['vexaWebMidi'] = {
         }
         const length = HEAP32[(bytes + ((taken + 4) & mask)) >> 2];
         const from = bytes + ((taken + this.ENTRY_HEADER) & mask);
-        taken = (taken + ((this.ENTRY_HEADER + length + 7) & ~7)) | 0;
+        taken = (taken + ((this.ENTRY_HEADER + length + this.ENTRY_ALIGN - 1) & -this.ENTRY_ALIGN)) | 0;
         this.send(device, HEAPU8.slice(from, from + length));
       }
     }
