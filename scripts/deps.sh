@@ -15,9 +15,9 @@ run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-d
 check_packages=("${run_packages[@]}" libgtest-dev)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
 bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
-# `make web`: Emscripten, and the browser with node for its tests (npm is Debian's own package unless the
-# installed node brings it).
-web_packages=(cmake binutils-mingw-w64-i686 emscripten chromium chromium-driver nodejs)
+# `make web`: Emscripten, the icon tools that make the site's icons, and the browser with node for its tests
+# (npm is Debian's own package unless the installed node brings it).
+web_packages=(cmake binutils-mingw-w64-i686 emscripten chromium chromium-driver nodejs icoutils imagemagick)
 command -v npm >/dev/null || web_packages+=(npm)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser.
 test_packages=("${bench_packages[@]}" "${web_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev

@@ -29,11 +29,12 @@
 
   // ---- Start-up ----
 
-  function notice(title, html, offer_sim = true) {
+  function notice(title, html, offer_sim = true, offer_connect = false) {
     $('loading').hidden = true;
     $('notice-title').textContent = title;
     $('notice-text').innerHTML = html;
     $('use-sim').hidden = !offer_sim;
+    $('connect-midi').hidden = !offer_connect;
     $('notice').hidden = false;
   }
 
@@ -47,18 +48,20 @@
     $('loading').hidden = false;
     window.Module['arguments'] = [mode];
     const script = document.createElement('script');
-    script.src = 'vexa.js';
+    script.src = vexaSite.file('vexa.js');
     document.body.append(script);
   }
 
   async function start() {
-    if (!window.crossOriginIsolated) {
-      if (await isolate()) return;
+    const site = await vexaSite.prepare();
+    if (site === 'reloading') return;
+    if (site === 'failed') {
       notice('The page could not start',
              '<p>This page needs cross-origin isolation for its threads. Serve it with the headers ' +
              '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
              '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
-             'service worker can add them.</p>', false);
+             'service worker can add them. Where it is served that way, reloading the page tries ' +
+             'again.</p>', false);
       return;
     }
     if (params.get('midi') === 'sim') return start_program('sim');
@@ -66,6 +69,36 @@
       return notice('This browser has no Web MIDI', BROWSERS +
                     '<p>You can still try every part of the utility with a simulated unit.</p>');
     }
+    // The browser asks the person only when the page asks for MIDI: a page that was allowed before starts
+    // at once, one that was refused shows why; otherwise the page first says why it asks.
+    const permission = await midi_permission();
+    if (permission === 'granted' || permission === 'denied') return connect_midi();
+    explain_midi();
+  }
+
+  // 'granted', 'denied' or 'prompt' as the browser tells; 'unknown' where it cannot.
+  async function midi_permission() {
+    try {
+      return (await navigator.permissions.query({name: 'midi', sysex: true})).state;
+    } catch (error) {
+      return 'unknown';
+    }
+  }
+
+  function explain_midi() {
+    const firefox = /\bFirefox\//.test(navigator.userAgent);
+    notice('Connect to the vexa',
+           '<p>The utility talks to the vexa with System Exclusive MIDI messages: they read and change its ' +
+           'settings and carry the firmware update. When you press the button, your browser asks whether ' +
+           'this page may use your MIDI devices with these messages.' +
+           (firefox ? ' Plug in the vexa before you allow it: Firefox offers its permission add-on only ' +
+                      'while a MIDI device is connected, and may not see a device plugged in later.' : '') +
+           '</p>', true, true);
+  }
+
+  async function connect_midi() {
+    $('notice').hidden = true;
+    $('loading').hidden = false;
     try {
       window.Module['vexaMidiAccess'] = await navigator.requestMIDIAccess({sysex: true});
     } catch (error) {
@@ -82,24 +115,6 @@
                     'that no other program holds it, then reload the page.</p>' + BROWSERS);
     }
     start_program('webmidi');
-  }
-
-  // Registers the service worker that adds the isolation headers; true when the page reloads for it.
-  async function isolate() {
-    if (!('serviceWorker' in navigator) || !window.isSecureContext) return false;
-    if (sessionStorage.getItem('vexa-isolating')) {
-      sessionStorage.removeItem('vexa-isolating');
-      return false;
-    }
-    try {
-      await navigator.serviceWorker.register('sw.js');
-      await navigator.serviceWorker.ready;
-    } catch (error) {
-      return false;
-    }
-    sessionStorage.setItem('vexa-isolating', '1');
-    location.reload();
-    return true;
   }
 
   function escape_html(text) {
@@ -436,6 +451,7 @@
       $('sim-bar').hidden = false;
       $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
     }
+    document.dispatchEvent(new CustomEvent('vexa-state', {detail: next}));
   }
 
   // ---- Input ----
@@ -498,6 +514,7 @@
 
   window.Module = {
     arguments: [],
+    locateFile: (name) => vexaSite.file(name),
     print: (text) => console.log(text),
     printErr: (text) => console.warn(text),
     vexaPage: {
@@ -514,6 +531,7 @@
         $('sim-bar').hidden = true;
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';
+        document.dispatchEvent(new CustomEvent('vexa-state', {detail: null}));
       },
     },
   };
@@ -533,5 +551,6 @@
     start_program('sim');
   });
   $('sim-boot').addEventListener('click', () => call('web_sim_toggle_boot'));
+  $('connect-midi').addEventListener('click', connect_midi);
   start();
 })();

@@ -1,11 +1,10 @@
 // The utility in headless Chromium, used as a person with a screen reader would: through roles and
 // accessible names. The unit behind Web MIDI is the stand-in of unit.mjs.
 import assert from 'node:assert/strict';
-import {readFileSync} from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
 
-import {launch, open_page, require_site, ROOT, serve} from './support.mjs';
+import {image_packets, launch, open_page, require_site, ROOT, serve} from './support.mjs';
 
 require_site();
 
@@ -18,7 +17,6 @@ const CHECKS = {
   0x5c: 'Enable MTC full message', 0x5d: 'Enable TRVX',
 };
 const INVERTED = new Set([0x58]);  // ticked means the unit's value 0
-const hex = (bytes) => bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ');
 
 let server;
 let browser;
@@ -197,19 +195,6 @@ test('unplug: "vexa not found" and the settings disabled', async () => {
   assert.equal(await page.getByRole('option').count(), 0);
   await finish(opened);
 });
-
-// The image as the unit must receive it: the firmware file's packets, one per line after the header line.
-function image_packets() {
-  const file = readFileSync(path.join(ROOT, 'res/firmware.bin'));
-  const packets = [];
-  let start = file.indexOf(0x0d) + 1;
-  while (file[start] === 0xf0) {
-    const end = file.indexOf(0xf7, start);
-    packets.push(hex([...file.subarray(start, end + 1)]));
-    start = end + 2;
-  }
-  return packets;
-}
 
 // Both ways the page learns of a send: waiting on the send ring itself (Atomics.waitAsync) and, where the
 // browser lacks that, one call per send posted to its main thread. The image is three times the ring's

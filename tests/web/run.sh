@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 site=${VEXA_SITE:-../../build-web/site}
-if [[ ! -f "$site/vexa.wasm" || ! -x /usr/bin/chromium || ! -d node_modules/playwright-core ]]; then
+if [[ ! -f "$site/sw.js" || ! -x /usr/bin/chromium || ! -d node_modules/playwright-core ]]; then
   echo "browser tests: need $site (make web), /usr/bin/chromium and node_modules (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 browser.test.mjs
+exec node --test --test-concurrency=1 browser.test.mjs site.test.mjs lifecycle.test.mjs

@@ -1,7 +1,7 @@
 // What the browser tests and the benchmark share: the site served as `make run-web` serves it, Debian's
 // chromium driven headless, and a page with the stand-in unit installed.
 import {spawn} from 'node:child_process';
-import {existsSync} from 'node:fs';
+import {existsSync, readFileSync} from 'node:fs';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
@@ -15,7 +15,7 @@ const BROWSER = process.env.VEXA_CHROMIUM || '/usr/bin/chromium';
 
 // Exit code 77 (skipped) when the site or the browser is missing.
 export function require_site() {
-  if (!existsSync(path.join(SITE, 'vexa.wasm')) || !existsSync(BROWSER)) {
+  if (!existsSync(path.join(SITE, 'sw.js')) || !existsSync(BROWSER)) {
     console.error(`browser tests: ${SITE} or ${BROWSER} missing (make web, scripts/deps.sh web)`);
     process.exit(77);
   }
@@ -59,4 +59,19 @@ export async function open_page(browser, url, unit_options = {}, query = '') {
   });
   const response = await page.goto(url + query);
   return {context, page, response};
+}
+
+const hex = (bytes) => bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ');
+
+// The image as the unit must receive it: the firmware file's packets, one per line after the header line.
+export function image_packets() {
+  const file = readFileSync(path.join(ROOT, 'res/firmware.bin'));
+  const packets = [];
+  let start = file.indexOf(0x0d) + 1;
+  while (file[start] === 0xf0) {
+    const end = file.indexOf(0xf7, start);
+    packets.push(hex([...file.subarray(start, end + 1)]));
+    start = end + 2;
+  }
+  return packets;
 }
