@@ -9,4 +9,5 @@ if [[ ! -f "$site/sw.js" || ! -x /usr/bin/chromium || ! -d node_modules/playwrig
   echo "browser tests: need $site (make web), /usr/bin/chromium and node_modules (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 browser.test.mjs site.test.mjs lifecycle.test.mjs
+exec node --test --test-concurrency=1 browser.test.mjs site.test.mjs permission.test.mjs guard.test.mjs \
+  lifecycle.test.mjs
