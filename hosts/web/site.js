@@ -73,7 +73,7 @@ window.vexaSite = (() => {
   }
 
   // 'start' when the program can run, 'reloading' when the page reloads first, 'failed' when the page
-  // cannot be isolated.
+  // cannot be isolated. A page that the service worker did not serve starts without waiting for it.
   async function prepare() {
     const address = new URL(location.href);
     const retried = address.searchParams.has(ISOLATING);
@@ -81,17 +81,19 @@ window.vexaSite = (() => {
       address.searchParams.delete(ISOLATING);
       history.replaceState(history.state, '', address);
     }
-    const registration = await register();
-    if (registration && registration.waiting && (await take_over(registration))) return reload();
+    const served = Boolean(navigator.serviceWorker && navigator.serviceWorker.controller);
+    if (served) {
+      const registration = await navigator.serviceWorker.getRegistration();
+      if (registration && registration.waiting && (await take_over(registration))) return reload();
+    }
     if (window.crossOriginIsolated) {
-      if (registration) watch(registration);
+      register().then((registration) => registration && watch(registration));
       return 'start';
     }
     // The service worker isolates the pages it serves. This one it did not serve (the first visit, or a
     // reload that bypassed it): one reload is enough.
-    if (!registration || retried || navigator.serviceWorker.controller || !(await installed(registration))) {
-      return 'failed';
-    }
+    const registration = served || retried ? null : await register();
+    if (!registration || !(await installed(registration))) return 'failed';
     address.searchParams.set(ISOLATING, '');
     location.replace(address);
     return 'reloading';

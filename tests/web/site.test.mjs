@@ -203,7 +203,7 @@ test('a new version on a caching host: taken at the next start of the only open 
   await host.stop();
 });
 
-test('two sites on one host (a release kept in a folder of its own) keep their own stores', async () => {
+test('two sites on one host (a release kept in a folder of its own) keep their own stores, offline or gone', async () => {
   const both = path.join(scratch, 'two');
   cpSync(SITE, path.join(both, 'vexa'), {recursive: true});
   cpSync(rebuilt_site(), path.join(both, 'vexa-3.1'), {recursive: true});
@@ -214,6 +214,13 @@ test('two sites on one host (a release kept in a folder of its own) keep their o
   await page.goto(host.url + 'vexa-3.1/?midi=sim');
   await dialog(page);
   await kept(page);
+  assert.equal(await build_of(page), 2);
+  // The release's folder is taken off the host: the browser's look for a new version finds nothing, and
+  // the kept release still starts.
+  rmSync(path.join(both, 'vexa-3.1'), {recursive: true});
+  await assert.rejects(page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update()));
+  await page.reload();
+  await dialog(page);
   assert.equal(await build_of(page), 2);
   await host.stop();
   await context.setOffline(true);
