@@ -95,9 +95,8 @@
 
   if (sessionStorage.getItem(WRITING)) {
     sessionStorage.removeItem(WRITING);
-    say('This page was reloaded or closed while the firmware was being written, so the update did not ' +
-        'finish. If the vexa comes up in update mode, choose it in the port list and press Update firmware ' +
-        'again.');
+    say('This page was reloaded while the firmware was being written, so the update did not finish. If ' +
+        'the vexa comes up in update mode, choose it in the port list and press Update firmware again.');
   }
   document.addEventListener('vexa-state', on_state);
   document.addEventListener('visibilitychange', on_visibility);

@@ -15,6 +15,8 @@ window.vexaSite = (() => {
   const ISOLATING = 'vexa-isolating';
   // How long a waiting version may take to answer and take over before the page starts as it is.
   const TAKE_OVER_MS = 5000;
+  // How long the service worker's registration waits for the program to start.
+  const START_MS = 3000;
   const $ = (id) => document.getElementById(id);
 
   // Plain name -> name with the content hash (site.cmake), for the files the scripts load.
@@ -72,6 +74,18 @@ window.vexaSite = (() => {
     });
   }
 
+  // Runs `then` once the program has drawn its dialog, or after START_MS where it does not (a notice): a
+  // first visit's service worker fetches and stores the whole site, which would slow the start down.
+  function after_start(then) {
+    let done = false;
+    const once = () => {
+      if (!done) then();
+      done = true;
+    };
+    document.addEventListener('vexa-state', once, {once: true});
+    setTimeout(once, START_MS);
+  }
+
   // 'start' when the program can run, 'reloading' when the page reloads first, 'failed' when the page
   // cannot be isolated. A page that the service worker did not serve starts without waiting for it.
   async function prepare() {
@@ -87,7 +101,7 @@ window.vexaSite = (() => {
       if (registration && registration.waiting && (await take_over(registration))) return reload();
     }
     if (window.crossOriginIsolated) {
-      register().then((registration) => registration && watch(registration));
+      after_start(() => register().then((registration) => registration && watch(registration)));
       return 'start';
     }
     // The service worker isolates the pages it serves. This one it did not serve (the first visit, or a

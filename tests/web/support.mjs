@@ -36,8 +36,10 @@ export function serve(plain = false) {
   });
 }
 
+export const BROWSER_OPTIONS = {executablePath: BROWSER, args: ['--no-sandbox']};
+
 export function launch() {
-  return chromium.launch({executablePath: BROWSER, args: ['--no-sandbox']});
+  return chromium.launch(BROWSER_OPTIONS);
 }
 
 // A fresh context and page with the unit stand-in installed; requests to other origins are counted.
