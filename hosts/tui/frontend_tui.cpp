@@ -1,13 +1,11 @@
-// Terminal front end: one frame. The painted sheet placed on the screen
-// (centred, or scrolled so that the focus is in view), the help lines below it
-// and the message boxes over it. No terminal calls here (see
+// Terminal front end: one frame. The painted sheet placed on the screen (centred, or scrolled so that the
+// focus is in view), the help lines below it and the message boxes over it. No terminal calls here (see
 // frontend_tui_curses.cpp).
 #include "hosts/tui/frontend_tui_internal.h"
 
 namespace {
 
-// Greedy word wrap at `width`; line feeds are kept as line ends, long words are
-// cut.
+// Greedy word wrap at `width`; line feeds are kept as line ends, long words are cut.
 std::vector<std::string> wrap(const std::string& text, int width) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -58,8 +56,7 @@ std::vector<std::string> help_lines(const User32Dialog& d, const std::vector<Use
   return lines;
 }
 
-// Where a message box goes: centred, as wide as its longest line allows, as
-// tall as the screen allows.
+// Where a message box goes: centred, as wide as its longest line allows, as tall as the screen allows.
 struct BoxLayout {
   std::vector<std::string> lines;
   int width = 0;    // text columns
@@ -102,8 +99,7 @@ void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32Messa
     }
     if (scroll > 0) canvas.put(r.row + 1, r.col + r.cols - 1, canvas.g().up);
     if (scroll + visible < count) canvas.put(r.row + visible, r.col + r.cols - 1, canvas.g().down);
-    // A tall box hides the help lines: its own border names the keys that
-    // scroll it.
+    // A tall box hides the help lines: its own border names the keys that scroll it.
     if (count > visible)
       canvas.text(r.row + r.rows - 1, r.col + 2, " Up Down PgUp PgDn: scroll ", r.cols - 4);
     const std::string ok = "[ OK ]";
@@ -119,12 +115,99 @@ void draw_boxes(Canvas& canvas, TuiScreen& screen, const std::vector<User32Messa
   }
 }
 
-// How far a sheet larger than its view is scrolled: no further than it takes to
-// show `wanted` (the focused control, the open list), from the top left corner.
+// How far a sheet larger than its view is scrolled: no further than it takes to show `wanted` (the focused
+// control, the open list), from the top left corner.
 int scroll_to(int first, int count, int sheet_size, int view_size) {
   if (sheet_size <= view_size) return 0;
   const int needed = std::max(0, first + count - view_size);
   return std::min({needed, first, sheet_size - view_size});
+}
+
+// What a scrolled sheet must show: the open list or the focused control, with a row of context above and
+// below where there is room.
+Rect wanted_rect(const User32Dialog& d, const Sheet& sheet) {
+  Rect wanted{0, 0, 1, 1};
+  const User32Control* combo = dropped_combo(d);
+  if (const User32Control* focus = combo ? combo : focused_control(d)) {
+    const size_t index = static_cast<size_t>(focus - d.controls.data());
+    wanted = sheet.rects[index];
+    // An open list goes below its field, with a border row under it.
+    if (combo)
+      wanted.rows +=
+          std::min(std::max(1, static_cast<int>(combo->items.size())), sheet.list_rows[index] - 2) + 1;
+    wanted.row = std::max(0, wanted.row - 1);
+    wanted.rows += 2;
+  }
+  return wanted;
+}
+
+// Where the sheet goes on the screen: its top left corner, the help lines' first row, and the row below
+// the last that the sheet may cover.
+struct Placement {
+  int top = 0, left = 0, help_row = 0, last_row = 0;
+};
+
+// Centred with the help lines below it, or scrolled in the rows above them.
+Placement place_sheet(const User32Dialog& d, const Sheet& sheet, bool fits, TuiScreen& screen) {
+  Placement at;
+  const int view_rows = std::max(0, screen.grid.rows - HELP_LINES);
+  if (fits) {
+    at.top = (screen.grid.rows - sheet.rows - HELP_LINES) / 2;
+    at.left = (screen.grid.cols - sheet.cols) / 2;
+    at.help_row = at.top + sheet.rows;
+    at.last_row = screen.grid.rows;
+    return at;
+  }
+  const Rect wanted = wanted_rect(d, sheet);
+  screen.scroll_row = scroll_to(wanted.row, wanted.rows, sheet.rows, view_rows);
+  screen.scroll_col = scroll_to(wanted.col, wanted.cols, sheet.cols, screen.grid.cols);
+  at.top = -screen.scroll_row;
+  at.left = std::max(0, (screen.grid.cols - sheet.cols) / 2) - screen.scroll_col;
+  at.help_row = view_rows;
+  at.last_row = view_rows;
+  return at;
+}
+
+// The painted sheet's cells, zones and cursor on the screen, cut to what is shown of them.
+void copy_sheet(const TuiGrid& paper, const TuiScreen& drawn, const Placement& at, Canvas& canvas,
+                TuiScreen& screen) {
+  for (int r = 0; r < paper.rows; ++r) {
+    if (at.top + r < 0 || at.top + r >= at.last_row) continue;
+    for (int c = 0; c < paper.cols; ++c)
+      if (TuiCell* cell = canvas.at(at.top + r, at.left + c))
+        *cell = paper.cells[static_cast<size_t>(r * paper.cols + c)];
+  }
+  for (TuiZone z : drawn.zones) {
+    const int row0 = std::max(z.row + at.top, 0), row1 = std::min(z.row + at.top + z.rows, at.last_row);
+    const int col0 = std::max(z.col + at.left, 0),
+              col1 = std::min(z.col + at.left + z.cols, screen.grid.cols);
+    if (row0 >= row1 || col0 >= col1) continue;
+    z.row = row0;
+    z.rows = row1 - row0;
+    z.col = col0;
+    z.cols = col1 - col0;
+    screen.zones.push_back(z);
+  }
+  const int cursor_row = drawn.cursor_row + at.top, cursor_col = drawn.cursor_col + at.left;
+  if (drawn.cursor_row >= 0 && cursor_row >= 0 && cursor_row < at.last_row && cursor_col >= 0 &&
+      cursor_col < screen.grid.cols) {
+    screen.cursor_row = cursor_row;
+    screen.cursor_col = cursor_col;
+  }
+}
+
+// The help lines from `row` at `col` of a rows x cols screen; a third one only when there is room for it.
+void draw_help(const User32Dialog& d, const std::vector<User32MessageBox>& boxes, const TuiView& view,
+               int row, int col, int rows, int cols, Canvas& canvas) {
+  bool box_scrolls = false;
+  if (!boxes.empty()) {
+    const BoxLayout top_box = box_layout(boxes.back(), rows, cols);
+    box_scrolls = static_cast<int>(top_box.lines.size()) > top_box.visible;
+  }
+  std::vector<std::string> help = help_lines(d, boxes, view, box_scrolls);
+  while (static_cast<int>(help.size()) > HELP_LINES && row + static_cast<int>(help.size()) > rows)
+    help.pop_back();
+  for (size_t i = 0; i < help.size(); ++i) canvas.text(row + static_cast<int>(i), col, help[i], cols - col);
 }
 
 }  // namespace
@@ -135,81 +218,15 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   screen.grid.rows = std::max(0, rows);
   screen.grid.cols = std::max(0, cols);
   Canvas canvas(screen.grid.rows, screen.grid.cols, view.unicode);
-  if (!dialog) {
-    draw_boxes(canvas, screen, boxes, view);
-    screen.grid = std::move(canvas.grid);
-    return screen;
-  }
-  bool fits = false;
-  const Sheet sheet = choose_sheet(*dialog, screen.grid.rows, screen.grid.cols, fits);
-  screen.layout = sheet.layout;
-  TuiScreen drawn;
-  const TuiGrid paper = paint_sheet(*dialog, sheet, picture, view, drawn);
-
-  // Where the sheet goes: centred with the help lines below it, or scrolled in
-  // the rows above them.
-  int top = 0, left = 0, help_row = 0;
-  const int view_rows = std::max(0, screen.grid.rows - HELP_LINES);
-  if (fits) {
-    top = (screen.grid.rows - sheet.rows - HELP_LINES) / 2;
-    left = (screen.grid.cols - sheet.cols) / 2;
-    help_row = top + sheet.rows;
-  } else {
-    Rect wanted{0, 0, 1, 1};
-    const User32Control* combo = dropped_combo(*dialog);
-    if (const User32Control* focus = combo ? combo : focused_control(*dialog)) {
-      const size_t index = static_cast<size_t>(focus - dialog->controls.data());
-      wanted = sheet.rects[index];
-      // An open list goes below its field, with a border row under it.
-      if (combo)
-        wanted.rows +=
-            std::min(std::max(1, static_cast<int>(combo->items.size())), sheet.list_rows[index] - 2) + 1;
-      // A row of context above and below where there is room.
-      wanted.row = std::max(0, wanted.row - 1);
-      wanted.rows += 2;
-    }
-    screen.scroll_row = scroll_to(wanted.row, wanted.rows, sheet.rows, view_rows);
-    screen.scroll_col = scroll_to(wanted.col, wanted.cols, sheet.cols, screen.grid.cols);
-    top = -screen.scroll_row;
-    left = std::max(0, (screen.grid.cols - sheet.cols) / 2) - screen.scroll_col;
-    help_row = view_rows;
-  }
-  const int last_row = fits ? screen.grid.rows : view_rows;
-  for (int r = 0; r < paper.rows; ++r) {
-    if (top + r < 0 || top + r >= last_row) continue;
-    for (int c = 0; c < paper.cols; ++c)
-      if (TuiCell* cell = canvas.at(top + r, left + c))
-        *cell = paper.cells[static_cast<size_t>(r * paper.cols + c)];
-  }
-  // Zones on the screen, cut to what is shown of them.
-  for (TuiZone z : drawn.zones) {
-    const int row0 = std::max(z.row + top, 0), row1 = std::min(z.row + top + z.rows, last_row);
-    const int col0 = std::max(z.col + left, 0), col1 = std::min(z.col + left + z.cols, screen.grid.cols);
-    if (row0 >= row1 || col0 >= col1) continue;
-    z.row = row0;
-    z.rows = row1 - row0;
-    z.col = col0;
-    z.cols = col1 - col0;
-    screen.zones.push_back(z);
-  }
-  if (drawn.cursor_row >= 0 && drawn.cursor_row + top >= 0 && drawn.cursor_row + top < last_row &&
-      drawn.cursor_col + left >= 0 && drawn.cursor_col + left < screen.grid.cols) {
-    screen.cursor_row = drawn.cursor_row + top;
-    screen.cursor_col = drawn.cursor_col + left;
-  }
-
-  bool box_scrolls = false;
-  if (!boxes.empty()) {
-    const BoxLayout top_box = box_layout(boxes.back(), rows, cols);
-    box_scrolls = static_cast<int>(top_box.lines.size()) > top_box.visible;
-  }
-  std::vector<std::string> help = help_lines(*dialog, boxes, view, box_scrolls);
-  // A third help line only when the terminal has room for it.
-  while (static_cast<int>(help.size()) > HELP_LINES && help_row + static_cast<int>(help.size()) > rows)
-    help.pop_back();
-  const int help_col = fits ? left + 1 : 0;
-  for (size_t i = 0; i < help.size(); ++i) {
-    canvas.text(help_row + static_cast<int>(i), help_col, help[i], cols - help_col);
+  if (dialog) {
+    bool fits = false;
+    const Sheet sheet = choose_sheet(*dialog, screen.grid.rows, screen.grid.cols, fits);
+    screen.layout = sheet.layout;
+    TuiScreen drawn;
+    const TuiGrid paper = paint_sheet(*dialog, sheet, picture, view, drawn);
+    const Placement at = place_sheet(*dialog, sheet, fits, screen);
+    copy_sheet(paper, drawn, at, canvas, screen);
+    draw_help(*dialog, boxes, view, at.help_row, fits ? at.left + 1 : 0, rows, cols, canvas);
   }
   draw_boxes(canvas, screen, boxes, view);
   if (!boxes.empty()) screen.cursor_row = screen.cursor_col = -1;
