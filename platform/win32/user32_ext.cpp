@@ -7,12 +7,45 @@
 
 namespace {
 
+User32Kind kind_of(const Window* c) {
+  switch (c->kind) {
+    case WindowKind::button:
+      switch (c->style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+          return User32Kind::check_box;
+        case BS_GROUPBOX:
+          return User32Kind::group_box;
+        default:
+          return User32Kind::push_button;
+      }
+    case WindowKind::static_text:
+      return (c->style & SS_TYPEMASK) == SS_BITMAP ? User32Kind::picture : User32Kind::text;
+    case WindowKind::edit:
+      return User32Kind::edit;
+    case WindowKind::combo:
+      return User32Kind::combo_box;
+    case WindowKind::progress:
+      return User32Kind::progress_bar;
+    case WindowKind::trackbar:
+      return User32Kind::trackbar;
+    case WindowKind::updown:
+      return User32Kind::up_down;
+    case WindowKind::dialog:  // no control: only a dialog's children are copied
+      break;
+  }
+  return User32Kind::text;
+}
+
 User32Control copy_control_locked(const Window* c, HWND focus) {
   static const char* const names[] = {"#32770",   "Button",        "Edit",          "Static",
                                       "ComboBox", PROGRESS_CLASSA, TRACKBAR_CLASSA, UPDOWN_CLASSA};
   User32Control out{};
   out.hwnd = c->hwnd;
   out.class_name = names[int(c->kind)];
+  out.kind = kind_of(c);
   out.id = c->id;
   out.x = c->x;
   out.y = c->y;
@@ -81,6 +114,13 @@ std::function<int(const Window*)> kind_is(WindowKind kind) {
 }
 
 }  // namespace
+
+const char* user32_kind_name(User32Kind kind) {
+  static const char* const names[] = {"push_button", "check_box", "group_box",    "text",     "picture",
+                                      "edit",        "combo_box", "progress_bar", "trackbar", "up_down"};
+  static_assert(std::size(names) == size_t(User32Kind::up_down) + 1);
+  return names[size_t(kind)];
+}
 
 int user32_click(int id) { return queue_input({make_input(InputKind::click)}, &id, nullptr); }
 
