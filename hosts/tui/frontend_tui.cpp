@@ -41,14 +41,8 @@ std::vector<std::string> help_lines(const User32Dialog& d, const std::vector<Use
   if (dropped_combo(d)) return {"Up Down: select   Enter: take it   Esc: no choice", "Ctrl+Q: quit"};
   std::vector<std::string> lines{"Tab: next  Space: press/tick  F4: ports  Ctrl+Q: quit"};
   const User32Control* focus = focused_control(d);
-  if (focus && class_is(*focus, TRACKBAR_CLASSA))
-    lines.push_back("Arrows PgUp PgDn Home End: move the slider");
-  else if (focus && class_is(*focus, UPDOWN_CLASSA))
-    lines.push_back("Up Down: change the number");
-  else if (focus && class_is(*focus, "Edit"))
-    lines.push_back("Digits Backspace: type   Tab: leave and take it");
-  else
-    lines.push_back("Underlined letter: go to that control");
+  const char* help = focus ? tui_kind(focus->kind).help : nullptr;
+  lines.push_back(help ? help : "Underlined letter: go to that control");
   if (!view.midi_problem.empty()) lines.insert(lines.begin() + 1, view.midi_problem);
   if (view.sim_keys)
     lines.push_back(view.sim_update_mode ? "F9: simulated unit back to its firmware"

@@ -32,12 +32,12 @@ std::vector<TuiHotKey> tui_hot_keys(const User32Dialog& dialog) {
   bool used[26] = {};
   for (size_t i = 0; i < dialog.controls.size(); ++i) {
     const User32Control& c = dialog.controls[i];
-    if (!c.visible || !class_is(c, "Button")) continue;
+    if (!c.visible || !tui_kind(c.kind).hot_key) continue;
     int target = c.id;
-    if (is_group(c)) {
+    if (c.kind == User32Kind::group_box) {
       target = 0;
       for (const User32Control& other : dialog.controls) {
-        if (&other != &c && other.visible && takes_focus(other) && inside(c, other)) {
+        if (&other != &c && other.visible && tui_kind(other.kind).focusable && inside(c, other)) {
           target = other.id;
           break;
         }
@@ -95,8 +95,14 @@ int key_to_vk(int code) {
 int press_hot_key(const User32Dialog& d, int id) {
   const User32Control* c = control_by_id(d, id);
   if (!c) return USER32_NO_CONTROL;
-  if (class_is(*c, "ComboBox")) return user32_key_to(id, VK_F4);
-  if (class_is(*c, TRACKBAR_CLASSA) || class_is(*c, UPDOWN_CLASSA)) return user32_key_to(id, VK_SHIFT);
+  switch (tui_kind(c->kind).press) {
+    case TuiPress::open_list:
+      return user32_key_to(id, VK_F4);
+    case TuiPress::focus:
+      return user32_key_to(id, VK_SHIFT);
+    case TuiPress::click:
+      break;
+  }
   return user32_click(id);
 }
 
@@ -173,7 +179,7 @@ int tui_key(TuiView& view, const TuiScreen& screen, const TuiKey& key) {
 
   const User32Control* combo = first_combo(d);
   const bool open_list = key.code == tui_key_f(4) || (key.alt && key.code == TUI_KEY_DOWN) ||
-                         (key.code == TUI_KEY_ENTER && focus && class_is(*focus, "ComboBox"));
+                         (key.code == TUI_KEY_ENTER && focus && focus->kind == User32Kind::combo_box);
   if (open_list) return combo ? user32_key_to(combo->id, VK_F4) : TUI_IGNORED;
   if (key.code == TUI_KEY_TAB) return user32_key(VK_TAB, key.shift);
 
@@ -184,7 +190,7 @@ int tui_key(TuiView& view, const TuiScreen& screen, const TuiKey& key) {
     return TUI_IGNORED;
   }
   if (key.code < 0x80 && std::isdigit(key.code)) {
-    if (!focus || !(class_is(*focus, "Edit") || class_is(*focus, "ComboBox"))) return TUI_IGNORED;
+    if (!focus || !tui_kind(focus->kind).digits) return TUI_IGNORED;
     const char text[2] = {static_cast<char>(key.code), 0};
     return user32_type(text);
   }
@@ -222,7 +228,7 @@ int tui_click(const TuiScreen& screen, int row, int col) {
     }
     case TuiZoneKind::control: {
       const User32Control* c = control_by_id(d, hit->id);
-      if (c && class_is(*c, "ComboBox")) return user32_combo_open(hit->id);
+      if (c && tui_kind(c->kind).press == TuiPress::open_list) return user32_combo_open(hit->id);
       return user32_click(hit->id);
     }
     default:

@@ -2,10 +2,6 @@
 // the dialog (frontend_tui_paint.cpp), the frame with its help lines and message boxes (frontend_tui.cpp)
 // and the input (frontend_tui_input.cpp). Not for the hosts' users.
 #pragma once
-#include <commctrl.h>
-
-#include <strings.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -31,27 +27,6 @@ inline Rect control_rect(const User32Control& c, int origin_row, int origin_col)
   r.row += origin_row;
   r.col += origin_col;
   return r;
-}
-
-inline bool class_is(const User32Control& c, const char* name) {
-  return strcasecmp(c.class_name.c_str(), name) == 0;
-}
-
-inline int button_type(const User32Control& c) { return static_cast<int>(c.style & BS_TYPEMASK); }
-inline bool is_group(const User32Control& c) {
-  return class_is(c, "Button") && button_type(c) == BS_GROUPBOX;
-}
-inline bool is_check(const User32Control& c) {
-  const int type = button_type(c);
-  return class_is(c, "Button") &&
-         (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE);
-}
-inline bool is_picture(const User32Control& c) {
-  return class_is(c, "Static") && (c.style & SS_TYPEMASK) == SS_BITMAP;
-}
-inline bool takes_focus(const User32Control& c) {
-  return class_is(c, "Edit") || class_is(c, "ComboBox") || class_is(c, TRACKBAR_CLASSA) ||
-         class_is(c, UPDOWN_CLASSA) || (class_is(c, "Button") && !is_group(c));
 }
 
 // Glyphs, with plain ASCII stand-ins for terminals without UTF-8.
@@ -136,13 +111,13 @@ inline const User32Control* focused_control(const User32Dialog& d) {
 
 inline const User32Control* dropped_combo(const User32Dialog& d) {
   for (const User32Control& c : d.controls)
-    if (class_is(c, "ComboBox") && c.dropped && c.visible) return &c;
+    if (c.kind == User32Kind::combo_box && c.dropped && c.visible) return &c;
   return nullptr;
 }
 
 inline const User32Control* first_combo(const User32Dialog& d) {
   for (const User32Control& c : d.controls)
-    if (class_is(c, "ComboBox") && c.visible) return &c;
+    if (c.kind == User32Kind::combo_box && c.visible) return &c;
   return nullptr;
 }
 
@@ -162,6 +137,24 @@ struct Sheet {
   std::vector<int> right;      // per control: the first cell past its column
   std::vector<int> list_rows;  // per control: its rows with the list open (combo boxes)
 };
+
+class TuiPainter;
+
+// What a hot key does to its control, and a click on it.
+enum class TuiPress { click, open_list, focus };
+
+// What the front end does with each kind of control (the table is in frontend_tui_paint.cpp).
+struct TuiKind {
+  User32Kind kind;
+  void (TuiPainter::*draw)(const User32Control& c, const Rect& r, int index);
+  bool beneath;      // drawn before the others, which lie on it (a group box's frame)
+  bool hot_key;      // its caption offers a hot-key letter
+  bool focusable;    // a group box's hot key goes to the first of these inside it
+  TuiPress press;    // what its hot key does, and a click on it
+  bool digits;       // typed digits go to it while it has the focus
+  const char* help;  // the second help line while it has the focus; null: the hot-key hint
+};
+const TuiKind& tui_kind(User32Kind kind);
 
 // The first layout that fits the terminal whole (help lines below it); when none does, the split one that
 // scrolls in the least directions.

@@ -57,8 +57,8 @@ std::vector<int> squeeze(const std::vector<bool>& used, int limit) {
 // caption too.
 Rect occupied(const User32Control& c) {
   Rect r = control_rect(c, 0, 0);
-  if (class_is(c, "ComboBox")) r.rows = 1;
-  if (is_check(c)) r.cols = std::max(r.cols, 4 + static_cast<int>(c.text.size()));
+  if (c.kind == User32Kind::combo_box) r.rows = 1;
+  if (c.kind == User32Kind::check_box) r.cols = std::max(r.cols, 4 + static_cast<int>(c.text.size()));
   return r;
 }
 
@@ -110,7 +110,7 @@ Sheet split_sheet(const User32Dialog& d, TuiLayout layout) {
   int split = client_rows(d) / 2;
   bool found = false;
   for (const User32Control& c : d.controls) {
-    if (!is_check(c)) continue;
+    if (c.kind != User32Kind::check_box) continue;
     split = found ? std::min(split, control_rect(c, 0, 0).row) : control_rect(c, 0, 0).row;
     found = true;
   }

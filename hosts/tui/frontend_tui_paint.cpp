@@ -1,15 +1,16 @@
 // Terminal front end: the painter, which draws the dialog and its controls onto the cells of a sheet and
-// notes where a click hits each control.
+// notes where a click hits each control, and the table of what the front end does with each kind of
+// control.
+#include <commctrl.h>
+
 #include "hosts/tui/frontend_tui_internal.h"
 
-namespace {
-
-// Drawing of one frame.
-// Drawing of the dialog onto its sheet, zones and cursor in sheet cells.
-class Painter {
+// Drawing of the dialog onto its sheet, zones and cursor in sheet cells. The kind table names the member
+// that draws each kind of control.
+class TuiPainter {
  public:
-  Painter(const User32Dialog& d, const Sheet& sheet, const TuiPicture& picture, const TuiView& view,
-          TuiScreen& screen)
+  TuiPainter(const User32Dialog& d, const Sheet& sheet, const TuiPicture& picture, const TuiView& view,
+             TuiScreen& screen)
       : d_(d),
         sheet_(sheet),
         picture_(picture),
@@ -21,79 +22,23 @@ class Painter {
   Canvas& canvas() { return canvas_; }
 
   void dialog() {
-    const Glyphs& g = canvas_.g();
-    const Rect outer{0, 0, sheet_.rows, sheet_.cols};
-    canvas_.frame(outer, true);
-    canvas_.text(outer.row, outer.col + 2, d_.title, outer.cols - 9, TUI_BOLD);
-    const int title_end = outer.col + 2 + std::min(static_cast<int>(d_.title.size()), outer.cols - 9);
-    canvas_.put(outer.row, title_end, " ");
-    const int close_col = outer.col + outer.cols - 5;
-    canvas_.put(outer.row, close_col, "[");
-    canvas_.put(outer.row, close_col + 1, g.close);
-    canvas_.put(outer.row, close_col + 2, "]");
-    zone(TuiZoneKind::close_button, 0, 0, Rect{outer.row, close_col, 1, 3});
-
-    for (const User32Control& c : d_.controls)
-      if (c.visible && is_group(c)) group(c);
-    for (size_t i = 0; i < d_.controls.size(); ++i) {
-      const User32Control& c = d_.controls[i];
-      if (!c.visible || is_group(c)) continue;
-      control(c, static_cast<int>(i));
+    frame();
+    // Group boxes first: the controls inside lie on their frames.
+    for (const bool beneath : {true, false}) {
+      for (size_t i = 0; i < d_.controls.size(); ++i) {
+        const User32Control& c = d_.controls[i];
+        const TuiKind& kind = tui_kind(c.kind);
+        if (c.visible && kind.beneath == beneath) (this->*kind.draw)(c, sheet_.rects[i], static_cast<int>(i));
+      }
     }
     if (const User32Control* combo = dropped_combo(d_)) combo_list(*combo);
   }
 
- private:
-  void zone(TuiZoneKind kind, int id, int value, const Rect& r) {
-    screen_.zones.push_back(TuiZone{kind, id, value, r.row, r.col, r.rows, r.cols});
-  }
-
-  int hot_offset(int index) const {
-    for (const TuiHotKey& k : keys_)
-      if (k.caption_index == index) return k.offset;
-    return -1;
-  }
-
-  int index_of(const User32Control& c) const { return static_cast<int>(&c - d_.controls.data()); }
-
-  uint8_t state_attr(const User32Control& c) const { return c.enabled ? 0 : TUI_DIM; }
-
-  void caption(int row, int col, const std::string& text, int width, int hot, uint8_t attr) {
-    canvas_.text(row, col, text, width, attr);
-    if (hot >= 0 && hot < width) canvas_.add_attr(row, col + hot, 1, TUI_UNDERLINE);
-  }
-
-  void control(const User32Control& c, int index) {
-    const Rect& r = sheet_.rects[static_cast<size_t>(index)];
-    if (class_is(c, "Button")) {
-      if (is_check(c))
-        check_box(c, r, index);
-      else
-        push_button(c, r, index);
-    } else if (class_is(c, "Static")) {
-      if (is_picture(c))
-        picture(r);
-      else
-        static_text(c, r);
-    } else if (class_is(c, "Edit")) {
-      edit(c, r);
-    } else if (class_is(c, "ComboBox")) {
-      combo(c, r);
-    } else if (class_is(c, PROGRESS_CLASSA)) {
-      progress(c, r);
-    } else if (class_is(c, TRACKBAR_CLASSA)) {
-      trackbar(c, r);
-    } else if (class_is(c, UPDOWN_CLASSA)) {
-      updown(c, r);
-    }
-  }
-
-  void group(const User32Control& c) {
-    const Rect& r = sheet_.rects[static_cast<size_t>(index_of(c))];
+  // The kinds of control, as the kind table names them; `index` is the control's place in the template.
+  void group(const User32Control& c, const Rect& r, int index) {
     const uint8_t attr = state_attr(c);
     canvas_.frame(r, false, attr);
-    caption(r.row, r.col + 1, c.text, r.cols - 2, hot_offset(index_of(c)),
-            static_cast<uint8_t>(attr | TUI_BOLD));
+    caption(r.row, r.col + 1, c.text, r.cols - 2, hot_offset(index), static_cast<uint8_t>(attr | TUI_BOLD));
   }
 
   void check_box(const User32Control& c, const Rect& r, int index) {
@@ -123,24 +68,20 @@ class Painter {
   }
 
   // A text longer than its rectangle spreads out from it as far as its column of the dialog allows.
-  void static_text(const User32Control& c, const Rect& r) {
-    const size_t index = static_cast<size_t>(index_of(c));
+  void static_text(const User32Control& c, const Rect& r, int index) {
     const int length = static_cast<int>(c.text.size());
     int col = r.col;
     if ((c.style & SS_TYPEMASK) == SS_CENTER)
       col += (r.cols - length) / 2;
     else if ((c.style & SS_TYPEMASK) == SS_RIGHT)
       col += r.cols - length;
-    col = std::max(col, sheet_.left[index]);
-    canvas_.text(r.row, col, c.text, std::min(length, room(static_cast<int>(index), col)), state_attr(c));
+    col = std::max(col, sheet_.left[static_cast<size_t>(index)]);
+    canvas_.text(r.row, col, c.text, std::min(length, room(index, col)), state_attr(c));
   }
-
-  // Cells from `col` to the right edge of control `index`'s column.
-  int room(int index, int col) const { return std::max(0, sheet_.right[static_cast<size_t>(index)] - col); }
 
   // Two picture rows per cell with UTF-8: the upper half-block in the foreground colour, the lower in the
   // background. Without it, one picture row per cell: a blank in the background colour.
-  void picture(const Rect& r) {
+  void picture(const User32Control&, const Rect& r, int) {
     if (!view_.colours || picture_.width <= 0 || picture_.height <= 0) {
       if (r.rows >= 2 && r.cols >= 2) canvas_.frame(r, false);
       return;
@@ -159,26 +100,7 @@ class Painter {
     }
   }
 
-  // Mean colour of the pixels under cell column j of n and picture row i of m.
-  uint32_t average(int j, int n, int i, int m) const {
-    const int x0 = j * picture_.width / n, x1 = std::max(x0 + 1, (j + 1) * picture_.width / n);
-    const int y0 = i * picture_.height / m, y1 = std::max(y0 + 1, (i + 1) * picture_.height / m);
-    uint64_t sum[3] = {0, 0, 0};
-    uint64_t count = 0;
-    for (int y = y0; y < y1 && y < picture_.height; ++y) {
-      for (int x = x0; x < x1 && x < picture_.width; ++x) {
-        const uint32_t p = picture_.pixels[static_cast<size_t>(y * picture_.width + x)];
-        sum[0] += (p >> 16) & 0xFF;
-        sum[1] += (p >> 8) & 0xFF;
-        sum[2] += p & 0xFF;
-        ++count;
-      }
-    }
-    if (count == 0) return 0;
-    return static_cast<uint32_t>((sum[0] / count) << 16 | (sum[1] / count) << 8 | (sum[2] / count));
-  }
-
-  void edit(const User32Control& c, const Rect& r) {
+  void edit(const User32Control& c, const Rect& r, int) {
     const uint8_t attr = state_attr(c);
     const int inner = std::max(1, r.cols - 2);
     canvas_.put(r.row, r.col, "[", attr);
@@ -201,7 +123,7 @@ class Painter {
     zone(TuiZoneKind::control, c.id, 0, Rect{r.row, r.col, 1, r.cols});
   }
 
-  void combo(const User32Control& c, const Rect& r) {
+  void combo(const User32Control& c, const Rect& r, int) {
     const uint8_t attr = state_attr(c);
     const int inner = std::max(1, r.cols - 3);
     canvas_.put(r.row, r.col, "[", attr);
@@ -210,6 +132,108 @@ class Painter {
     canvas_.put(r.row, r.col + r.cols - 1, "]", attr);
     if (c.focused) canvas_.add_attr(r.row, r.col + 1, inner, TUI_REVERSE);
     zone(TuiZoneKind::control, c.id, 0, Rect{r.row, r.col, 1, r.cols});
+  }
+
+  void progress(const User32Control& c, const Rect& r, int) {
+    const int span = c.maximum - c.minimum;
+    const int done = span <= 0 ? 0 : std::clamp((c.position - c.minimum) * r.cols / span, 0, r.cols);
+    for (int j = 0; j < r.cols; ++j)
+      canvas_.put(r.row, r.col + j, j < done ? canvas_.g().full : canvas_.g().light, state_attr(c));
+  }
+
+  // The channel runs one cell in from each side, as the real control's does.
+  void trackbar(const User32Control& c, const Rect& r, int) {
+    const uint8_t attr = state_attr(c);
+    const int start = r.col + 1;
+    const int width = std::max(1, r.cols - 2);
+    const int span = c.maximum - c.minimum;
+    const int thumb =
+        span <= 0 ? 0 : (std::clamp(c.position, c.minimum, c.maximum) - c.minimum) * (width - 1) * 2 / span;
+    const int thumb_col = start + (thumb + 1) / 2;
+    for (int j = 0; j < width; ++j) {
+      canvas_.put(r.row, start + j, canvas_.g().track, attr);
+      const int value =
+          span <= 0 || width <= 1 ? c.minimum : c.minimum + (j * span * 2 / (width - 1) + 1) / 2;
+      zone(TuiZoneKind::slider, c.id, value, Rect{r.row, start + j, 1, 1});
+    }
+    canvas_.put(r.row, thumb_col, canvas_.g().full, attr);
+    if (c.focused) canvas_.add_attr(r.row, start, width, TUI_REVERSE);
+  }
+
+  void updown(const User32Control& c, const Rect& r, int) {
+    const uint8_t attr = state_attr(c);
+    const bool horizontal = (c.style & UDS_HORZ) != 0;
+    const int col = r.col + std::max(0, (r.cols - 3) / 2);
+    const Rect first{r.row, col, 1, 3};
+    const Rect second = horizontal || r.rows < 2 ? Rect{r.row, col + 3, 1, 3} : Rect{r.row + 1, col, 1, 3};
+    const Glyphs& g = canvas_.g();
+    for (const Rect* half : {&first, &second}) {
+      const bool up = half == &first;
+      canvas_.put(half->row, half->col, "[", attr);
+      canvas_.put(half->row, half->col + 1, horizontal ? (up ? "<" : ">") : (up ? g.up : g.down), attr);
+      canvas_.put(half->row, half->col + 2, "]", attr);
+      if (c.focused) canvas_.add_attr(half->row, half->col, 3, TUI_REVERSE);
+    }
+    // Up (or right) raises the position; the first half of a horizontal control is its left arrow.
+    zone(horizontal ? TuiZoneKind::spin_down : TuiZoneKind::spin_up, c.id, 0, first);
+    zone(horizontal ? TuiZoneKind::spin_up : TuiZoneKind::spin_down, c.id, 0, second);
+  }
+
+ private:
+  // The dialog's double frame, with its caption and close button.
+  void frame() {
+    const Glyphs& g = canvas_.g();
+    const Rect outer{0, 0, sheet_.rows, sheet_.cols};
+    canvas_.frame(outer, true);
+    canvas_.text(outer.row, outer.col + 2, d_.title, outer.cols - 9, TUI_BOLD);
+    const int title_end = outer.col + 2 + std::min(static_cast<int>(d_.title.size()), outer.cols - 9);
+    canvas_.put(outer.row, title_end, " ");
+    const int close_col = outer.col + outer.cols - 5;
+    canvas_.put(outer.row, close_col, "[");
+    canvas_.put(outer.row, close_col + 1, g.close);
+    canvas_.put(outer.row, close_col + 2, "]");
+    zone(TuiZoneKind::close_button, 0, 0, Rect{outer.row, close_col, 1, 3});
+  }
+
+  void zone(TuiZoneKind kind, int id, int value, const Rect& r) {
+    screen_.zones.push_back(TuiZone{kind, id, value, r.row, r.col, r.rows, r.cols});
+  }
+
+  int hot_offset(int index) const {
+    for (const TuiHotKey& k : keys_)
+      if (k.caption_index == index) return k.offset;
+    return -1;
+  }
+
+  int index_of(const User32Control& c) const { return static_cast<int>(&c - d_.controls.data()); }
+
+  uint8_t state_attr(const User32Control& c) const { return c.enabled ? 0 : TUI_DIM; }
+
+  void caption(int row, int col, const std::string& text, int width, int hot, uint8_t attr) {
+    canvas_.text(row, col, text, width, attr);
+    if (hot >= 0 && hot < width) canvas_.add_attr(row, col + hot, 1, TUI_UNDERLINE);
+  }
+
+  // Cells from `col` to the right edge of control `index`'s column.
+  int room(int index, int col) const { return std::max(0, sheet_.right[static_cast<size_t>(index)] - col); }
+
+  // Mean colour of the pixels under cell column j of n and picture row i of m.
+  uint32_t average(int j, int n, int i, int m) const {
+    const int x0 = j * picture_.width / n, x1 = std::max(x0 + 1, (j + 1) * picture_.width / n);
+    const int y0 = i * picture_.height / m, y1 = std::max(y0 + 1, (i + 1) * picture_.height / m);
+    uint64_t sum[3] = {0, 0, 0};
+    uint64_t count = 0;
+    for (int y = y0; y < y1 && y < picture_.height; ++y) {
+      for (int x = x0; x < x1 && x < picture_.width; ++x) {
+        const uint32_t p = picture_.pixels[static_cast<size_t>(y * picture_.width + x)];
+        sum[0] += (p >> 16) & 0xFF;
+        sum[1] += (p >> 8) & 0xFF;
+        sum[2] += p & 0xFF;
+        ++count;
+      }
+    }
+    if (count == 0) return 0;
+    return static_cast<uint32_t>((sum[0] / count) << 16 | (sum[1] / count) << 8 | (sum[2] / count));
   }
 
   // The open list below the field, over whatever lies there; the height of the control with its list open
@@ -243,51 +267,6 @@ class Painter {
     if (top + visible < count) canvas_.put(bottom - 1, box.col + box.cols - 1, g.down);
   }
 
-  void progress(const User32Control& c, const Rect& r) {
-    const int span = c.maximum - c.minimum;
-    const int done = span <= 0 ? 0 : std::clamp((c.position - c.minimum) * r.cols / span, 0, r.cols);
-    for (int j = 0; j < r.cols; ++j)
-      canvas_.put(r.row, r.col + j, j < done ? canvas_.g().full : canvas_.g().light, state_attr(c));
-  }
-
-  // The channel runs one cell in from each side, as the real control's does.
-  void trackbar(const User32Control& c, const Rect& r) {
-    const uint8_t attr = state_attr(c);
-    const int start = r.col + 1;
-    const int width = std::max(1, r.cols - 2);
-    const int span = c.maximum - c.minimum;
-    const int thumb =
-        span <= 0 ? 0 : (std::clamp(c.position, c.minimum, c.maximum) - c.minimum) * (width - 1) * 2 / span;
-    const int thumb_col = start + (thumb + 1) / 2;
-    for (int j = 0; j < width; ++j) {
-      canvas_.put(r.row, start + j, canvas_.g().track, attr);
-      const int value =
-          span <= 0 || width <= 1 ? c.minimum : c.minimum + (j * span * 2 / (width - 1) + 1) / 2;
-      zone(TuiZoneKind::slider, c.id, value, Rect{r.row, start + j, 1, 1});
-    }
-    canvas_.put(r.row, thumb_col, canvas_.g().full, attr);
-    if (c.focused) canvas_.add_attr(r.row, start, width, TUI_REVERSE);
-  }
-
-  void updown(const User32Control& c, const Rect& r) {
-    const uint8_t attr = state_attr(c);
-    const bool horizontal = (c.style & UDS_HORZ) != 0;
-    const int col = r.col + std::max(0, (r.cols - 3) / 2);
-    const Rect first{r.row, col, 1, 3};
-    const Rect second = horizontal || r.rows < 2 ? Rect{r.row, col + 3, 1, 3} : Rect{r.row + 1, col, 1, 3};
-    const Glyphs& g = canvas_.g();
-    for (const Rect* half : {&first, &second}) {
-      const bool up = half == &first;
-      canvas_.put(half->row, half->col, "[", attr);
-      canvas_.put(half->row, half->col + 1, horizontal ? (up ? "<" : ">") : (up ? g.up : g.down), attr);
-      canvas_.put(half->row, half->col + 2, "]", attr);
-      if (c.focused) canvas_.add_attr(half->row, half->col, 3, TUI_REVERSE);
-    }
-    // Up (or right) raises the position; the first half of a horizontal control is its left arrow.
-    zone(horizontal ? TuiZoneKind::spin_down : TuiZoneKind::spin_up, c.id, 0, first);
-    zone(horizontal ? TuiZoneKind::spin_up : TuiZoneKind::spin_down, c.id, 0, second);
-  }
-
   const User32Dialog& d_;
   const Sheet& sheet_;
   const TuiPicture& picture_;
@@ -297,11 +276,40 @@ class Painter {
   std::vector<TuiHotKey> keys_;
 };
 
+namespace {
+
+// In the order of User32Kind.
+constexpr TuiKind KINDS[] = {
+    // kind, draw, beneath, hot_key, focusable, press, digits, help
+    {User32Kind::push_button, &TuiPainter::push_button, false, true, true, TuiPress::click, false, nullptr},
+    {User32Kind::check_box, &TuiPainter::check_box, false, true, true, TuiPress::click, false, nullptr},
+    {User32Kind::group_box, &TuiPainter::group, true, true, false, TuiPress::click, false, nullptr},
+    {User32Kind::text, &TuiPainter::static_text, false, false, false, TuiPress::click, false, nullptr},
+    {User32Kind::picture, &TuiPainter::picture, false, false, false, TuiPress::click, false, nullptr},
+    {User32Kind::edit, &TuiPainter::edit, false, false, true, TuiPress::click, true,
+     "Digits Backspace: type   Tab: leave and take it"},
+    {User32Kind::combo_box, &TuiPainter::combo, false, false, true, TuiPress::open_list, true, nullptr},
+    {User32Kind::progress_bar, &TuiPainter::progress, false, false, false, TuiPress::click, false, nullptr},
+    {User32Kind::trackbar, &TuiPainter::trackbar, false, false, true, TuiPress::focus, false,
+     "Arrows PgUp PgDn Home End: move the slider"},
+    {User32Kind::up_down, &TuiPainter::updown, false, false, true, TuiPress::focus, false,
+     "Up Down: change the number"},
+};
+
+constexpr bool in_kind_order() {
+  for (size_t i = 0; i < std::size(KINDS); ++i)
+    if (KINDS[i].kind != static_cast<User32Kind>(i)) return false;
+  return std::size(KINDS) == static_cast<size_t>(User32Kind::up_down) + 1;
+}
+static_assert(in_kind_order());
+
 }  // namespace
+
+const TuiKind& tui_kind(User32Kind kind) { return KINDS[static_cast<size_t>(kind)]; }
 
 TuiGrid paint_sheet(const User32Dialog& d, const Sheet& sheet, const TuiPicture& picture, const TuiView& view,
                     TuiScreen& drawn) {
-  Painter painter(d, sheet, picture, view, drawn);
+  TuiPainter painter(d, sheet, picture, view, drawn);
   painter.dialog();
   return std::move(painter.canvas().grid);
 }
