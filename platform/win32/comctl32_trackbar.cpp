@@ -41,6 +41,40 @@ bool trackbar_key(int vk) {
   }
 }
 
+// Where a key moves the thumb, and the scroll code it reports; false for no key of the trackbar's.
+bool trackbar_key_target(const Window* w, int vk, int& target, int& code) {
+  switch (vk) {
+    case VK_LEFT:
+    case VK_UP:
+      target = w->position - w->line;
+      code = TB_LINEUP;
+      return true;
+    case VK_RIGHT:
+    case VK_DOWN:
+      target = w->position + w->line;
+      code = TB_LINEDOWN;
+      return true;
+    case VK_PRIOR:
+      target = w->position - w->page;
+      code = TB_PAGEUP;
+      return true;
+    case VK_NEXT:
+      target = w->position + w->page;
+      code = TB_PAGEDOWN;
+      return true;
+    case VK_HOME:
+      target = w->minimum;
+      code = TB_TOP;
+      return true;
+    case VK_END:
+      target = w->maximum;
+      code = TB_BOTTOM;
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void trackbar_create(Window* w) {
@@ -118,36 +152,7 @@ void trackbar_input(Window* w, const Input& input) {
     case InputKind::key_down: {
       int target;
       int code;
-      switch (input.vk) {
-        case VK_LEFT:
-        case VK_UP:
-          target = w->position - w->line;
-          code = TB_LINEUP;
-          break;
-        case VK_RIGHT:
-        case VK_DOWN:
-          target = w->position + w->line;
-          code = TB_LINEDOWN;
-          break;
-        case VK_PRIOR:
-          target = w->position - w->page;
-          code = TB_PAGEUP;
-          break;
-        case VK_NEXT:
-          target = w->position + w->page;
-          code = TB_PAGEDOWN;
-          break;
-        case VK_HOME:
-          target = w->minimum;
-          code = TB_TOP;
-          break;
-        case VK_END:
-          target = w->maximum;
-          code = TB_BOTTOM;
-          break;
-        default:
-          return;
-      }
+      if (!trackbar_key_target(w, input.vk, target, code)) return;
       target = clamp_between(target, w->minimum, w->maximum);
       if (target == w->position) return;  // at the end of the range the key moves nothing and reports nothing
       trackbar_move(w, target);

@@ -33,6 +33,87 @@ void combo_edit(Window* w, const std::string& next) {
   notify_command(w, CBN_EDITCHANGE);
 }
 
+// CB_ADDSTRING and CB_INSERTSTRING: the index of the new entry, or CB_ERR.
+LRESULT combo_insert(Window* w, UINT message, WPARAM wparam, const char* text) {
+  const int count = int(w->items.size());
+  int at = message == CB_INSERTSTRING ? int(wparam) : count;
+  if (at == -1) at = count;  // -1 appends and never sorts
+  if (message == CB_ADDSTRING && (w->style & CBS_SORT))
+    at = int(std::count_if(w->items.begin(), w->items.end(), [&](const std::string& item) {
+      return strcasecmp(item.c_str(), text ? text : "") <= 0;
+    }));
+  if (at < 0 || at > count) return CB_ERR;
+  update([&] {
+    w->items.insert(w->items.begin() + at, text ? text : "");
+    if (w->selection >= at) w->selection++;
+  });
+  return at;
+}
+
+// CB_DELETESTRING: the entries left, or CB_ERR.
+LRESULT combo_delete(Window* w, int at) {
+  const int count = int(w->items.size());
+  if (at < 0 || at >= count) return CB_ERR;
+  update([&] {
+    w->items.erase(w->items.begin() + at);
+    if (w->selection == at)
+      w->selection = -1;
+    else if (w->selection > at)
+      w->selection--;
+  });
+  return count - 1;
+}
+
+// CB_FINDSTRINGEXACT: the first entry after `after` (wrapping round) that matches the text whole.
+LRESULT combo_find(const Window* w, int after, const char* text) {
+  const int count = int(w->items.size());
+  for (int i = 0; i < count; ++i) {
+    int at = (after + 1 + i) % count;
+    if (text && same_text(w->items[size_t(at)], text)) return at;
+  }
+  return CB_ERR;
+}
+
+// The keys that the control handles itself: the arrows move the selection, open or closed, with
+// CBN_SELCHANGE only; Enter, Escape and F4 close an open list; Backspace and Delete edit the field.
+void combo_key(Window* w, int vk) {
+  const int count = int(w->items.size());
+  switch (vk) {
+    case VK_UP:
+    case VK_DOWN: {
+      if (count == 0) return;
+      int next = w->selection < 0 ? 0 : std::clamp(w->selection + (vk == VK_DOWN ? 1 : -1), 0, count - 1);
+      if (next == w->selection) return;
+      combo_select(w, next);
+      notify_command(w, CBN_SELCHANGE);
+      break;
+    }
+    case VK_RETURN:
+      if (w->dropped) combo_close(w, true);
+      break;
+    case VK_ESCAPE:
+      if (w->dropped) combo_close(w, false);
+      break;
+    case VK_F4:
+      if (w->dropped)
+        combo_close(w, true);
+      else {
+        Input open;
+        open.kind = InputKind::combo_open;
+        combo_input(w, open);
+      }
+      break;
+    case VK_BACK:
+      combo_edit(w, w->select_all || w->text.empty() ? std::string() : w->text.substr(0, w->text.size() - 1));
+      break;
+    case VK_DELETE:
+      if (w->select_all) combo_edit(w, std::string());
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 void combo_create(Window* w) { w->selection = -1; }
@@ -44,32 +125,10 @@ LRESULT combo_proc(Window* w, UINT message, WPARAM wparam, LPARAM lparam) {
   const char* text = reinterpret_cast<const char*>(lparam);
   switch (message) {
     case CB_ADDSTRING:
-    case CB_INSERTSTRING: {
-      int at = message == CB_INSERTSTRING ? int(wparam) : count;
-      if (at == -1) at = count;  // -1 appends and never sorts
-      if (message == CB_ADDSTRING && (w->style & CBS_SORT))
-        at = int(std::count_if(w->items.begin(), w->items.end(), [&](const std::string& item) {
-          return strcasecmp(item.c_str(), text ? text : "") <= 0;
-        }));
-      if (at < 0 || at > count) return CB_ERR;
-      update([&] {
-        w->items.insert(w->items.begin() + at, text ? text : "");
-        if (w->selection >= at) w->selection++;
-      });
-      return at;
-    }
-    case CB_DELETESTRING: {
-      int at = int(wparam);
-      if (at < 0 || at >= count) return CB_ERR;
-      update([&] {
-        w->items.erase(w->items.begin() + at);
-        if (w->selection == at)
-          w->selection = -1;
-        else if (w->selection > at)
-          w->selection--;
-      });
-      return count - 1;
-    }
+    case CB_INSERTSTRING:
+      return combo_insert(w, message, wparam, text);
+    case CB_DELETESTRING:
+      return combo_delete(w, int(wparam));
     case CB_RESETCONTENT:
       update([&] {
         w->items.clear();
@@ -98,11 +157,7 @@ LRESULT combo_proc(Window* w, UINT message, WPARAM wparam, LPARAM lparam) {
       return LRESULT(item.size());
     }
     case CB_FINDSTRINGEXACT:
-      for (int i = 0; i < count; ++i) {
-        int at = (int(wparam) + 1 + i) % count;
-        if (text && same_text(w->items[size_t(at)], text)) return at;
-      }
-      return CB_ERR;
+      return combo_find(w, int(wparam), text);
     case CB_GETDROPPEDSTATE:
       return w->dropped ? TRUE : FALSE;
     case WM_GETDLGCODE:
@@ -143,43 +198,7 @@ void combo_input(Window* w, const Input& input) {
       if (w->dropped) combo_close(w, false);
       break;
     case InputKind::key_down:
-      switch (input.vk) {
-        case VK_UP:
-        case VK_DOWN: {
-          // The arrow keys move the selection, open or closed, with CBN_SELCHANGE only.
-          if (count == 0) return;
-          int next =
-              w->selection < 0 ? 0 : std::clamp(w->selection + (input.vk == VK_DOWN ? 1 : -1), 0, count - 1);
-          if (next == w->selection) return;
-          combo_select(w, next);
-          notify_command(w, CBN_SELCHANGE);
-          break;
-        }
-        case VK_RETURN:
-          if (w->dropped) combo_close(w, true);
-          break;
-        case VK_ESCAPE:
-          if (w->dropped) combo_close(w, false);
-          break;
-        case VK_F4:
-          if (w->dropped)
-            combo_close(w, true);
-          else {
-            Input open;
-            open.kind = InputKind::combo_open;
-            combo_input(w, open);
-          }
-          break;
-        case VK_BACK:
-          combo_edit(
-              w, w->select_all || w->text.empty() ? std::string() : w->text.substr(0, w->text.size() - 1));
-          break;
-        case VK_DELETE:
-          if (w->select_all) combo_edit(w, std::string());
-          break;
-        default:
-          break;
-      }
+      combo_key(w, input.vk);
       break;
     case InputKind::character:
       combo_edit(w, (w->select_all ? std::string() : w->text) + char(input.value));
