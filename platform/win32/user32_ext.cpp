@@ -40,11 +40,9 @@ User32Kind kind_of(const Window* c) {
 }
 
 User32Control copy_control_locked(const Window* c, HWND focus) {
-  static const char* const names[] = {"#32770",   "Button",        "Edit",          "Static",
-                                      "ComboBox", PROGRESS_CLASSA, TRACKBAR_CLASSA, UPDOWN_CLASSA};
   User32Control out{};
   out.hwnd = c->hwnd;
-  out.class_name = names[int(c->kind)];
+  out.class_name = class_name(c->kind);
   out.kind = kind_of(c);
   out.id = c->id;
   out.x = c->x;

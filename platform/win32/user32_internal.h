@@ -215,6 +215,8 @@ struct Template {
   std::vector<TemplateItem> items;
 };
 
+// The name of a window class as the platform spells it ("Button", "msctls_trackbar32", ...).
+const char* class_name(WindowKind kind);
 // Parses a DLGTEMPLATE (the extended form is not supported). False when it is malformed or names a class
 // that does not exist.
 bool parse_template(const BYTE* bytes, size_t size, Template& t);

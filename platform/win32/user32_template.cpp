@@ -61,20 +61,32 @@ class TemplateReader {
   bool ok_ = true;
 };
 
-// Class of a dialog item: the predefined ordinals or a registered name, compared without regard to case.
+// The window classes in the order of WindowKind: a template's predefined ordinal (0: none) and the name.
+struct WindowClass {
+  WindowKind kind;
+  int ordinal;
+  const char* name;
+};
+constexpr WindowClass CLASSES[] = {
+    {WindowKind::dialog, 0, "#32770"},          {WindowKind::button, 0x80, "Button"},
+    {WindowKind::edit, 0x81, "Edit"},           {WindowKind::static_text, 0x82, "Static"},
+    {WindowKind::combo, 0x85, "ComboBox"},      {WindowKind::progress, 0, PROGRESS_CLASSA},
+    {WindowKind::trackbar, 0, TRACKBAR_CLASSA}, {WindowKind::updown, 0, UPDOWN_CLASSA},
+};
+
+constexpr bool in_kind_order() {
+  for (size_t i = 0; i < std::size(CLASSES); ++i)
+    if (CLASSES[i].kind != WindowKind(i)) return false;
+  return std::size(CLASSES) == size_t(WindowKind::updown) + 1;
+}
+static_assert(in_kind_order());
+
+// Class of a dialog item: a predefined ordinal or a registered name, compared without regard to case. A
+// dialog is no item.
 bool class_of(int ordinal, const std::string& name, WindowKind& kind) {
-  static const struct {
-    int ordinal;
-    const char* name;
-    WindowKind kind;
-  } classes[] = {
-      {0x80, "Button", WindowKind::button},       {0x81, "Edit", WindowKind::edit},
-      {0x82, "Static", WindowKind::static_text},  {0x85, "ComboBox", WindowKind::combo},
-      {0, PROGRESS_CLASSA, WindowKind::progress}, {0, TRACKBAR_CLASSA, WindowKind::trackbar},
-      {0, UPDOWN_CLASSA, WindowKind::updown},
-  };
-  for (const auto& c : classes)
-    if ((ordinal > 0 && ordinal == c.ordinal) || (ordinal < 0 && same_text(name, c.name))) {
+  for (const WindowClass& c : CLASSES)
+    if (c.kind != WindowKind::dialog &&
+        ((ordinal > 0 && ordinal == c.ordinal) || (ordinal < 0 && same_text(name, c.name)))) {
       kind = c.kind;
       return true;
     }
@@ -82,6 +94,8 @@ bool class_of(int ordinal, const std::string& name, WindowKind& kind) {
 }
 
 }  // namespace
+
+const char* class_name(WindowKind kind) { return CLASSES[size_t(kind)].name; }
 
 bool parse_template(const BYTE* bytes, size_t size, Template& t) {
   TemplateReader r(bytes, size);
