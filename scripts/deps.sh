@@ -107,19 +107,24 @@ removal_reasons() {
       for (i = 1; i <= n; i++) if (index(known[b], " " parts[i] " ")) return 1
       return 0
     }
+    # A package name without its architecture, as the fields name it.
+    function bare(name) {
+      sub(/:.*/, "", name)
+      return name
+    }
     END {
       n = split(removed, gone, " ")
       m = split(wanted, new, " ")
       for (r = 1; r <= n; r++) {
-        old = "old " gone[r]
+        old = "old " bare(gone[r])
         said = 0
         for (i = 1; i <= m; i++) {
-          if (!clash("new " new[i], old) && !clash(old, "new " new[i])) continue
+          if (!clash("new " bare(new[i]), old) && !clash(old, "new " bare(new[i]))) continue
           print new[i] " conflicts with " gone[r] " (installed)"
           said = 1
         }
         for (g = 1; g <= n && !said; g++) {
-          if (g == r || !index(needs[old], " " gone[g] " ")) continue
+          if (g == r || !index(needs[old], " " bare(gone[g]) " ")) continue
           print gone[r] " (installed) needs " gone[g] ", which would go"
           said = 1
         }
