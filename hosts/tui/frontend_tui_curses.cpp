@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <ncurses.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "hosts/tui/frontend_tui.h"
+#include "hosts/tui/terminal_restore.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/winmm_ext.h"
 
@@ -212,6 +214,7 @@ TuiView set_up_terminal(const std::string& midi_problem) {
 
 void release_terminal() {
   endwin();
+  terminal_restore_disarm();
   delscreen(terminal);
   terminal = nullptr;
   restore_stderr(saved_stderr);
@@ -325,6 +328,9 @@ bool tui_open_terminal(std::string& error) {
     return false;
   }
   saved_stderr = silence_stderr();
+  // The shell's modes, before newterm changes them.
+  struct termios shell_modes;
+  const bool have_modes = tcgetattr(STDOUT_FILENO, &shell_modes) == 0;
   terminal = newterm(nullptr, stdout, stdin);
   if (!terminal) {
     restore_stderr(saved_stderr);
@@ -334,6 +340,7 @@ bool tui_open_terminal(std::string& error) {
             (term ? term : "") + ")";
     return false;
   }
+  terminal_restore_arm(STDOUT_FILENO, have_modes ? &shell_modes : nullptr);
   return true;
 }
 
