@@ -1,5 +1,5 @@
-// USER32 for the Linux layer: dialog templates (DLGTEMPLATE and its items) as a resource compiler lays
-// them out.
+// USER32 for the Linux layer: the window classes, and dialog templates (DLGTEMPLATE and its items) as a
+// resource compiler lays them out.
 #include "platform/win32/user32_internal.h"
 
 namespace {
