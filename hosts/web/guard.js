@@ -79,7 +79,7 @@
       result = status ? status.text.trim() : '';
       return ended();
     }
-    const index = controls.findIndex((c) => c.cls.toLowerCase() === 'static' && UPDATE_STEPS.includes(c.text));
+    const index = controls.findIndex((c) => c.kind === 'text' && UPDATE_STEPS.includes(c.text));
     if (index >= 0) started(index);
   }
 
