@@ -51,13 +51,20 @@ after(async () => {
   server?.stop();
 });
 
-// A fresh page with a fresh unit in update mode, connected; visibility changes from here on are logged.
+// A fresh page with a fresh unit in update mode, connected; visibility changes from here on are logged, and
+// the update's end is kept as the program shows it: "Programming successful" in its status line (for two
+// seconds), or the text of a message box.
 async function connected() {
   await tab.navigate(server.url);
   await tab.until(() => !document.getElementById('window').hidden && document.querySelector('[role=combobox]'));
   await tab.evaluate(() => {
     window.vexaSeen = [];
+    window.vexaOutcome = '';
     document.addEventListener('visibilitychange', () => window.vexaSeen.push(document.visibilityState));
+    document.addEventListener('vexa-state', ({detail}) => {
+      const texts = [...(detail?.dialog?.controls || []), ...(detail?.boxes || [])].map((shown) => shown.text);
+      window.vexaOutcome ||= texts.find((t) => t === 'Programming successful' || t === 'Programming failed') || '';
+    });
     document.querySelector('[role=combobox]').dispatchEvent(new MouseEvent('mousedown', {bubbles: true}));
   });
   await tab.until(() => document.querySelector('[role=combobox]').getAttribute('aria-expanded') === 'true');
@@ -69,18 +76,19 @@ async function connected() {
       (s) => s.textContent === 'vexa in update mode'));
 }
 
-// The upload is timed at the unit from the first message after the button.
-const press_update = () => tab.evaluate(() => {
-  Object.assign(window.vexaUnit, {first_at: null, message_count: 0});
-  [...document.querySelectorAll('button')].find((b) => b.textContent === 'Update firmware').click();
-});
-
-// In the page: the update's end as the program shows it, in its status line or a message box ('' before).
-function outcome() {
-  const texts = [...document.querySelectorAll('#client [role=status]')].map((s) => s.textContent);
-  if (texts.includes('Programming successful')) return 'Programming successful';
-  return document.getElementById('box-layer').hidden ? '' : document.getElementById('box-text').textContent;
+// The upload is timed at the unit from the first message after the button. The page may draw the device
+// text a state before the enabled button.
+async function press_update() {
+  await tab.until(() => [...document.querySelectorAll('button')].some(
+      (b) => b.textContent === 'Update firmware' && !b.disabled));
+  await tab.evaluate(() => {
+    Object.assign(window.vexaUnit, {first_at: null, message_count: 0});
+    [...document.querySelectorAll('button')].find((b) => b.textContent === 'Update firmware').click();
+  });
 }
+
+// In the page: the update's end ('' before).
+const outcome = () => window.vexaOutcome;
 
 async function written() {
   const unit = await tab.evaluate(() => ({
