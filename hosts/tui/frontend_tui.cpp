@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <strings.h>
+#include <wchar.h>
 
 #include <algorithm>
 #include <cctype>
@@ -66,9 +67,31 @@ const Glyphs UNICODE_GLYPHS = {"─", "│", "┌", "┐", "└", "┘", "═", 
 const Glyphs ASCII_GLYPHS = {"-", "|", "+", "+", "+", "+", "=", "|", "+", "+",
                              "+", "+", "#", ".", "^", "v", " ", "X", "-"};
 
+// The glyph of the character at `at` in program text, which `at` then moves past: ASCII as it is, another
+// character (port names come as UTF-8) as itself where the terminal shows it in one cell; control bytes,
+// broken sequences and characters of another width as '?', one cell each.
+std::string text_glyph(const std::string& s, size_t& at, bool unicode) {
+  const size_t start = at;
+  const auto lead = static_cast<unsigned char>(s[at++]);
+  if (lead < 0x80) return std::string(1, lead >= 0x20 && lead < 0x7F ? static_cast<char>(lead) : '?');
+  const int more = lead >= 0xC2 && lead < 0xE0   ? 1
+                   : lead >= 0xE0 && lead < 0xF0 ? 2
+                   : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                 : 0;
+  char32_t code = lead & (0x3F >> more);
+  for (int i = 0; i < more; ++i) {
+    if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return "?";
+    code = code << 6 | (static_cast<unsigned char>(s[at++]) & 0x3F);
+  }
+  const char32_t lowest[] = {0, 0x80, 0x800, 0x10000};
+  const bool valid = more > 0 && code >= lowest[more] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+  if (!valid || !unicode || wcwidth(static_cast<wchar_t>(code)) != 1) return "?";
+  return s.substr(start, at - start);
+}
+
 class Canvas {
  public:
-  Canvas(int rows, int cols, bool unicode) : g_(unicode ? UNICODE_GLYPHS : ASCII_GLYPHS) {
+  Canvas(int rows, int cols, bool unicode) : g_(unicode ? UNICODE_GLYPHS : ASCII_GLYPHS), unicode_(unicode) {
     grid.rows = rows;
     grid.cols = cols;
     grid.cells.assign(static_cast<size_t>(std::max(0, rows * cols)), TuiCell{});
@@ -83,13 +106,11 @@ class Canvas {
     if (TuiCell* cell = at(row, col)) *cell = TuiCell{glyph, TUI_DEFAULT, TUI_DEFAULT, attr};
   }
 
-  // Text from the program: one cell per byte; control and non-ASCII bytes show as '?'.
+  // Text from the program, one cell per character (text_glyph).
   void text(int row, int col, const std::string& s, int width, uint8_t attr = 0) {
-    for (int i = 0; i < width && i < static_cast<int>(s.size()); ++i) {
-      const unsigned char ch = static_cast<unsigned char>(s[static_cast<size_t>(i)]);
-      const char glyph[2] = {ch >= 0x20 && ch < 0x7F ? static_cast<char>(ch) : '?', 0};
-      put(row, col + i, glyph, attr);
-    }
+    size_t at = 0;
+    for (int i = 0; i < width && at < s.size(); ++i)
+      put(row, col + i, text_glyph(s, at, unicode_).c_str(), attr);
   }
 
   void fill(const Rect& r, const char* glyph) {
@@ -124,6 +145,7 @@ class Canvas {
 
  private:
   const Glyphs& g_;
+  bool unicode_;
 };
 
 // Greedy word wrap at `width`; line feeds are kept as line ends, long words are cut.
