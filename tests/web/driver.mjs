@@ -139,20 +139,14 @@ const aria = (role, name) =>
   `::-p-aria([role=${JSON.stringify(role)}]` + (name === undefined ? '' : `[name=${JSON.stringify(name)}]`) + ')';
 
 // The elements of a role and accessible name. Names compare without blanks at either end, as Gecko and
-// WebKit give them; Chromium keeps a leading blank (the dialog's caption has one), so there the names are
-// read from its accessibility tree and compared here (name_from_tree).
-async function by_role(page, role, name, name_from_tree) {
-  if (name === undefined || !name_from_tree) return page.$$(aria(role, name));
-  const found = [];
-  for (const handle of await page.$$(aria(role))) {
-    const node = await page.accessibility.snapshot({root: handle, interestingOnly: false});
-    if (node?.name?.trim() === name) found.push(handle);
-    else await handle.dispose();
-  }
-  return found;
+// WebKit give them; Chromium keeps the blank that leads the dialog's caption, so there a name is also looked
+// for with a leading blank (lead_blank).
+async function by_role(page, role, name, lead_blank) {
+  const found = await page.$$(aria(role, name));
+  return found.length || name === undefined || !lead_blank ? found : page.$$(aria(role, ' ' + name));
 }
 
-async function puppeteer_page(context, url, unit, query, name_from_tree) {
+async function puppeteer_page(context, url, unit, query, lead_blank) {
   const page = await context.newPage();
   await page.setViewport(VIEWPORT);
   if (unit) await page.evaluateOnNewDocument(install_unit, unit);
@@ -173,7 +167,7 @@ async function puppeteer_page(context, url, unit, query, name_from_tree) {
     evaluate: (fn, arg) => page.evaluate(fn, arg),
     on: (handle, fn, arg) => handle.evaluate(fn, arg),
     async find(spec, around) {
-      const candidates = spec.role ? await by_role(page, spec.role, spec.name, name_from_tree) : [];
+      const candidates = spec.role ? await by_role(page, spec.role, spec.name, lead_blank) : [];
       const list = await page.evaluateHandle(MATCH, {...spec, candidates: candidates.length}, ...candidates,
                                              ...around);
       const found = [];
