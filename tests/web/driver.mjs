@@ -116,9 +116,12 @@ function DISABLED(el) { return el.disabled === true || el.closest('[aria-disable
 
 // ---- Pages ----
 
+// `native` is the driver's own page (puppeteer's Page; the WebDriver session for WebKit), for what only
+// one engine can do (the DevTools protocol's lifecycle states, say).
 class Page {
   constructor(engine) {
     this.engine = engine;
+    this.native = engine.native;
     this.keyboard = {press: (key) => engine.press(key), type: (text) => engine.type(text)};
   }
   getByRole(role, {name} = {}) { return new Locator(this, {role, name}); }
@@ -162,6 +165,7 @@ async function puppeteer_page(context, url, unit, query, lead_blank) {
     if (message.type() === 'error') errors.push(message.text());
   });
   const engine = {
+    native: page,
     errors,
     foreign_requests: () => foreign,
     evaluate: (fn, arg) => page.evaluate(fn, arg),

@@ -85,6 +85,7 @@ async function webkit_page(display, url, unit, query, shared_memory) {
   const session = new Session(`http://127.0.0.1:${port}`);
   const id = (element) => element[ELEMENT];
   const engine = {
+    native: session,
     errors: null,
     // The page's resource timing: what the page itself loaded (the Workers' own loads are not in it).
     async foreign_requests() {
