@@ -191,8 +191,8 @@ TEST(TuiDraw, ComboBoxClosedAndOpen) {
 TEST(TuiDraw, PortNamesOfManyBytesTakeACellPerCharacter) {
   const std::string locale = std::setlocale(LC_CTYPE, nullptr);
   ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-  User32Control combo = control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL,
-                                "Caf\xC3\xA9 \xC3\xBCtility");
+  User32Control combo = control(User32Kind::combo_box, IDC_PORT_COMBO, 40, 49, 133, 90,
+                                CBS_DROPDOWN | WS_VSCROLL, "Caf\xC3\xA9 \xC3\xBCtility");
   combo.dropped = true;
   combo.items = {"Caf\xC3\xA9 \xC3\xBCtility", "\xE6\x97\xA5\xE6\x9C\xAC", "cut \xC3",
                  "\xA9 stray \xF0\x9F\x8E\xB9"};
