@@ -1,6 +1,5 @@
 // Debian's chromium driven over the Chrome DevTools Protocol itself (a pipe, no library), for what the
-// other tests' driver cannot show: playwright-core emulates focus on every page it drives, which keeps a
-// page visible whatever tab is in front and keeps Page.setWebLifecycleState from freezing it. Headed runs
+// other tests' driver does not: a tab hidden behind another one, which needs a headed browser. Headed runs
 // get an X server of their own (Xvfb), where a tab behind another one is hidden as on a desktop.
 import {spawn} from 'node:child_process';
 import {mkdtempSync, rmSync} from 'node:fs';

@@ -10,10 +10,12 @@ const TYPES = {
   '.png': 'image/png', '.webmanifest': 'application/manifest+json',
 };
 
-// Resolves to {url, publish(folder), stop()}.
+// Resolves to {url, requests (the path and query of each request, in order), publish(folder), stop()}.
 export function start_host(folder, cache_seconds = 0) {
   let root = folder;
+  const requests = [];
   const server = http.createServer((request, response) => {
+    requests.push(request.url);
     let name = decodeURIComponent(new URL(request.url, 'http://host').pathname);
     if (name.endsWith('/')) name += 'index.html';
     const file = path.join(root, path.normalize(name));
@@ -37,6 +39,7 @@ export function start_host(folder, cache_seconds = 0) {
   return new Promise((resolve) => {
     server.listen(0, '127.0.0.1', () => resolve({
       url: `http://127.0.0.1:${server.address().port}/`,
+      requests,
       publish: (next) => { root = next; },
       stop: () => new Promise((done) => {
         server.close(done);
