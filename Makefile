@@ -3,8 +3,8 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean \
-	deps-run deps-check deps-bench deps-web deps-test
+.PHONY: run test check bench loc format format-check build build-asan build-tsan build-win web run-web clean \
+	deps-run deps-check deps-bench deps-web deps-test deps-loc
 
 # A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
 run: deps-run
@@ -22,6 +22,10 @@ bench: deps-bench build web
 	./build/vexa_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
+
+# The longest source files and functions, and the lines per folder.
+loc: deps-loc
+	tools/loc.py
 
 # Every C++ file in the one style of .clang-format.
 format:
@@ -44,6 +48,9 @@ deps-web:
 
 deps-test:
 	@scripts/deps.sh test
+
+deps-loc:
+	@scripts/deps.sh loc
 
 build:
 	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
