@@ -36,7 +36,7 @@ suite "linux" ctest --test-dir build --output-on-failure --no-tests=error -j"$jo
 suite "asan+ubsan" ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs" -LE "system|fuzz"
 suite "tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure --no-tests=error -j"$jobs" -LE "system|fuzz"
-suite "exe resources" tests/check_exe_resources.sh build-win/vexa.exe
+suite "exe resources" tests/program/check_exe_resources.sh build-win/vexa.exe
 suite "browser" tests/web/run.sh
 if [[ -x tests/wine/run.sh ]]; then
   suite "windows exe under wine" tests/wine/run.sh build-win
