@@ -8,8 +8,8 @@
 #include <cstring>
 #include <thread>
 
-#include "midi_test_support.h"
-#include "thread_state.h"
+#include "midi_support.h"
+#include "thread_support.h"
 
 namespace {
 

@@ -17,7 +17,6 @@
 #include "firmware/firmware.h"
 #include "hosts/headless/headless.h"
 #include "midi/midi.h"
-#include "nofirmware_module.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/user32_ext.h"
@@ -88,6 +87,8 @@ inline Bytes embedded_image() {
 
 // A module with the program's resources whose firmware image is replaced by `image`.
 HINSTANCE module_with_image(const Bytes& image);
+// The program's resources without the firmware image (nofirmware.rc), as a module of its own.
+HINSTANCE nofirmware_module();
 
 class ProgramTest : public ::testing::Test {
  protected:

@@ -6,7 +6,6 @@
 #include <string>
 #include <variant>
 
-#include "nofirmware_module.h"
 #include "platform/win32/kernel32_ext.h"
 #include "resource.h"
 
