@@ -63,6 +63,26 @@ inline int count_sleeps(DWORD ms) {
   return count;
 }
 
+// A unit in update mode that holds no valid firmware, answering quickly and erasing in 20 ms.
+inline SimSetup update_mode_unit() {
+  SimSetup setup;
+  setup.unit.mode = SimMode::Boot;
+  setup.unit.version[0] = 0x7F;
+  setup.unit.version[1] = 0x7F;
+  setup.unit.reply_latency_us = 100;
+  setup.unit.erase_time_us = 20000;
+  return setup;
+}
+
+// The same unit with every answer there before its send returns: an upload's only pauses are those of
+// waits that are not answered.
+inline SimSetup answering_at_once() {
+  SimSetup setup = update_mode_unit();
+  setup.answer_before_send_returns = true;
+  setup.unit.erase_time_us = 0;
+  return setup;
+}
+
 // The data packets of an image, each from its 0xF0 through the first 0xF7 after it.
 inline std::vector<Bytes> image_packets(const uint8_t* image, size_t length) {
   std::vector<Bytes> packets;
