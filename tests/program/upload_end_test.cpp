@@ -1,9 +1,87 @@
-// How an upload ends: closing the dialog at each stage.
+// How an upload ends: what run_upload returns for each ending, and closing the dialog at each stage.
 #include <dirent.h>
+
+#include <thread>
 
 #include "program_support.h"
 
 namespace {
+
+// The header line and the first four packets of the embedded image, and its terminator: an upload of a
+// few exchanges.
+Bytes small_image() {
+  const Bytes full = embedded_image();
+  const std::vector<Bytes> packets = image_packets(full.data() + HEADER_LENGTH, full.size() - HEADER_LENGTH);
+  Bytes image(full.begin(), full.begin() + HEADER_LENGTH + 1);
+  for (size_t i = 0; i < 4; ++i) {
+    image.insert(image.end(), packets[i].begin(), packets[i].end());
+    image.push_back(0x0D);
+  }
+  image.push_back(0xFF);
+  return image;
+}
+
+// One way for an upload to end: the unit and the image it starts with, what changes once the unit is
+// connected, the worker's own message box ("Error"), and the result. upload_thread tells only success,
+// failure and a close apart, so the result is read from run_upload itself, called as the worker calls it.
+struct Ending {
+  const char* name;
+  void (*arrange)(SimSetup& setup, Bytes& image);
+  void (*after_connecting)();
+  const char* box;
+  UploadResult result;
+};
+
+void as_it_is(SimSetup&, Bytes&) {}
+void nothing() {}
+
+const Ending ENDINGS[] = {
+    {"Written", as_it_is, nothing, nullptr, UPLOAD_OK},
+    {"ModeCheckUnanswered", as_it_is,
+     [] { sim_with_unit([](SimUnit& unit) { unit.config.status_silence = unit.status_silenced + 1; }); },
+     nullptr, UPLOAD_TIMEOUT},
+    {"EraseUnanswered", [](SimSetup& setup, Bytes&) { setup.unit.erase_never_answers = true; }, nothing,
+     nullptr, UPLOAD_TIMEOUT},
+    {"PacketUnansweredThreeTimes", [](SimSetup& setup, Bytes&) { setup.unit.packet_scripts[1] = "TTT"; },
+     nothing, nullptr, UPLOAD_TIMEOUT},
+    {"VerifyUnanswered", [](SimSetup& setup, Bytes&) { setup.unit.verify_answer = SimVerifyAnswer::Silence; },
+     nothing, nullptr, UPLOAD_TIMEOUT},
+    {"FinishUnanswered", [](SimSetup& setup, Bytes&) { setup.unit.finish_silence = true; }, nothing, nullptr,
+     UPLOAD_FINISH_TIMEOUT},
+    {"ImageWithoutTerminator", [](SimSetup&, Bytes& image) { image.pop_back(); }, nothing,
+     "Data file corrupted", UPLOAD_CORRUPT_IMAGE},
+    {"ThreeNaks", [](SimSetup& setup, Bytes&) { setup.unit.packet_scripts[1] = "NNN"; }, nothing, nullptr,
+     UPLOAD_CHECKSUM},
+    {"NoValidFirmwareAfterWriting",
+     [](SimSetup& setup, Bytes&) { setup.unit.verify_answer = SimVerifyAnswer::BootNoFirmware; }, nothing,
+     nullptr, UPLOAD_INVALID_FIRMWARE},
+    {"UnitRunsItsFirmware", as_it_is,
+     [] { sim_with_unit([](SimUnit& unit) { unit.mode = SimMode::Running; }); }, "vexa not in update mode",
+     UPLOAD_NOT_IN_UPDATE_MODE},
+    {"DialogClosing", as_it_is, [] { upload_stop = 1; }, nullptr, UPLOAD_CANCELLED},
+};
+
+void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+
+class UploadResultTest : public ProgramTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(UploadResultTest, EachEndingHasItsResult) {
+  SimSetup setup = answering_at_once();
+  Bytes image = small_image();
+  GetParam().arrange(setup, image);
+  start(setup, module_with_image(image), 200);
+  connect_and_tick();
+  ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
+  GetParam().after_connecting();
+  std::atomic<UploadResult> result{UPLOAD_OK};
+  std::thread worker([&] { result = run_upload(); });
+  if (GetParam().box != nullptr) expect_box("Error", GetParam().box);
+  worker.join();
+  EXPECT_EQ(result.load(), GetParam().result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, UploadResultTest, ::testing::ValuesIn(ENDINGS),
+                         [](const ::testing::TestParamInfo<Ending>& info) { return info.param.name; });
 
 // Closing the dialog at each stage of an upload. The close comes at the worker's first pause of that
 // stage (or, for the worker's message box, while it is open); from the dialog's reaction to it on,

@@ -126,8 +126,8 @@ TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnecte
   ASSERT_TRUE(headless_wait_idle());
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(device_mode.load(), Absent);
-  EXPECT_EQ(shown_mode.load(), SHOWN_NOTHING);
+  EXPECT_EQ(mode_of(device_mode), Absent);
+  EXPECT_EQ(mode_of(shown_mode), NothingShown);
   EXPECT_EQ(headless_position(IDC_PROGRESS), 0);
   EXPECT_TRUE(headless_enabled(IDC_PORT_COMBO));
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
