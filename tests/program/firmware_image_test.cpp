@@ -1,9 +1,10 @@
-// The embedded firmware stand-in has the shape of the shipped image. That the simulated unit's boot loader
-// accepts every packet (numbered in order, valid checksums) shows in the program's full upload.
+// The embedded firmware stand-in is an image that the upload can take apart and the unit's boot loader
+// takes whole: the header that check_image_header compares, then one packet a line, each framed, 7-bit,
+// numbered in order and summed right, and the terminator right after the last line as the image's last and
+// only 0xFF byte. How many packets the generator writes, and how long, is its own business.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 
 #include "platform/win32/kernel32_ext.h"
 #include "sim/unit/firmware_format.h"
@@ -16,49 +17,34 @@ const BYTE* firmware(DWORD& size) {
   return static_cast<const BYTE*>(LockResource(LoadResource(GetModuleHandleA(nullptr), found)));
 }
 
-TEST(FirmwareStandIn, StandInHasTheShapeOfTheShippedImage) {
+TEST(FirmwareStandIn, EveryLineUpToTheTerminatorIsAPacketTheBootLoaderTakes) {
   DWORD size = 0;
   const BYTE* image = firmware(size);
   ASSERT_NE(image, nullptr);
-  ASSERT_EQ(size, 72761u);
+  ASSERT_GT(size, FIRMWARE_HEADER_SIZE + 1);
   EXPECT_EQ(std::memcmp(image, "vexa ", 5), 0);
-  EXPECT_EQ(std::memcmp(image + 5, "31-", 3), 0);
-  const BYTE version[4] = {0x05, 0x00, 0x0B, 0x06};
-  EXPECT_EQ(std::memcmp(image + 8, version, 4), 0);
-  EXPECT_EQ(std::memcmp(image + 12, "-31.10.2021-", 12), 0);
   EXPECT_EQ(std::memcmp(image + 24, "(c)Quorvanex Klangtechnik Werke", 31), 0);
-  EXPECT_EQ(image[55], 0x0D);
-  EXPECT_EQ(image[72759], 0x0D);
-  EXPECT_EQ(image[72760], 0xFF);
-  EXPECT_EQ(std::memchr(image, 0xFF, 72760), nullptr);
+  EXPECT_EQ(image[FIRMWARE_HEADER_SIZE], FIRMWARE_LINE_END);
+  EXPECT_EQ(image[size - 1], FIRMWARE_TERMINATOR);
+  EXPECT_EQ(std::memchr(image, FIRMWARE_TERMINATOR, size - 1), nullptr);
 
-  // Walk the lines: every one a packet F0 2C 4D 30 ... F7 and a CR, up to the terminator.
-  std::map<size_t, int> lengths;
-  size_t pos = 56;
-  size_t count = 0;
-  size_t first = 0;
-  size_t last = 0;
-  while (image[pos] != 0xFF) {
+  size_t pos = FIRMWARE_HEADER_SIZE + 1;
+  uint32_t packets = 0;
+  while (pos < size - 1) {
     SCOPED_TRACE(pos);
-    ASSERT_EQ(std::memcmp(image + pos, FIRMWARE_PACKET_HEAD, 4), 0);
-    const BYTE* end = static_cast<const BYTE*>(std::memchr(image + pos, 0xF7, size - pos));
+    ASSERT_EQ(std::memcmp(image + pos, FIRMWARE_PACKET_HEAD, sizeof FIRMWARE_PACKET_HEAD), 0);
+    const BYTE* end = static_cast<const BYTE*>(std::memchr(image + pos, FIRMWARE_PACKET_END, size - pos));
     ASSERT_NE(end, nullptr);
     const size_t length = static_cast<size_t>(end - (image + pos)) + 1;
-    for (size_t i = 4; i + 1 < length; ++i) ASSERT_LE(image[pos + i], 0x7F);
-    ASSERT_EQ(image[pos + length], 0x0D);
-    ++lengths[length];
-    first = first ? first : length;
-    last = length;
-    ++count;
+    const uint8_t* data = image + pos + sizeof FIRMWARE_PACKET_HEAD;
+    ASSERT_TRUE(firmware_data_valid(data, length - FIRMWARE_PACKET_OVERHEAD));
+    EXPECT_EQ(firmware_packet_number(data), packets);
+    ASSERT_EQ(image[pos + length], FIRMWARE_LINE_END);
+    ++packets;
     pos += length + 1;
   }
-  EXPECT_EQ(pos, 72760u);
-  EXPECT_EQ(count, 2488u);
-  EXPECT_EQ(first, 15u);
-  EXPECT_EQ(last, 16u);
-  EXPECT_EQ(lengths.begin()->first, 12u);
-  EXPECT_EQ(lengths.rbegin()->first, 29u);
-  EXPECT_EQ(lengths[29], 2311);
+  EXPECT_EQ(pos, size - 1);  // the terminator follows the last line's CR
+  EXPECT_GT(packets, 0u);
 }
 
 }  // namespace
