@@ -1,5 +1,6 @@
 # The two commands: `make run` builds and starts the program, `make test` builds everything and runs
-# every test. `make check` is the quick day-to-day loop (Linux build and its unit tests only).
+# every test. `make check` is the quick day-to-day loop: the Linux build and the GoogleTest suites of its
+# layers (unit and end-to-end tests), without the system tests and the fuzzer.
 JOBS ?= 2
 CMAKE_FLAGS ?=
 

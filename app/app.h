@@ -41,6 +41,8 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
 // A message box owned by the dialog with an OK button only.
 void show_message(const char* text, const char* title);
 void enable_control(int id, BOOL enable);
+// Releases the image, closes both ports and ends the dialog.
+void close_dialog();
 
 void on_port_dropdown();
 void on_port_closeup();

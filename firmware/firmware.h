@@ -84,4 +84,3 @@ UploadResult run_upload();
 void on_upload_status(LPARAM status);
 void on_upload_progress(LPARAM position);
 void on_upload_done();
-void close_dialog();
