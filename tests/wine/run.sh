@@ -26,11 +26,14 @@ firmware=$root/res/firmware.bin
 work=$build/wine
 prefix=$work/prefix
 artifacts=$build/tests/wine/artifacts
+# Each flow is a check of the one tally; run by scripts/test_all.sh, they count in its tally.
+source "$root/scripts/tally.sh"
 
-# Ends the run before any flow: the reason, then the closing count.
+# Ends the run before any flow: the reason, counted as one failed check.
 give_up() {
   echo "wine tests: $*"
-  echo "0 passed, 1 failed"
+  tally_note failed "wine"
+  tally_end
   exit 1
 }
 
@@ -44,7 +47,8 @@ done
 # (ia32_emulation), and then no flow can run at all: the suite is skipped, not failed.
 if ! wine --version >/dev/null 2>&1; then
   echo "wine tests: skipped, this kernel does not run 32-bit programs ($(wine --version 2>&1 | tail -n 1))"
-  echo "0 passed, 0 failed, 1 skipped"
+  tally_note skipped "wine"
+  tally_end
   exit 77
 fi
 
@@ -541,30 +545,17 @@ ALL_FLOWS=(dialog keys help connect settings no_outputs unplug reconnect upload_
 
 # ---------------------------------------------------------------------------------------------------
 
+# One flow in a subshell of its own: its first failing step ends it.
 run_flow() {
-  local name=$1 start=$SECONDS
-  echo "--- $name"
   (
     set -eE
     trap '[[ $BASH_COMMAND == "return 1" ]] || echo "    failed at line $LINENO: $BASH_COMMAND"' ERR
     trap 'stop_leftover; refused_config || true' EXIT
-    "flow_$name"
+    "flow_$1"
     refused_config >/dev/null
   )
-  local code=$?
-  if [[ $code -eq 0 ]]; then
-    passed=$((passed + 1))
-    echo "PASS $name ($((SECONDS - start)) s)"
-  else
-    failed=$((failed + 1))
-    failures+=("$name")
-    echo "FAIL $name ($((SECONDS - start)) s)"
-  fi
 }
 
-passed=0
-failed=0
-failures=()
 flows=("$@")
 [[ ${#flows[@]} -gt 0 ]] || flows=("${ALL_FLOWS[@]}")
 
@@ -574,16 +565,13 @@ start_display || give_up "cannot start Xvfb"
 echo "Wine $(wine --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
 for flow in "${flows[@]}"; do
   if declare -F "flow_$flow" >/dev/null; then
-    run_flow "$flow"
+    tally_run "wine $flow" run_flow "$flow"
   else
-    echo "FAIL $flow: no such flow (flows: ${ALL_FLOWS[*]})"
-    failed=$((failed + 1))
-    failures+=("$flow")
+    echo "wine tests: no flow $flow (flows: ${ALL_FLOWS[*]})"
+    tally_note failed "wine $flow"
   fi
 done
 cp -r "$work/flows" "$artifacts/" 2>/dev/null
 [[ -f $artifacts/timings.txt ]] && cat "$artifacts/timings.txt"
-[[ ${#failures[@]} -gt 0 ]] && echo "failed flows: ${failures[*]}"
 echo "wine tests took $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+tally_end
