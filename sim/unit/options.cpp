@@ -58,8 +58,12 @@ bool store_version(const char* text, uint8_t (&version)[2]) {
 }
 
 // Letters of SimConfig::packet_scripts.
+bool is_script(const char* text) {
+  return text[0] != '\0' && std::strspn(text, "ANTRBLU") == std::strlen(text);
+}
+
 bool store_script(const char* text, std::string& script) {
-  if (text[0] == '\0' || std::strspn(text, "ANTRBLU") != std::strlen(text)) return false;
+  if (!is_script(text)) return false;
   script = text;
   return true;
 }
@@ -143,7 +147,9 @@ const SimOption OPTIONS[] = {
      "T not at all, R running, B boot code, L normally after late-reply-ms, U unplugged",
      [](SimConfig& c, const char* const* v) {
        int packet = 0;
-       return store_number(v[0], MAX_COUNT, packet) && store_script(v[1], c.packet_scripts[packet]);
+       if (!store_number(v[0], MAX_COUNT, packet) || !is_script(v[1])) return false;
+       c.packet_scripts[packet] = v[1];
+       return true;
      }},
     {"every-packet-script", 1, "LETTERS", "the same for every packet without a script of its own",
      [](SimConfig& c, const char* const* v) { return store_script(v[0], c.every_packet_script); }},
@@ -225,7 +231,7 @@ SimOptionResult sim_read_options(SimConfig& config, std::span<const char* const>
     const size_t count = static_cast<size_t>(option->value_count);
     if (words.size() - i - 1 < count) return SIM_OPTION_MISSING_VALUE;
     if (!option->apply(config, words.data() + i + 1)) {
-      bad = std::string(word) + " " + words[i + 1] + (count > 1 ? std::string(" ") + words[i + 2] : "");
+      for (size_t k = 1; k <= count; ++k) bad = bad + " " + words[i + k];
       return SIM_OPTION_BAD_VALUE;
     }
     i += 1 + count;

@@ -119,6 +119,9 @@ TEST(Options, UnknownNamesAndBadValuesAreRefused) {
     EXPECT_EQ(bad.find("--" + std::string(each.words[0])), 0u) << bad;
     EXPECT_EQ(from_config_line(from_file, each.words, bad), each.result) << each.words[0];
     EXPECT_EQ(bad.find(each.words[0]), 0u) << bad;
+    // A refused option changes nothing.
+    EXPECT_EQ(from_arguments, SimConfig()) << each.words[0];
+    EXPECT_EQ(from_file, SimConfig()) << each.words[0];
   }
 }
 
