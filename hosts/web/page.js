@@ -1,10 +1,9 @@
-// The page of the vexa utility: gets MIDI access, starts the program (vexa.js, WebAssembly on Workers)
-// and draws its dialog from the state that the program's host posts (hosts/web/web_host.cpp). Every click
-// and key goes to the program as a person's input; what the page shows comes only from that state.
+// The page of the vexa utility once start.js has started the program: draws its dialog from the state that
+// the program's host posts (hosts/web/web_host.cpp). Every click and key goes to the program as a person's
+// input; what the page shows comes only from that state.
 'use strict';
 
 (() => {
-  const params = new URLSearchParams(location.search);
   const $ = (id) => document.getElementById(id);
 
   // Dialog units to pixels: the dialog font's base units (6 x 13 pixels at 8 points), enlarged.
@@ -23,105 +22,8 @@
   let elements = [];     // per template index: {root, focus (the element that takes focus), kind (of KINDS)}
   let shown_box = null;  // serial of the message box on screen
   let running = false;
-  let sim = false;
 
   const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
-
-  // ---- Start-up ----
-
-  function notice(title, html, offer_sim = true, offer_connect = false) {
-    $('loading').hidden = true;
-    $('notice-title').textContent = title;
-    $('notice-text').innerHTML = html;
-    $('use-sim').hidden = !offer_sim;
-    $('connect-midi').hidden = !offer_connect;
-    $('notice').hidden = false;
-  }
-
-  const BROWSERS = '<p>The utility talks to the vexa through Web MIDI. It works in Chrome and Edge ' +
-    '(version 79 or later) and in Firefox (version 108 or later, which offers a site permission add-on ' +
-    'when it is first asked). Safari has no Web MIDI.</p>';
-
-  function start_program(mode) {
-    sim = mode === 'sim';
-    $('notice').hidden = true;
-    $('loading').hidden = false;
-    window.Module['arguments'] = [mode];
-    const script = document.createElement('script');
-    script.src = vexaSite.file('vexa.js');
-    document.body.append(script);
-  }
-
-  async function start() {
-    const site = await vexaSite.prepare();
-    if (site === 'reloading') return;
-    if (site === 'failed') {
-      notice('The page could not start',
-             '<p>This page needs cross-origin isolation for its threads. Serve it with the headers ' +
-             '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
-             '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
-             'service worker can add them. Where it is served that way, reloading the page tries ' +
-             'again.</p>', false);
-      return;
-    }
-    if (params.get('midi') === 'sim') return start_program('sim');
-    if (!navigator.requestMIDIAccess) {
-      return notice('This browser has no Web MIDI', BROWSERS +
-                    '<p>You can still try every part of the utility with a simulated unit.</p>');
-    }
-    // The browser asks the person only when the page asks for MIDI: a page that was allowed before starts
-    // at once, one that was refused shows why; otherwise the page first says why it asks.
-    const permission = await midi_permission();
-    if (permission === 'granted' || permission === 'denied') return connect_midi();
-    explain_midi();
-  }
-
-  // 'granted', 'denied' or 'prompt' as the browser tells; 'unknown' where it cannot.
-  async function midi_permission() {
-    try {
-      return (await navigator.permissions.query({name: 'midi', sysex: true})).state;
-    } catch (error) {
-      return 'unknown';
-    }
-  }
-
-  function explain_midi() {
-    const firefox = /\bFirefox\//.test(navigator.userAgent);
-    notice('Connect to the vexa',
-           '<p>The utility talks to the vexa with System Exclusive MIDI messages: they read and change its ' +
-           'settings and carry the firmware update. When you press the button, your browser asks whether ' +
-           'this page may use your MIDI devices with these messages.' +
-           (firefox ? ' Plug in the vexa before you allow it: Firefox offers its permission add-on only ' +
-                      'while a MIDI device is connected, and may not see a device plugged in later.' : '') +
-           '</p>', true, true);
-  }
-
-  async function connect_midi() {
-    $('notice').hidden = true;
-    $('loading').hidden = false;
-    try {
-      window.Module['vexaMidiAccess'] = await navigator.requestMIDIAccess({sysex: true});
-    } catch (error) {
-      if (error.name === 'NotAllowedError' || error.name === 'SecurityError') {
-        return notice('Access to MIDI devices was refused',
-                      '<p>The utility needs to send System Exclusive messages to the vexa. To allow ' +
-                      'it, click the icon at the left of the address bar, set "MIDI devices" (or ' +
-                      '"Control and reprogram your MIDI devices") to Allow, and reload the page.</p>' +
-                      BROWSERS);
-      }
-      return notice('MIDI could not be started',
-                    '<p>The browser could not open its MIDI service (' + escape_html(error.name) +
-                    ': ' + escape_html(error.message) + '). Check that the vexa is plugged in and ' +
-                    'that no other program holds it, then reload the page.</p>' + BROWSERS);
-    }
-    start_program('webmidi');
-  }
-
-  function escape_html(text) {
-    const div = document.createElement('div');
-    div.textContent = String(text);
-    return div.innerHTML;
-  }
 
   // ---- Resources as files ----
 
@@ -522,7 +424,7 @@
     if (shown_box !== null) {
       if (key === 'Enter' || key === ' ' || key === 'Escape') call('web_dismiss_box', shown_box);
       else handled = key !== 'Tab';
-    } else if (key === 'F9' && sim) {
+    } else if (key === 'F9' && Module['vexaMode'] === 'sim') {
       call('web_sim_toggle_boot');
     } else if (dropped_combo(d)) {
       const combo = dropped_combo(d);
@@ -602,11 +504,5 @@
   });
   $('close').addEventListener('click', () => call('web_close'));
   $('box-ok').addEventListener('click', () => shown_box !== null && call('web_dismiss_box', shown_box));
-  $('use-sim').addEventListener('click', () => {
-    history.replaceState(null, '', '?midi=sim');
-    start_program('sim');
-  });
   $('sim-boot').addEventListener('click', () => call('web_sim_toggle_boot'));
-  $('connect-midi').addEventListener('click', connect_midi);
-  start();
 })();

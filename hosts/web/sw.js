@@ -29,12 +29,13 @@ async function store_site() {
   }));
 }
 
-// Stores of this site's other versions go once this one is active: no page of theirs is open then.
+// Stores of this site's other versions go once this one is active: no page of theirs is open then. A page
+// that opened without a worker is not claimed, and has it when it is loaded next: in Firefox 153 a page
+// claimed while it ran no longer got the unit's replies through to the program ("vexa not found").
 async function activate() {
   for (const name of await caches.keys()) {
     if (name.startsWith(STORE_PREFIX) && name !== STORE) await caches.delete(name);
   }
-  await self.clients.claim();
 }
 
 async function open_pages() {

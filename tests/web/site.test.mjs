@@ -178,7 +178,6 @@ function engine_tests(engine) {
     const {page} = opened;
     await dialog(page);
     await kept(page);
-    await until(page, () => Boolean(navigator.serviceWorker.controller));
     server.stop();
     // The browser's offline mode too, where the driver can set it.
     const offline = await page.native.setOfflineMode?.(true).then(() => true, () => false);
