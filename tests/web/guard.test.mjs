@@ -56,11 +56,11 @@ function engine_tests(engine) {
   check('leaving while the firmware is written asks first; once the update has ended it does not', ['stand-in'],
         async () => {
     const {page, close, asked} = await writing('stay');
-    const here = await page.url();
+    const here = await page.evaluate(() => location.href);
     const elsewhere = server.url + '?midi=sim';
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS}).catch(() => null);
     assert.deepEqual(asked, ['beforeunload']);
-    assert.equal(await page.url(), here);
+    assert.equal(await page.evaluate(() => location.href), here);
     await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
     assert.equal(await page.evaluate(() => window.vexaUnit.mode), 'running');
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS});
