@@ -23,7 +23,12 @@
 namespace {
 
 const char USAGE[] =
-    "usage: vexa-sim [options]\n"
+    "Usage: vexa-sim [options]\n"
+    "\n"
+    "The simulated vexa unit as a MIDI device of its own: an output and an input port of one name on JACK\n"
+    "or the ALSA sequencer, answering as the unit does. SIGTERM, SIGINT or SIGHUP unplug it.\n"
+    "\n"
+    "Options:\n"
     "  --api jack|alsa          MIDI service (default: VEXA_MIDI when it names one, else jack)\n"
     "  --name NAME              name of the client and both ports (default vexa)\n"
     "  --latency-ms N           every reply comes N ms after its message (default 1)\n"
@@ -42,7 +47,12 @@ const char USAGE[] =
     "  --status-silence N       the first N status queries are not answered\n"
     "  --unplug-after N         the unit is unplugged once N packets are written\n"
     "  --log FILE               log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms "
-    "since start\n";
+    "since start\n"
+    "  --version                print the program's version and exit\n"
+    "  --help                   print this and exit\n"
+    "\n"
+    "Environment:\n"
+    "  VEXA_MIDI   the MIDI service when --api is not given (jack or alsa)\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -273,6 +283,16 @@ void report_error(RtMidiError::Type type, const std::string& text, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(USAGE, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("vexa-sim %s\n", VEXA_VERSION);
+      return 0;
+    }
+  }
   Options options;
   if (!parse_options(argc, argv, options)) {
     std::fputs(USAGE, stderr);
