@@ -4,7 +4,10 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 
 .PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean \
-	deps-run deps-check deps-bench deps-web deps-test
+	install uninstall deb dist deps-run deps-check deps-bench deps-web deps-test deps-install deps-deb deps-dist
+# Where `make install` puts the programs, their manual pages and bash completion: $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 # A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
 run: deps-run
@@ -22,6 +25,31 @@ bench: deps-bench build web
 	./build/vexa_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
+
+# The two programs with their manual pages and completion in build/, configured as `make run` does when
+# it is the first to configure it.
+define build_programs
+cmake -S . -B build $(if $(wildcard build/CMakeCache.txt),,-DVEXA_TESTS=OFF) $(CMAKE_FLAGS) >/dev/null
+cmake --build build -j$(JOBS) --target vexa vexa-sim vexa_docs
+endef
+
+install: deps-install
+	$(build_programs)
+	PREFIX=$(PREFIX) DESTDIR=$(DESTDIR) packaging/install.sh install build
+
+# Removes what `make install` put there (with the same PREFIX and DESTDIR), and nothing else.
+uninstall:
+	PREFIX=$(PREFIX) DESTDIR=$(DESTDIR) packaging/install.sh uninstall
+
+# build/vexa_<version>_amd64.deb
+deb: deps-deb
+	$(build_programs)
+	packaging/deb.sh build . build
+
+# The release files in dist/, with their checksums. The work tree must hold exactly its commit.
+dist: deps-dist
+	$(MAKE) deb build-win web
+	packaging/dist.sh
 
 # Every C++ file in the one style of .clang-format.
 format:
@@ -44,6 +72,15 @@ deps-web:
 
 deps-test:
 	@scripts/deps.sh test
+
+deps-install:
+	@scripts/deps.sh install
+
+deps-deb:
+	@scripts/deps.sh deb
+
+deps-dist:
+	@scripts/deps.sh dist
 
 build:
 	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
@@ -72,4 +109,4 @@ run-web: web
 	scripts/serve_web.py build-web/site 8080
 
 clean:
-	rm -rf build build-asan build-tsan build-win build-web
+	rm -rf build build-asan build-tsan build-win build-web dist
