@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the Debian package vexa_<version>_amd64.deb from a Linux build folder: the two programs stripped,
+# Makes the Debian package vexa_<version>_amd64.deb from a Linux build folder: the two programs (stripped),
 # their manual pages and bash completion (packaging/install.sh with PREFIX=/usr), the copyright and a
 # changelog, and the run-time libraries they need as dependencies (dpkg-shlibdeps finds the packages).
 # Two builds of one commit give the same bytes: every file carries the commit's time
@@ -23,8 +23,6 @@ root=$work/debian/vexa
 mkdir -p "$root"
 printf 'Source: vexa\n\nPackage: vexa\nArchitecture: amd64\n' >"$work/debian/control"
 PREFIX=/usr DESTDIR=$root NO_RECORD=1 "$here/install.sh" install "$build" >/dev/null
-# As Debian's own packages are stripped (dh_strip): no symbols, no comment, no debugging information.
-strip --remove-section=.comment --remove-section=.note --strip-unneeded "$root"/usr/bin/*
 
 doc=$root/usr/share/doc/vexa
 install -d -m 755 "$doc"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make install and make uninstall (packaging/install.sh) into throwaway trees, and the bash completion as
 # installed, run by bash as it completes a command line:
-#   - into an empty tree: the programs run, the pages read; uninstalling leaves the tree empty;
+#   - into an empty tree: the programs stripped and running, the pages read; uninstalling leaves the
+#     tree empty;
 #   - where folders and files of others are: uninstalling leaves exactly those;
 #   - installing twice, then uninstalling once, leaves the tree empty; uninstalling nothing fails;
 #   - completion: the options of --help; --midi's values (those the program's error names); the units
@@ -31,6 +32,9 @@ for path in bin/vexa bin/vexa-sim share/man/man1/vexa.1.gz share/man/man1/vexa-s
 done
 [[ $(stat -c %a "$stage/usr/local/bin/vexa") == 755 ]] || fail "bin/vexa is not mode 755"
 [[ $(stat -c %a "$stage/usr/local/share/man/man1/vexa.1.gz") == 644 ]] || fail "vexa.1.gz is not mode 644"
+for program in vexa vexa-sim; do
+  readelf -S "$stage/usr/local/bin/$program" | grep -qE '\.(symtab|debug_)' && fail "the installed $program is not stripped"
+done
 "$stage/usr/local/bin/vexa" --version | grep -qF "vexa $(head -1 "$source/VERSION")" ||
   fail "the installed vexa --version does not name VERSION"
 "$stage/usr/local/bin/vexa-sim" --version >/dev/null || fail "the installed vexa-sim --version failed"
