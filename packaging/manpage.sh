@@ -4,7 +4,8 @@
 # Usage: manpage.sh PROGRAM INCLUDE VERSION SOURCE_DIR OUTPUT.gz
 # The date on the page is the commit's (packaging/source_date.sh), in UTC and English whatever the locale.
 # Each heading of --help ("Keys:", "Exit codes:") becomes a section of its own; help2man would otherwise
-# file those after "Options:" under OPTIONS. "Exit codes" is the section man pages call EXIT STATUS.
+# file those after "Options:" under OPTIONS. A remark in brackets after a heading ("Options (before or after
+# the command):") opens its section, and "Exit codes" is the section that man pages call EXIT STATUS.
 set -euo pipefail
 [[ $# -eq 5 ]] || { echo "usage: $0 PROGRAM INCLUDE VERSION SOURCE_DIR OUTPUT.gz" >&2; exit 2; }
 program=$1 include=$2 version=$3 source=$4 output=$5
@@ -14,6 +15,7 @@ SOURCE_DATE_EPOCH=$("$(dirname "$0")/source_date.sh" "$source")
 export SOURCE_DATE_EPOCH LC_ALL=C TZ=UTC
 page=$(help2man --no-info --section=1 --include="$include" --version-string="$name $version" "$program")
 printf '%s\n' "$page" |
-  sed -E -e 's/^\.SS "([^"]*):"$/.SH "\U\1"/' -e 's/^\.SH "EXIT CODES"$/.SH "EXIT STATUS"/' |
+  sed -E -e 's/^\.SS "([^"(]*[^ (]) +\(([^"]*)\):"$/.SH "\U\1\E"\n(\2)/' -e 's/^\.SS "([^"]*):"$/.SH "\U\1"/' \
+    -e 's/^\.SH "EXIT CODES"$/.SH "EXIT STATUS"/' |
   gzip -9n >"$output.tmp"
 mv "$output.tmp" "$output"

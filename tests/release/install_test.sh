@@ -7,7 +7,8 @@
 #   - installing twice, then uninstalling once, leaves the tree empty; uninstalling nothing fails;
 #   - completion: the options of --help; --midi's values (those the program's error names); the units
 #     that the program lists as ports; vexa-sim's values; file names; and, where --help lists them, the
-#     sub-commands and the setting names after `get` and `set`.
+#     sub-commands, the setting names after `get` and `set`, on and off after a switch's NAME=, file
+#     names after `backup`, `restore` and `--image`.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$1 source=$2
@@ -87,7 +88,7 @@ expect_words vexa-sim "unit.log" vexa-sim --log u
 grep -q "compopt -o filenames" "$work/compopt" 2>/dev/null || fail "file names are not completed as file names"
 
 # The sub-commands and the setting names, where --help lists them (headings that name them).
-section_heads() { awk -v want="$1" '/^[^ ].*:$/ { on = (tolower($0) ~ want); next } on && /^  ? ? ?[a-z]/' |
+section_heads() { awk -v want="^$1" '/^[^ ].*:$/ { on = (tolower($0) ~ want); next } on && /^  ? ? ?[a-z]/' |
   sed -E 's/^ +//; s/[ =].*//'; }
 commands=$(section_heads command <<<"$help")
 settings=$(section_heads setting <<<"$help")
@@ -100,6 +101,19 @@ if [[ -n $settings ]]; then
   expect_words vexa "$(grep -vx brightness <<<"$settings")" vexa --midi sim get brightness ""
   expect_words vexa "$(sed 's/$/=/' <<<"$settings")" vexa set ""
   grep -q "compopt -o nospace" "$work/compopt" || fail "NAME= of set is followed by a blank"
+  switch=$(grep -E '^ {1,4}[a-z][a-z0-9-]* +on\|off' <<<"$help" | awk '{ print $1 }' | head -1)
+  number=$(grep -E '^ {1,4}[a-z][a-z0-9-]* +[0-9]+\.\.[0-9]+' <<<"$help" | awk '{ print $1 }' | head -1)
+  [[ -n $switch && -n $number ]] || fail "--help shows no on|off setting or no setting with a range"
+  expect_words vexa "on off" vexa set "$switch" = ""
+  expect_words vexa "off" vexa set "$switch" = of
+  expect_words vexa "" vexa set "$number" = ""
+fi
+if grep -qx backup <<<"$commands"; then
+  expect_words vexa "settings.json" vexa backup s
+  expect_words vexa "settings.json" vexa --midi sim restore s
+fi
+if grep -q -- '--image' <<<"$help_options"; then
+  expect_words vexa "settings.json" vexa update --image s
 fi
 echo "completion: $(wc -w <<<"$help_options") options, $(wc -w <<<"$commands") sub-commands," \
   "$(wc -w <<<"$settings") settings, ports [$(echo $ports)]"

@@ -60,7 +60,7 @@ check_page() {
   wanted=(NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS")
   [[ $name == vexa ]] && wanted+=(KEYS ENVIRONMENT FILES)
   for option in "${wanted[@]}"; do
-    grep -qxF "$option" <<<"$sections" || fail "$name: the manual page has no section $option"
+    grep -qE "^$option( |$)" <<<"$sections" || fail "$name: the manual page has no section $option"
   done
   grep -qE "^\.TH \"?${name^^}\"? \"?1\"? .*\"$name $version\"" <<<"$page" ||
     fail "$name: the title line does not name version $version: $(grep '^\.TH' <<<"$page")"
