@@ -38,6 +38,8 @@ suite "tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure --no-tests=error -j"$jobs" -LE "system|fuzz"
 suite "exe resources" tests/check_exe_resources.sh build-win/vexa.exe
 suite "browser" tests/web/run.sh
+# vexa.exe, the package and the site's zip built a second time in another folder: the same bytes.
+suite "release files built twice" tests/release/reproducible.sh
 if [[ -x tests/wine/run.sh ]]; then
   suite "windows exe under wine" tests/wine/run.sh build-win
 fi
