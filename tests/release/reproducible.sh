@@ -38,7 +38,7 @@ start=$SECONDS
 echo "second build in $copy, from $(date '+%F %T') (the first: $first_time)"
 (
   cd "$copy" && umask 077 && export TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 &&
-    nice make -s -o deps-deb -o deps-web JOBS="$jobs" deb build-win web >"$work/second.log" 2>&1 &&
+    nice make -s -o deps JOBS="$jobs" deb build-win web >"$work/second.log" 2>&1 &&
     release_files "$copy" "$work/second/files"
 ) || { tail -40 "$work/second.log"; echo "FAIL: the second build" >&2; exit 1; }
 echo "second build: $((SECONDS - start)) s"
