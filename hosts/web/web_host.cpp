@@ -69,6 +69,7 @@ void put_control(std::string& out, const User32Control& c) {
   out += '{';
   put_number(out, "id", c.id);
   put_text(out, "cls", c.class_name);
+  put_text(out, "kind", user32_kind_name(c.kind));
   put_number(out, "x", c.x);
   put_number(out, "y", c.y);
   put_number(out, "cx", c.cx);
