@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,32 @@ TEST(TuiDraw, ComboBoxClosedAndOpen) {
   s = draw(dialog_with({combo}));
   EXPECT_EQ(cells(s, 7, 10, 33), "│                               │");
   EXPECT_EQ(cells(s, 8, 10, 33), "└───────────────────────────────┘");
+}
+
+// Port names come as UTF-8: one cell per character, shown as itself in a UTF-8 terminal where it takes one
+// cell, '?' otherwise and for broken sequences.
+TEST(TuiDraw, PortNamesOfManyBytesTakeACellPerCharacter) {
+  const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  User32Control combo = control(User32Kind::combo_box, IDC_PORT_COMBO, 40, 49, 133, 90,
+                                CBS_DROPDOWN | WS_VSCROLL, "Caf\xC3\xA9 \xC3\xBCtility");
+  combo.dropped = true;
+  combo.items = {"Caf\xC3\xA9 \xC3\xBCtility", "\xE6\x97\xA5\xE6\x9C\xAC", "cut \xC3",
+                 "\xA9 stray \xF0\x9F\x8E\xB9"};
+  const TuiScreen s = draw(dialog_with({combo}));
+  EXPECT_EQ(cells(s, 6, 10, 33), "[Caf\xC3\xA9 \xC3\xBCtility                  \xE2\x96\xBC]");
+  EXPECT_EQ(cells(s, 7, 10, 14),
+            "\xE2\x94\x82"
+            "Caf\xC3\xA9 \xC3\xBCtility ");
+  EXPECT_EQ(cells(s, 8, 10, 4), "\xE2\x94\x82?? ");  // two characters two cells wide
+  EXPECT_EQ(cells(s, 9, 10, 7),
+            "\xE2\x94\x82"
+            "cut ? ");
+  EXPECT_EQ(cells(s, 10, 10, 11), "\xE2\x94\x82? stray ? ");
+  TuiView ascii;
+  ascii.unicode = false;
+  EXPECT_EQ(cells(draw(dialog_with({combo}), {}, ascii), 7, 10, 14), "|Caf? ?tility ");
+  std::setlocale(LC_CTYPE, locale.c_str());
 }
 
 TEST(TuiDraw, ProgressSliderSpinAndEditBox) {

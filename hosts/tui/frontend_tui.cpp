@@ -1,7 +1,28 @@
 // Terminal front end: one frame. The painted sheet placed on the screen (centred, or scrolled so that the
 // focus is in view), the help lines below it and the message boxes over it. No terminal calls here (see
 // frontend_tui_curses.cpp).
+#include <wchar.h>
+
 #include "hosts/tui/frontend_tui_internal.h"
+
+std::string text_glyph(const std::string& s, size_t& at, bool unicode) {
+  const size_t start = at;
+  const auto lead = static_cast<unsigned char>(s[at++]);
+  if (lead < 0x80) return std::string(1, lead >= 0x20 && lead < 0x7F ? static_cast<char>(lead) : '?');
+  const int more = lead >= 0xC2 && lead < 0xE0   ? 1
+                   : lead >= 0xE0 && lead < 0xF0 ? 2
+                   : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                 : 0;
+  char32_t code = lead & (0x3F >> more);
+  for (int i = 0; i < more; ++i) {
+    if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return "?";
+    code = code << 6 | (static_cast<unsigned char>(s[at++]) & 0x3F);
+  }
+  const char32_t lowest[] = {0, 0x80, 0x800, 0x10000};
+  const bool valid = more > 0 && code >= lowest[more] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+  if (!valid || !unicode || wcwidth(static_cast<wchar_t>(code)) != 1) return "?";
+  return s.substr(start, at - start);
+}
 
 namespace {
 

@@ -40,9 +40,14 @@ inline const Glyphs UNICODE_GLYPHS = {"─", "│", "┌", "┐", "└", "┘", 
 inline const Glyphs ASCII_GLYPHS = {"-", "|", "+", "+", "+", "+", "=", "|", "+", "+",
                                     "+", "+", "#", ".", "^", "v", " ", "X", "-"};
 
+// The glyph of the character at `at` in program text, which `at` then moves past: ASCII as it is, another
+// character (port names come as UTF-8) as itself where the terminal shows it in one cell; control bytes,
+// broken sequences and characters of another width as '?', one cell each.
+std::string text_glyph(const std::string& s, size_t& at, bool unicode);
+
 class Canvas {
  public:
-  Canvas(int rows, int cols, bool unicode) : g_(unicode ? UNICODE_GLYPHS : ASCII_GLYPHS) {
+  Canvas(int rows, int cols, bool unicode) : g_(unicode ? UNICODE_GLYPHS : ASCII_GLYPHS), unicode_(unicode) {
     grid.rows = rows;
     grid.cols = cols;
     grid.cells.assign(static_cast<size_t>(std::max(0, rows * cols)), TuiCell{});
@@ -57,13 +62,11 @@ class Canvas {
     if (TuiCell* cell = at(row, col)) *cell = TuiCell{glyph, TUI_DEFAULT, TUI_DEFAULT, attr};
   }
 
-  // Text from the program: one cell per byte; control and non-ASCII bytes show as '?'.
+  // Text from the program, one cell per character (text_glyph).
   void text(int row, int col, const std::string& s, int width, uint8_t attr = 0) {
-    for (int i = 0; i < width && i < static_cast<int>(s.size()); ++i) {
-      const unsigned char ch = static_cast<unsigned char>(s[static_cast<size_t>(i)]);
-      const char glyph[2] = {ch >= 0x20 && ch < 0x7F ? static_cast<char>(ch) : '?', 0};
-      put(row, col + i, glyph, attr);
-    }
+    size_t at = 0;
+    for (int i = 0; i < width && at < s.size(); ++i)
+      put(row, col + i, text_glyph(s, at, unicode_).c_str(), attr);
   }
 
   void fill(const Rect& r, const char* glyph) {
@@ -98,6 +101,7 @@ class Canvas {
 
  private:
   const Glyphs& g_;
+  bool unicode_;
 };
 
 inline int client_cols(const User32Dialog& d) { return unit_col(d.cx); }
