@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that make targets need, when they are missing.
-# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web, test, install, deb or dist; several are
-# installed in one step
+# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web, test, loc, install, deb or dist; several
+# install in one step
 #
 # Each list adds to the one before, so that installing any of them after another never removes a package.
 # librtmidi-dev takes libjack-dev when nothing else is asked for, and libjack-dev conflicts with jackd2 (the
@@ -27,11 +27,13 @@ bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 web_packages=(cmake binutils-mingw-w64-i686 emscripten chromium chromium-driver firefox-esr webkit2gtk-driver xvfb
               nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
+# `make loc`: the script that counts the lines of the sources git tracks.
+loc_packages=(git python3)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser,
 # the package and its lintian check, the release files built twice.
-test_packages=("${bench_packages[@]}" "${web_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev
-               libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool x11-utils
-               imagemagick dpkg-dev lintian zip git)
+test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format jackd2 clang
+               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool
+               x11-utils imagemagick dpkg-dev lintian zip)
 # `make install`: the manual pages are made from the programs' --help.
 install_packages=("${run_packages[@]}" help2man)
 # `make deb`: the package's dependencies are found by dpkg-shlibdeps.
@@ -42,7 +44,7 @@ dist_packages=("${deb_packages[@]}" "${web_packages[@]}" g++-mingw-w64-i686 zip 
 all_packages=("${test_packages[@]}")
 
 usage() {
-  echo "usage: $0 run|check|bench|web|test|install|deb|dist..." >&2
+  echo "usage: $0 run|check|bench|web|test|loc|install|deb|dist..." >&2
   exit 2
 }
 
@@ -179,6 +181,7 @@ main() {
       bench) wanted+=("${bench_packages[@]}" "${web_packages[@]}") ;;
       web) wanted+=("${web_packages[@]}") ;;
       test) wanted+=("${test_packages[@]}") ;;
+      loc) wanted+=("${loc_packages[@]}") ;;
       install) wanted+=("${install_packages[@]}") ;;
       deb) wanted+=("${deb_packages[@]}") ;;
       dist) wanted+=("${dist_packages[@]}") ;;

@@ -82,8 +82,8 @@ if grep -q -- '--port' <<<"$help_options"; then
   expect_words vexa "$ports" vexa --midi = sim --port = ""
 fi
 sim_help=$("$stage/usr/local/bin/vexa-sim" --help)
-expect_words vexa-sim "$(sed -nE 's/^ +--api ([a-z|]+) .*/\1/p' <<<"$sim_help" | tr '|' ' ')" vexa-sim --api ""
-expect_words vexa-sim "$(sed -nE 's/^ +--verify ([a-z|-]+) .*/\1/p' <<<"$sim_help" | tr '|' ' ')" vexa-sim --verify ""
+expect_words vexa-sim "$(sed -nE 's/^ +--api ([a-z|]+)( .*)?$/\1/p' <<<"$sim_help" | tr '|' ' ')" vexa-sim --api ""
+expect_words vexa-sim "$(sed -nE 's/^ +--verify ([a-z|-]+)( .*)?$/\1/p' <<<"$sim_help" | tr '|' ' ')" vexa-sim --verify ""
 expect_words vexa-sim "unit.log" vexa-sim --log u
 grep -q "compopt -o filenames" "$work/compopt" 2>/dev/null || fail "file names are not completed as file names"
 
