@@ -88,7 +88,9 @@ expect_words vexa-sim "unit.log" vexa-sim --log u
 grep -q "compopt -o filenames" "$work/compopt" 2>/dev/null || fail "file names are not completed as file names"
 
 # The sub-commands and the setting names, where --help lists them (headings that name them).
-section_heads() { awk -v want="^$1" '/^[^ ].*:$/ { on = (tolower($0) ~ want); next } on && /^  ? ? ?[a-z]/' |
+# A heading is a paragraph that starts in the first column; it may run over two lines.
+section_heads() { awk -v want="^$1" '/^$/ { gap = 1; next } /^[^ ]/ { if (gap) on = (tolower($0) ~ want); gap = 0; next }
+    { gap = 0 } on && /^  ? ? ?[a-z]/' |
   sed -E 's/^ +//; s/[ =].*//'; }
 commands=$(section_heads command <<<"$help")
 settings=$(section_heads setting <<<"$help")

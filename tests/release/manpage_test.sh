@@ -20,6 +20,14 @@ fail() {
 help_heads() { grep -E '^ {1,4}[^ ]' | sed -E 's/^ +//; s/ {2,}.*//'; }
 options_of() { grep -oE -- '(^|[ ,[])--?[A-Za-z0-9][A-Za-z0-9-]*' | sed -E 's/^[ ,[]//' | sort -u; }
 long_options_in() { grep -oE -- '--[a-z][a-z0-9-]*' | sed -E 's/-+$//' | sort -u; }
+# --help's headings as the page's sections: a paragraph in the first column, of one or two lines, that ends
+# in a colon; without a remark in brackets, in capitals, "Exit codes" as EXIT STATUS.
+help_headings() {
+  awk '/^$/ { gap = 1; held = ""; next }
+    /^[^ ]/ && (gap || held != "") { line = held == "" ? $0 : held " " $0; held = ""
+      if (line ~ /:$/) print line; else if (gap) held = line; gap = 0; next }
+    { gap = 0; held = "" }' | sed -E 's/ *\(.*//; s/:$//' | tr 'a-z' 'A-Z' | sed 's/^EXIT CODES$/EXIT STATUS/'
+}
 # The page as text: roff escapes for fonts and the hyphen undone.
 plain() { sed -E 's/\\f[BIRP]//g; s/\\[,\/&]//g; s/\\-/-/g; s/\\\(co/(C)/g'; }
 # The tags of the page's entries: the line after each .TP.
@@ -53,8 +61,12 @@ check_page() {
     grep -qxF -- "$entry" <<<"$heads" || fail "$name: \"$entry\" of --help is not an entry of the manual page"
   done <<<"$entries"
 
-  local sections wanted
+  local sections wanted heading
   sections=$(sed -nE 's/^\.SH "?([^"]*)"?$/\1/p' <<<"$page")
+  while IFS= read -r heading; do
+    [[ -z $heading ]] && continue
+    grep -qxF -- "$heading" <<<"$sections" || fail "$name: --help's heading \"$heading\" is no section of the page"
+  done < <(help_headings <<<"$help")
   missing=$(sort <<<"$sections" | uniq -d)
   [[ -z $missing ]] || fail "$name: sections more than once: $missing"
   wanted=(NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS")
