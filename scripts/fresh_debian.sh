@@ -5,7 +5,8 @@
 #   2. runs `make test`;
 #   3. runs both dependency steps once more, which must then install nothing;
 #   4. makes the Debian package (make deb), installs it with apt, runs `vexa --version` and
-#      `vexa --midi sim list` from it and removes it, checking that none of its files is left.
+#      `vexa --midi sim list` (--list where vexa has no commands) from it and removes it, checking that
+#      none of its files is left.
 # It reports the packages each command installed and its wall time. It downloads several hundred MB and
 # takes a quarter of an hour or more, so it is not part of `make test`.
 #
@@ -211,9 +212,12 @@ if [[ -n $deb ]]; then
   say "installing it added $(new_packages "$work/before-deb.txt")"
   in_root dpkg -L vexa >"$work/deb-files.txt" 2>&1
   say "vexa --version: $(in_root sh -c 'cd / && vexa --version' 2>&1)"
-  in_root sh -c 'cd / && vexa --midi sim list' >"$work/deb-list.txt" 2>&1
+  # The command `list` where the program has commands, else the option --list that it stands for.
+  listing=list
+  in_root sh -c 'vexa --help' | grep -qE '^  list ' || listing=--list
+  in_root sh -c "cd / && vexa --midi sim $listing" >"$work/deb-list.txt" 2>&1
   code=$?
-  say "vexa --midi sim list (exit code $code): $(tr '\n' ' ' <"$work/deb-list.txt")"
+  say "vexa --midi sim $listing (exit code $code): $(tr '\n' ' ' <"$work/deb-list.txt")"
   [[ $code -eq 0 ]] || failed=1
   grep -q "paired with" "$work/deb-list.txt" || { failed=1; say "the packaged vexa lists no simulated unit"; }
   in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vexa >>"$work/deb.log" 2>&1 || failed=1
