@@ -63,8 +63,7 @@ deb: | deps
 	packaging/deb.sh build . build
 
 # The release files in dist/, with their checksums. The work tree must hold exactly its commit.
-dist: | deps
-	$(MAKE) deb build-win web
+dist: deb build-win web | deps
 	packaging/dist.sh
 
 # The longest source files and functions, and the lines per folder.
