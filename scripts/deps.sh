@@ -9,15 +9,17 @@
 # list needs (so that it makes every target work at once) and fails.
 set -euo pipefail
 
-# `make run`: the compiler, CMake, the terminal library, the MIDI library and windres for the resources.
-run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686)
+# `make run`: the compiler, CMake, the terminal library, the MIDI library, windres for the resources and the
+# JSON library of the settings files.
+run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686
+              nlohmann-json3-dev)
 # `make check`: the unit tests.
 check_packages=("${run_packages[@]}" libgtest-dev)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
 bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 # `make web`: Emscripten, and the browser with node for its tests (npm is Debian's own package unless the
 # installed node brings it).
-web_packages=(cmake binutils-mingw-w64-i686 emscripten chromium chromium-driver nodejs)
+web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten chromium chromium-driver nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser.
 test_packages=("${bench_packages[@]}" "${web_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev
