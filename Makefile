@@ -20,6 +20,7 @@ check: deps-check build
 
 bench: deps-bench build web
 	./build/vexa_bench
+	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
 

@@ -9,4 +9,4 @@ if [[ ! -f "$site/vexa.wasm" || ! -x /usr/bin/chromium || ! -d node_modules/play
   echo "browser tests: need $site (make web), /usr/bin/chromium and node_modules (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 browser.test.mjs
+exec node --test --test-concurrency=1 browser.test.mjs settings.test.mjs

@@ -60,3 +60,19 @@ export async function open_page(browser, url, unit_options = {}, query = '') {
   const response = await page.goto(url + query);
   return {context, page, response};
 }
+
+// Opens the port list and chooses the unit.
+export async function connect_vexa(page) {
+  await page.getByRole('combobox', {name: 'MIDI port'}).click();
+  await page.getByRole('option', {name: 'vexa'}).click();
+}
+
+// Polls a function in the page until it returns true (waitForFunction evaluates strings, which the
+// page's Content-Security-Policy forbids).
+export async function poll(page, fn, arg, timeout_ms = 30000) {
+  const end = Date.now() + timeout_ms;
+  while (!(await page.evaluate(fn, arg))) {
+    if (Date.now() > end) throw new Error('timed out waiting for ' + fn);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
