@@ -16,13 +16,13 @@ std::vector<std::string> calls_after(const std::vector<std::string>& calls, cons
   return at == calls.end() ? std::vector<std::string>{} : std::vector<std::string>(at, calls.end());
 }
 
-// SIGTERM comes while the dialog pauses after sending the change, before it is read back.
+// SIGTERM comes while the dialog pauses after sending the first of two changes.
 TEST(ShellInterrupt, KilledDuringASetTheDialogsCloseClosesThePorts) {
   platform_set_sleep_hook([](DWORD ms) {
     if (ms != 50) return;
     bool sent = false;
     sim_with_unit([&sent](SimUnit& unit) {
-      sent = !unit.received.empty() && unit.received.back() == message({0xF0, 0x2C, 0x4D, 0x56, 0x03, 0xF7});
+      sent = !unit.received.empty() && unit.received.back() == message({0xF0, 0x2C, 0x4D, 0x5D, 0x01, 0xF7});
     });
     if (sent) kill(getpid(), SIGTERM);
   });
@@ -35,14 +35,15 @@ TEST(ShellInterrupt, KilledDuringASetTheDialogsCloseClosesThePorts) {
   EXPECT_NE(result.err.find("vexa: interrupted; the ports are closed"), std::string::npos) << result.err;
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-  // The close is the dialog's: input first, then output, and nothing sent after the change.
+  // The close is the dialog's: input first, then output, and nothing sent after the first change: neither
+  // the second nor a read-back.
   const std::vector<std::string> after = calls_after(winmm_calls(), "midiInStop");
   EXPECT_EQ(std::count(after.begin(), after.end(), "midiInClose"), 1);
   EXPECT_EQ(std::count(after.begin(), after.end(), "midiOutClose"), 1);
   EXPECT_LT(std::find(after.begin(), after.end(), "midiInClose") - after.begin(),
             std::find(after.begin(), after.end(), "midiOutClose") - after.begin());
   EXPECT_EQ(std::count(after.begin(), after.end(), "midiOutLongMsg"), 0);
-  EXPECT_EQ(sim_unit_snapshot().received.back(), message({0xF0, 0x2C, 0x4D, 0x56, 0x03, 0xF7}));
+  EXPECT_EQ(sim_unit_snapshot().received.back(), message({0xF0, 0x2C, 0x4D, 0x5D, 0x01, 0xF7}));
   // The signal's handler is the process's own again.
   struct sigaction now = {};
   sigaction(SIGTERM, nullptr, &now);
