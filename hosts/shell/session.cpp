@@ -7,7 +7,9 @@
 #include "app/app.h"
 #include "hosts/headless/headless.h"
 #include "midi/midi.h"
+#include "platform/midi/choice/midi_choice.h"
 #include "platform/win32/user32_ext.h"
+#include "platform/win32/winmm_ext.h"
 #include "protocol/protocol.h"
 #include "resource.h"
 
@@ -55,6 +57,8 @@ int open_port_list(std::vector<std::string>& items) {
   }
   if (int code = dismiss_boxes(); code != EXIT_DONE) {
     headless_combo_cancel(IDC_PORT_COMBO);
+    // "JACK: no server running", "ALSA: no sequencer": why the service shows no outputs.
+    if (const std::string problem = midi_service_problem(winmm_backend()); !problem.empty()) note(problem);
     return code;
   }
   items = headless_combo_items(IDC_PORT_COMBO);
