@@ -3,22 +3,32 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean \
-	deps-run deps-check deps-bench deps-web deps-test
+.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean deps
+
+# The Debian packages that the goals asked for need (scripts/deps.sh's lists; `make` alone is `make run`) are
+# installed in one step that everything else waits for: under -j, two installs at once would fight over
+# dpkg's lock, and a build or check started before its tools are in place would fail.
+deps_of_run := run
+deps_of_check := check
+deps_of_bench := bench
+deps_of_web := web
+deps_of_run-web := web
+deps_of_test := test
+deps_lists = $(sort $(foreach goal,$(or $(MAKECMDGOALS),$(.DEFAULT_GOAL)),$(deps_of_$(goal))))
 
 # A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
-run: deps-run
+run: | deps
 	cmake -S . -B build $(if $(wildcard build/CMakeCache.txt),,-DVEXA_TESTS=OFF) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
-test: deps-test format-check build build-asan build-tsan build-win web
+test: format-check build build-asan build-tsan build-win web
 	scripts/test_all.sh
 
-check: deps-check build
+check: build
 	cd build && ctest --output-on-failure --no-tests=error -j$(JOBS) -LE "system|fuzz"
 
-bench: deps-bench build web
+bench: build web
 	./build/vexa_bench
 	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
@@ -31,20 +41,10 @@ format:
 format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-deps-run:
-	@scripts/deps.sh run
+deps:
+	@$(if $(deps_lists),scripts/deps.sh $(deps_lists),true)
 
-deps-check:
-	@scripts/deps.sh check
-
-deps-bench:
-	@scripts/deps.sh bench
-
-deps-web:
-	@scripts/deps.sh web
-
-deps-test:
-	@scripts/deps.sh test
+format-check build build-asan build-tsan build-win web: | deps
 
 build:
 	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
@@ -64,7 +64,7 @@ build-win:
 
 # The browser build: build-web/site/ is the whole site (static files). Debian's Emscripten needs node to
 # find its own modules.
-web: deps-web
+web:
 	NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build-web $(CMAKE_FLAGS) >/dev/null
 	NODE_PATH=/usr/share/nodejs cmake --build build-web -j$(JOBS)
 

@@ -10,7 +10,78 @@
 # Usage (as root, with debootstrap and tmux installed):
 #   scripts/fresh_debian.sh [work dir]       # default: a new folder under /var/tmp
 # MIRROR overrides the Debian mirror (default: the first one in apt's own sources); KEEP=1 keeps the root.
+# The root is the folder root/ in the work folder: the script refuses to start when it exists or anything is
+# mounted under it, and at the end removes only the root that it made, on its own file system, once nothing
+# is mounted in it.
 set -uo pipefail
+
+say() { echo "$*" | tee -a "$report"; }
+
+# Mount points at or under folder $1, one a line, from the kernel's table: also those this script did not
+# make.
+mounts_under() {
+  local target
+  findmnt -rn -o TARGET | while read -r target; do
+    target=$(printf '%b' "$target")
+    [[ $target == "$1" || $target == "$1"/* ]] && echo "$target"
+  done
+}
+
+# Makes the root folder and has cleanup run at the end, whatever ends the script. It refuses (2) while
+# anything is mounted under the root or when the root exists: a root that this script did not make is never
+# removed, and neither is anything mounted in it.
+root_made=0
+make_root() {
+  local left
+  left=$(mounts_under "$root")
+  if [[ -n $left ]]; then
+    echo "still mounted under $root (unmount first): ${left//$'\n'/ }" >&2
+    return 2
+  fi
+  if [[ -e $root ]]; then
+    echo "$root exists; this script removes only a root that it makes: move it or pick another folder" >&2
+    return 2
+  fi
+  trap cleanup EXIT
+  trap 'exit 1' INT TERM HUP
+  mkdir "$root" || return 2
+  root_made=1
+}
+
+# Mounts the host's proc, sys or dev into the root. The mount point is recorded first, so that an exit at
+# any point leaves the clean-up none to miss.
+mounted=()
+mount_in_root() {
+  mounted+=("$root/$1")
+  case $1 in
+    proc) mount -t proc proc "$root/proc" ;;
+    sys) mount -t sysfs sys "$root/sys" ;;
+    dev) mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" ;;
+  esac
+}
+
+# Unmounts what mount_in_root mounted, then removes the root if this script made it, unless KEEP=1. It does
+# not remove a root that something is still mounted in (the host's /dev would go with it), and removes on
+# one file system only, whatever happens.
+cleanup() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  local i left
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+    mountpoint -q "${mounted[i]}" || continue
+    umount -R "${mounted[i]}" 2>/dev/null || umount -lR "${mounted[i]}"
+  done
+  [[ ${KEEP:-0} != 1 && $root_made == 1 ]] || return 0
+  left=$(mounts_under "$root")
+  if [[ -n $left ]]; then
+    echo "not removing $root: still mounted there: ${left//$'\n'/ }" >&2
+    return 1
+  fi
+  rm -rf --one-file-system "$root"
+}
+
+# Sourced by the tests of the functions above.
+[[ ${BASH_SOURCE[0]} == "$0" ]] || return 0
+
 repo=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 [[ $(id -u) -eq 0 ]] || { echo "run as root (debootstrap and chroot need it)" >&2; exit 2; }
 for tool in debootstrap tmux git; do
@@ -19,6 +90,8 @@ done
 
 work=${1:-$(mktemp -d /var/tmp/vexa-fresh.XXXXXX)}
 mkdir -p "$work"
+# As the kernel's table of mounts names it.
+work=$(cd "$work" && pwd -P)
 root=$work/root
 report=$work/report.txt
 : >"$report"
@@ -27,18 +100,7 @@ mirror=${MIRROR:-$(grep -hoE '(URIs:|^deb) +https?://[^ ]+/debian/?( |$)' /etc/a
 mirror=${mirror:-http://deb.debian.org/debian}
 socket=$work/tmux.sock
 
-say() { echo "$*" | tee -a "$report"; }
-mounted=()
-cleanup() {
-  tmux -S "$socket" kill-server 2>/dev/null
-  local i
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -R "${mounted[i]}" 2>/dev/null || umount -lR "${mounted[i]}"; done
-  if [[ ${KEEP:-0} != 1 ]]; then
-    rm -rf "$root"
-  fi
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+make_root || exit 2
 
 # The shell a person gets with `su -` on a minimal system: no LANG, root's home, the usual PATH. Where this
 # machine reaches https only through a proxy with its own certificate authority (NODE_EXTRA_CA_CERTS, as
@@ -63,12 +125,7 @@ start=$SECONDS
 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
   { tail -20 "$work/debootstrap.log"; say "debootstrap failed"; exit 1; }
 for fs in proc sys dev; do
-  case $fs in
-    proc) mount -t proc proc "$root/proc" ;;
-    sys) mount -t sysfs sys "$root/sys" ;;
-    dev) mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" ;;
-  esac
-  mounted+=("$root/$fs")
+  mount_in_root "$fs" || { say "mounting $fs in the root failed"; exit 1; }
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 if [[ -n ${NODE_EXTRA_CA_CERTS:-} && -f $NODE_EXTRA_CA_CERTS ]]; then

@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <ncurses.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "hosts/tui/frontend_tui.h"
+#include "hosts/tui/terminal_restore.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/winmm_ext.h"
 
@@ -221,6 +223,9 @@ bool tui_open_terminal(std::string& error) {
     return false;
   }
   saved_stderr = silence_stderr();
+  // The shell's modes, before newterm changes them.
+  struct termios shell_modes;
+  const bool have_modes = tcgetattr(STDOUT_FILENO, &shell_modes) == 0;
   terminal = newterm(nullptr, stdout, stdin);
   if (!terminal) {
     restore_stderr(saved_stderr);
@@ -230,6 +235,7 @@ bool tui_open_terminal(std::string& error) {
             (term ? term : "") + ")";
     return false;
   }
+  terminal_restore_arm(STDOUT_FILENO, have_modes ? &shell_modes : nullptr);
   return true;
 }
 
@@ -346,6 +352,7 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
   for (int fd : wake)
     if (fd >= 0) close(fd);
   endwin();
+  terminal_restore_disarm();
   delscreen(terminal);
   terminal = nullptr;
   restore_stderr(saved_stderr);

@@ -1,7 +1,7 @@
 // Linux entry point of the vexa utility: the program's WinMain runs on the main thread, which thus becomes
 // its UI thread, and the terminal front end shows the dialog from a thread of its own. The exit code is
 // WinMain's result. A hang-up of the terminal, SIGTERM or SIGINT closes the dialog like its close button; a
-// second one ends the process at once.
+// second one ends the process at once, with the terminal put back as the shell had it.
 //
 // Options: --help, --version, --list (the MIDI devices and the pairing the program would make) and --midi
 // NAME (as VEXA_MIDI). These need no terminal; the dialog does, and without one the program ends at once. A
@@ -21,6 +21,7 @@
 #include "hosts/shell/program_info.h"
 #include "hosts/shell/shell.h"
 #include "hosts/tui/frontend_tui.h"
+#include "hosts/tui/terminal_restore.h"
 #include "platform/midi/choice/midi_choice.h"
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/winmm_ext.h"
@@ -34,7 +35,9 @@ std::atomic<bool> hangup{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void on_signal(int signal_number) {
-  if (hangup.exchange(true)) _exit(128 + signal_number);
+  if (!hangup.exchange(true)) return;
+  terminal_restore_now();
+  _exit(128 + signal_number);
 }
 
 // The devices of the chosen service as the program sees them, and the input it would pair with each
@@ -100,7 +103,9 @@ int main(int argc, char** argv) {
   }
   struct sigaction action = {};
   action.sa_handler = on_signal;
+  // One handler at a time: a third signal waits while the second one restores the terminal.
   sigemptyset(&action.sa_mask);
+  for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) sigaction(signal_number, &action, nullptr);
 
   // Asked once the terminal is taken, which keeps the libraries' complaints off the screen.
