@@ -22,9 +22,11 @@ run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-d
 check_packages=("${run_packages[@]}" libgtest-dev)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
 bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
-# `make web`: Emscripten, and the browser with node for its tests (npm is Debian's own package unless the
-# installed node brings it).
-web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten chromium chromium-driver nodejs)
+# `make web`: Emscripten, and the browsers with node for its tests: Chromium, Firefox, and WebKit's driver
+# with its MiniBrowser, which needs an X server (npm is Debian's own package unless the installed node
+# brings it).
+web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten chromium chromium-driver firefox-esr
+              webkit2gtk-driver xvfb nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser.
 test_packages=("${bench_packages[@]}" "${web_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev
@@ -43,7 +45,7 @@ npm_packages() {
   [[ " $* " == *" web "* || " $* " == *" bench "* || " $* " == *" test "* ]] || return 0
   local folder
   folder="$(dirname "${BASH_SOURCE[0]}")/../tests/web"
-  [[ -d "$folder/node_modules/playwright-core" ]] || (cd "$folder" && npm ci --no-audit --no-fund)
+  [[ -d "$folder/node_modules/puppeteer-core" ]] || (cd "$folder" && npm ci --no-audit --no-fund)
 }
 
 installed() {

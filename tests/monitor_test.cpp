@@ -309,4 +309,22 @@ TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
   EXPECT_EQ(find_matching_input(0), -1);
 }
 
+// A name longer than szPname is cut after a whole character, the same for the output and its input, so
+// the two still pair.
+TEST_F(MonitorTest, ALongNameOfManyBytesIsListedWholeCharactersAndPairs) {
+  const std::string name =
+      "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+      "berl\xC3\xA4nge und Kl\xC3\xA4nge";
+  SimSetup setup;
+  setup.outputs = {{name, true}};
+  setup.inputs = {{"Keys", false}, {name + " In", true}};
+  start(setup);
+  EXPECT_EQ(find_matching_input(0), 1);
+  connect(0);
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+                                                                           "berl\xC3\xA4nge und Kl"});
+}
+
 }  // namespace

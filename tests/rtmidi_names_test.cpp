@@ -22,6 +22,28 @@ TEST(RtmidiNames, AlsaClientsAndPorts) {
   EXPECT_EQ(outputs[5].name, "vexa #2");
 }
 
+// Names are UTF-8: cut to 31 bytes, or to make room for the number of a repeated name, after a whole
+// character.
+TEST(RtmidiNames, LongNamesAreCutAfterAWholeCharacter) {
+  const std::vector<RtmidiDevice> outputs =
+      rtmidi_device_names(false, {"Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+                                  "berl\xC3\xA4nge und Kl\xC3\xA4nge:port 1 20:0",
+                                  "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+                                  "berl\xC3\xA4nge, Kl\xC3\xA4nge:port 1 21:0",
+                                  "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+                                  "berl\xC3\xA4nge, Kl\xC3\xA4nge:port 1 22:0"});
+  ASSERT_EQ(outputs.size(), 3u);
+  EXPECT_EQ(outputs[0].name,
+            "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+            "berl\xC3\xA4nge und Kl");
+  EXPECT_EQ(outputs[1].name,
+            "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+            "berl\xC3\xA4nge, Kl\xC3\xA4ng");
+  EXPECT_EQ(outputs[2].name,
+            "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+            "berl\xC3\xA4nge, Kl #2");
+}
+
 TEST(RtmidiNames, JackClientsAndBridges) {
   const std::vector<RtmidiDevice> inputs =
       rtmidi_device_names(true, {"vexa-01:vexa", "vexa utility-01:in", "system:midi_capture_1",

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,10 @@
 
 namespace {
 
-User32Control control(const char* class_name, int id, int x, int y, int cx, int cy, DWORD style,
+User32Control control(User32Kind kind, int id, int x, int y, int cx, int cy, DWORD style,
                       const std::string& text = "") {
   User32Control c{};
-  c.class_name = class_name;
+  c.kind = kind;
   c.id = id;
   c.x = x;
   c.y = y;
@@ -110,20 +111,22 @@ TEST(TuiDraw, FrameCaptionHelpAndSize) {
 }
 
 TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
-  User32Control update =
-      control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
-  User32Control help = control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON | WS_TABSTOP, "?");
+  User32Control update = control(User32Kind::push_button, IDC_UPDATE_BUTTON, 40, 81, 133, 12,
+                                 BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
+  User32Control help =
+      control(User32Kind::push_button, IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON | WS_TABSTOP, "?");
   help.focused = true;
-  User32Control ticked =
-      control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero");
+  User32Control ticked = control(User32Kind::check_box, IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8,
+                                 BS_AUTOCHECKBOX, "Blank leading zero");
   ticked.check = BST_CHECKED;
-  User32Control greyed = control("Button", IDC_BLANK_FRAMES, 40, 147, 101, 8, BS_AUTOCHECKBOX | WS_DISABLED,
-                                 "Blank frames when running");
-  User32Control odd =
-      control("Button", IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE, "Enable stationary LTC output");
+  User32Control greyed = control(User32Kind::check_box, IDC_BLANK_FRAMES, 40, 147, 101, 8,
+                                 BS_AUTOCHECKBOX | WS_DISABLED, "Blank frames when running");
+  User32Control odd = control(User32Kind::check_box, IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE,
+                              "Enable stationary LTC output");
   odd.check = BST_INDETERMINATE;
-  const User32Control device = control("Static", IDC_DEVICE_TEXT, 54, 68, 111, 12, SS_CENTER, "Firmware 3.1");
-  const User32Control left = control("Static", IDC_STATUS_TEXT, 56, 98, 108, 8, SS_LEFT, "Writing");
+  const User32Control device =
+      control(User32Kind::text, IDC_DEVICE_TEXT, 54, 68, 111, 12, SS_CENTER, "Firmware 3.1");
+  const User32Control left = control(User32Kind::text, IDC_STATUS_TEXT, 56, 98, 108, 8, SS_LEFT, "Writing");
   const TuiScreen s = draw(dialog_with({update, help, ticked, greyed, odd, device, left}));
 
   EXPECT_EQ(cells(s, 10, 10, 33), "       [ Update firmware ]       ");
@@ -151,7 +154,7 @@ TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
 
 TEST(TuiDraw, ComboBoxClosedAndOpen) {
   User32Control combo =
-      control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL, "vexa");
+      control(User32Kind::combo_box, IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN | WS_VSCROLL, "vexa");
   EXPECT_EQ(cells(draw(dialog_with({combo})), 6, 10, 33), "[vexa                          ▼]");
 
   combo.dropped = true;
@@ -183,17 +186,44 @@ TEST(TuiDraw, ComboBoxClosedAndOpen) {
   EXPECT_EQ(cells(s, 8, 10, 33), "└───────────────────────────────┘");
 }
 
+// Port names come as UTF-8: one cell per character, shown as itself in a UTF-8 terminal where it takes one
+// cell, '?' otherwise and for broken sequences.
+TEST(TuiDraw, PortNamesOfManyBytesTakeACellPerCharacter) {
+  const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  User32Control combo = control(User32Kind::combo_box, IDC_PORT_COMBO, 40, 49, 133, 90,
+                                CBS_DROPDOWN | WS_VSCROLL, "Caf\xC3\xA9 \xC3\xBCtility");
+  combo.dropped = true;
+  combo.items = {"Caf\xC3\xA9 \xC3\xBCtility", "\xE6\x97\xA5\xE6\x9C\xAC", "cut \xC3",
+                 "\xA9 stray \xF0\x9F\x8E\xB9"};
+  const TuiScreen s = draw(dialog_with({combo}));
+  EXPECT_EQ(cells(s, 6, 10, 33), "[Caf\xC3\xA9 \xC3\xBCtility                  \xE2\x96\xBC]");
+  EXPECT_EQ(cells(s, 7, 10, 14),
+            "\xE2\x94\x82"
+            "Caf\xC3\xA9 \xC3\xBCtility ");
+  EXPECT_EQ(cells(s, 8, 10, 4), "\xE2\x94\x82?? ");  // two characters two cells wide
+  EXPECT_EQ(cells(s, 9, 10, 7),
+            "\xE2\x94\x82"
+            "cut ? ");
+  EXPECT_EQ(cells(s, 10, 10, 11), "\xE2\x94\x82? stray ? ");
+  TuiView ascii;
+  ascii.unicode = false;
+  EXPECT_EQ(cells(draw(dialog_with({combo}), {}, ascii), 7, 10, 14), "|Caf? ?tility ");
+  std::setlocale(LC_CTYPE, locale.c_str());
+}
+
 TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
-  User32Control progress = control(PROGRESS_CLASSA, IDC_PROGRESS, 40, 114, 133, 7, 0);
+  User32Control progress = control(User32Kind::progress_bar, IDC_PROGRESS, 40, 114, 133, 7, 0);
   progress.maximum = 100;
   progress.position = 50;
-  User32Control slider = control(TRACKBAR_CLASSA, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS);
+  User32Control slider =
+      control(User32Kind::trackbar, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS);
   slider.maximum = 15;
   slider.position = 15;
-  User32Control spin =
-      control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
+  User32Control spin = control(User32Kind::up_down, IDC_MMC_ID_SPIN, 45, 265, 11, 14,
+                               UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
   User32Control edit =
-      control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
+      control(User32Kind::edit, IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
   edit.focused = true;
   TuiScreen s = draw(dialog_with({progress, slider, spin, edit}));
 
@@ -229,16 +259,18 @@ TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
 
 TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {
   const User32Dialog d = dialog_with({
-      control("ComboBox", IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN),
-      control("Button", IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON, "Update firmware"),
-      control("Button", IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX, "Blank leading zero"),
-      control("Edit", IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_NUMBER),
-      control(TRACKBAR_CLASSA, IDC_BRIGHTNESS, 40, 310, 125, 15, 0),
-      control(UPDOWN_CLASSA, IDC_MMC_ID_SPIN, 45, 265, 11, 14, 0),
-      control("Button", -1, 40, 300, 133, 29, BS_GROUPBOX, "Brightness"),
-      control("Button", -1, 40, 254, 133, 32, BS_GROUPBOX, "MIDI Machine Control ID"),
-      control("Button", IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?"),
-      control("Button", IDC_MTC_MMC_LOCATE, 40, 184, 86, 8, BS_AUTOCHECKBOX, "MTC with MMC Locate"),
+      control(User32Kind::combo_box, IDC_PORT_COMBO, 40, 49, 133, 90, CBS_DROPDOWN),
+      control(User32Kind::push_button, IDC_UPDATE_BUTTON, 40, 81, 133, 12, BS_PUSHBUTTON, "Update firmware"),
+      control(User32Kind::check_box, IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8, BS_AUTOCHECKBOX,
+              "Blank leading zero"),
+      control(User32Kind::edit, IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_NUMBER),
+      control(User32Kind::trackbar, IDC_BRIGHTNESS, 40, 310, 125, 15, 0),
+      control(User32Kind::up_down, IDC_MMC_ID_SPIN, 45, 265, 11, 14, 0),
+      control(User32Kind::group_box, -1, 40, 300, 133, 29, BS_GROUPBOX, "Brightness"),
+      control(User32Kind::group_box, -1, 40, 254, 133, 32, BS_GROUPBOX, "MIDI Machine Control ID"),
+      control(User32Kind::push_button, IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON, "?"),
+      control(User32Kind::check_box, IDC_MTC_MMC_LOCATE, 40, 184, 86, 8, BS_AUTOCHECKBOX,
+              "MTC with MMC Locate"),
   });
   const std::vector<TuiHotKey> keys = tui_hot_keys(d);
   ASSERT_EQ(keys.size(), 5u);

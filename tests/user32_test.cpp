@@ -74,6 +74,43 @@ TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
             (std::vector<std::string>{"CLOSE", "COMMAND 2 0", "DESTROY"}));
 }
 
+// The kind that hosts draw a control as comes from its class and the type bits of its style alone: flags
+// beside the type change nothing, and types that share bits with another stay apart.
+TEST(DialogManager, KindFollowsTheClassAndTheTypeOfTheStyle) {
+  test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
+    return false;
+  };
+  constexpr DWORD child = WS_CHILD | WS_VISIBLE;
+  constexpr DWORD OWNER_DRAWN = 0x0B;    // BS_OWNERDRAW: BS_AUTOCHECKBOX's bits and one more
+  constexpr DWORD ENHANCED_META = 0x0F;  // SS_ENHMETAFILE: SS_BITMAP's bits and one more
+  TemplateBuilder t(WS_POPUP | WS_CAPTION | DS_SETFONT, 100, 100, "Kinds");
+  t.item(0x80, 1, child | BS_DEFPUSHBUTTON, 0, 0, 10, 10)
+      .item(0x80, 2, child | BS_CHECKBOX | BS_NOTIFY, 0, 0, 10, 10)
+      .item(0x80, 3, child | BS_3STATE, 0, 0, 10, 10)
+      .item(0x80, 4, child | BS_AUTORADIOBUTTON, 0, 0, 10, 10)
+      .item(0x80, 5, child | BS_GROUPBOX | WS_TABSTOP, 0, 0, 10, 10)
+      .item(0x80, 6, child | OWNER_DRAWN, 0, 0, 10, 10)
+      .item(0x82, 7, child | SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, 0, 0, 10, 10)
+      .item(0x82, 8, child | ENHANCED_META, 0, 0, 10, 10)
+      .item(0x82, 9, child | SS_ICON, 0, 0, 10, 10)
+      .item(0x81, 10, child | ES_CENTER, 0, 0, 10, 10)
+      .item(0x85, 11, child | CBS_DROPDOWN, 0, 0, 10, 10)
+      .item("msctls_PROGRESS32", 12, child, 0, 0, 10, 10)
+      .item("MSCTLS_TRACKBAR32", 13, child | TBS_HORZ, 0, 0, 10, 10)
+      .item("msctls_updown32", 14, child | UDS_HORZ, 0, 0, 10, 10);
+  start_dialog(t);
+
+  User32Dialog d{};
+  ASSERT_TRUE(user32_read_dialog(d));
+  std::vector<std::string> kinds;
+  for (const User32Control& c : d.controls) kinds.push_back(user32_kind_name(c.kind));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"push_button", "check_box", "check_box", "push_button",
+                                             "group_box", "push_button", "picture", "text", "text", "edit",
+                                             "combo_box", "progress_bar", "trackbar", "up_down"}));
+  EXPECT_EQ(headless_close(), USER32_OK);
+}
+
 TEST(ModalLoop, KeysCloseAndHandlesAfterTheEnd) {
   test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_COMMAND && LOWORD(wparam) == ID_HELP) EndDialog(dialog, 42);

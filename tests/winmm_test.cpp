@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "midi_test_support.h"
 #include "thread_state.h"
@@ -209,6 +211,38 @@ TEST(Winmm, InputParsing) {
   EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x7E, 0xF7}));
   midiInReset(in);
   EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+// Names are UTF-8. szPname takes at most 31 bytes and a NUL, cut after the last whole character that fits:
+// characters of two, three and four bytes across the 31st byte, both kinds of device.
+TEST(Winmm, LongNamesAreCutAfterAWholeCharacter) {
+  const std::string x(27, 'x');
+  const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", keys = "\xF0\x9F\x8E\xB9";
+  const std::pair<std::string, std::string> names[] = {
+      {x + "abcd", x + "abcd"},                        // 31 bytes: whole
+      {x + "abc" + e_acute, x + "abc"},                // the last character's second byte would be the 32nd
+      {x + "ab" + e_acute + "z", x + "ab" + e_acute},  // ends on byte 31
+      {x + "ab" + euro, x + "ab"},                     // three bytes, one of them past the field
+      {x + "abc" + euro, x + "abc"},                   // three bytes, one in the field
+      {x + "a" + keys, x + "a"},                       // four bytes, one past the field
+      {x + keys + "z", x + keys},                      // four bytes, ending on byte 31
+  };
+  SimSetup setup;
+  setup.outputs.clear();
+  setup.inputs.clear();
+  for (const auto& [name, cut] : names) {
+    setup.outputs.push_back({name, false});
+    setup.inputs.push_back({name, false});
+  }
+  winmm_use_backend(sim_start(setup));
+  for (UINT i = 0; i < std::size(names); ++i) {
+    MIDIOUTCAPSA out{};
+    MIDIINCAPSA in{};
+    ASSERT_EQ(midiOutGetDevCapsA(i, &out, sizeof out), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInGetDevCapsA(i, &in, sizeof in), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::string(out.szPname), names[i].second) << i;
+    EXPECT_EQ(std::string(in.szPname), names[i].second) << i;
+  }
 }
 
 // The unit's replies flood an input whose callback is held up; closing waits for the callback in

@@ -1,9 +1,8 @@
 // uiprobe: drives and reads the vexa dialog of another process with window messages, as a person at
 // the keyboard and mouse would, one step per call, for the end-to-end tests under Wine (and Windows).
 //
-//   uiprobe find [ms]                      wait for the dialog " Quorvanex vexa 3.1"; print it and its
-//   process uiprobe check <id> key=value...        compare control state now (keys below; key>=number
-//   compares
+//   uiprobe find [ms]                      wait for the dialog " Quorvanex vexa 3.1"; print it, its process
+//   uiprobe check <id> key=value...        compare control state now (keys below; key>=number compares
 //                                          numbers); exit 1 on a mismatch
 //   uiprobe wait <id> key=value... [-t ms] the same, waiting until it holds (default 10000 ms)
 //   uiprobe state <id>                     print the control's state
@@ -393,25 +392,11 @@ void pick_entry(HWND combo, const char* name) {
   mouse_click(list, area.right / 2, static_cast<int>(height * entry + height / 2));
 }
 
-int run(int argc, char** argv) {
-  const std::string command = argv[1];
-  if (command == "find") {
-    attach_dialog(timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS));
-    printf("dialog %p process %lu\n", static_cast<void*>(dialog), static_cast<unsigned long>(dialog_process));
-    return 0;
-  }
-  if (command == "gone") {
-    const DWORD timeout = timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS);
-    const DWORD start = GetTickCount();
-    while (FindWindowA(DIALOG_CLASS, DIALOG_TITLE) != nullptr) {
-      if (GetTickCount() - start >= timeout) fail("the dialog is still there");
-      Sleep(POLL_MS);
-    }
-    return 0;
-  }
-  attach_dialog(DEFAULT_WAIT_MS);
-  const int id = argc > 2 ? static_cast<int>(to_number(argv[2])) : 0;
+// What a command group returns for a command that is not one of its own.
+constexpr int NOT_THIS_GROUP = -1;
 
+// check, wait, state, dump.
+int run_state(const std::string& command, int id, int argc, char** argv) {
   if (command == "check" && argc > 3) return state_matches(control(id), argc - 3, argv + 3, true) ? 0 : 1;
   if (command == "wait" && argc > 3) {
     int pairs = argc - 3;
@@ -441,6 +426,11 @@ int run(int argc, char** argv) {
     }
     return 0;
   }
+  return NOT_THIS_GROUP;
+}
+
+// list, dropdown, closeup, pick, choose.
+int run_list(const std::string& command, int id, int argc, char** argv) {
   if (command == "list" && argc > 2) {
     for (const std::string& entry : list_of(control(id))) printf("%s\n", escape(entry).c_str());
     printf("selection=%ld\n", static_cast<long>(send(control(id), CB_GETCURSEL, 0, 0)));
@@ -465,6 +455,11 @@ int run(int argc, char** argv) {
     pick_entry(combo, argv[3]);
     return 0;
   }
+  return NOT_THIS_GROUP;
+}
+
+// click, key, slider-pos, spin, type.
+int run_input(const std::string& command, int id, int argc, char** argv) {
   if (command == "click" && argc > 2) {
     post(control(id), BM_CLICK, 0, 0);
     return 0;
@@ -496,6 +491,11 @@ int run(int argc, char** argv) {
     press_key(edit, VK_TAB);
     return 0;
   }
+  return NOT_THIS_GROUP;
+}
+
+// box, box-ok, no-box.
+int run_box(const std::string& command, int, int argc, char** argv) {
   if (command == "box") {
     HWND box = wait_for_box(timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS));
     printf("%s\t%s\n", escape(box_title(box)).c_str(), escape(box_text(box)).c_str());
@@ -526,6 +526,11 @@ int run(int argc, char** argv) {
     } while (GetTickCount() - start < timeout);
     return 0;
   }
+  return NOT_THIS_GROUP;
+}
+
+// close, alt-f4, rect.
+int run_window(const std::string& command, int, int, char**) {
   if (command == "close") {
     post(dialog, WM_CLOSE, 0, 0);
     return 0;
@@ -542,6 +547,31 @@ int run(int argc, char** argv) {
     GetWindowRect(dialog, &area);
     printf("%ld %ld %ld %ld\n", area.left, area.top, area.right - area.left, area.bottom - area.top);
     return 0;
+  }
+  return NOT_THIS_GROUP;
+}
+
+int run(int argc, char** argv) {
+  const std::string command = argv[1];
+  if (command == "find") {
+    attach_dialog(timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS));
+    printf("dialog %p process %lu\n", static_cast<void*>(dialog), static_cast<unsigned long>(dialog_process));
+    return 0;
+  }
+  if (command == "gone") {
+    const DWORD timeout = timeout_argument(argc, argv, 2, DEFAULT_WAIT_MS);
+    const DWORD start = GetTickCount();
+    while (FindWindowA(DIALOG_CLASS, DIALOG_TITLE) != nullptr) {
+      if (GetTickCount() - start >= timeout) fail("the dialog is still there");
+      Sleep(POLL_MS);
+    }
+    return 0;
+  }
+  attach_dialog(DEFAULT_WAIT_MS);
+  const int id = argc > 2 ? static_cast<int>(to_number(argv[2])) : 0;
+  for (auto group : {run_state, run_list, run_input, run_box, run_window}) {
+    const int result = group(command, id, argc, argv);
+    if (result != NOT_THIS_GROUP) return result;
   }
   fail("unknown command or missing arguments: %s", command.c_str());
 }

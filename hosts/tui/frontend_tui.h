@@ -2,9 +2,10 @@
 // turns a person's keys and mouse clicks into the layer's person input (user32_ext.h).
 //
 // Drawing is a pure function from a snapshot of the dialog and its open message boxes to a grid of character
-// cells (frontend_tui.cpp), so that it can be checked as plain text; the terminal part
-// (frontend_tui_curses.cpp) only paints that grid and reads keys. Input mapping (tui_key, tui_click) works
-// through the host API and needs no terminal either.
+// cells (frontend_tui.cpp, with the layouts in frontend_tui_layout.cpp and the painter in
+// frontend_tui_paint.cpp), so that it can be checked as plain text; the terminal part
+// (frontend_tui_curses.cpp) only paints that grid and reads keys. Input mapping (tui_key, tui_click,
+// frontend_tui_input.cpp) works through the host API and needs no terminal either.
 //
 // Geometry: a dialog unit is a quarter of a cell wide and an eighth of a cell high, so the 210 x 340 dialog
 // takes 53 x 43 cells inside its frame.

@@ -94,69 +94,44 @@ void paint(const TuiScreen& screen, bool colours) {
   refresh();
 }
 
+// Keys that ncurses reports as one code each; Ctrl+Q (17) and Ctrl+C (3) quit.
+struct KeyName {
+  int ch;
+  TuiKey key;
+};
+const KeyName KEY_NAMES[] = {
+    {'\t', {TUI_KEY_TAB}},        {KEY_BTAB, {TUI_KEY_TAB, true}}, {'\r', {TUI_KEY_ENTER}},
+    {'\n', {TUI_KEY_ENTER}},      {KEY_ENTER, {TUI_KEY_ENTER}},    {KEY_BACKSPACE, {TUI_KEY_BACKSPACE}},
+    {127, {TUI_KEY_BACKSPACE}},   {8, {TUI_KEY_BACKSPACE}},        {KEY_DC, {TUI_KEY_DELETE}},
+    {KEY_UP, {TUI_KEY_UP}},       {KEY_DOWN, {TUI_KEY_DOWN}},      {KEY_LEFT, {TUI_KEY_LEFT}},
+    {KEY_RIGHT, {TUI_KEY_RIGHT}}, {KEY_PPAGE, {TUI_KEY_PAGE_UP}},  {KEY_NPAGE, {TUI_KEY_PAGE_DOWN}},
+    {KEY_HOME, {TUI_KEY_HOME}},   {KEY_END, {TUI_KEY_END}},        {17, {TUI_KEY_QUIT}},
+    {3, {TUI_KEY_QUIT}},
+};
+
+// Codes that the terminal sends for Alt+Down and Alt+Up (0 where it has none).
+struct AltArrows {
+  int down = 0;
+  int up = 0;
+};
+
 // One key from ncurses; false when it is no key of ours.
-bool read_key(int ch, int alt_down, int alt_up, TuiKey& key) {
+bool read_key(int ch, const AltArrows& alt, TuiKey& key) {
   key = TuiKey{0};
-  switch (ch) {
-    case '\t':
-      key.code = TUI_KEY_TAB;
+  for (const KeyName& name : KEY_NAMES)
+    if (name.ch == ch) {
+      key = name.key;
       return true;
-    case KEY_BTAB:
-      key = TuiKey{TUI_KEY_TAB, true};
-      return true;
-    case '\r':
-    case '\n':
-    case KEY_ENTER:
-      key.code = TUI_KEY_ENTER;
-      return true;
-    case KEY_BACKSPACE:
-    case 127:
-    case 8:
-      key.code = TUI_KEY_BACKSPACE;
-      return true;
-    case KEY_DC:
-      key.code = TUI_KEY_DELETE;
-      return true;
-    case KEY_UP:
-      key.code = TUI_KEY_UP;
-      return true;
-    case KEY_DOWN:
-      key.code = TUI_KEY_DOWN;
-      return true;
-    case KEY_LEFT:
-      key.code = TUI_KEY_LEFT;
-      return true;
-    case KEY_RIGHT:
-      key.code = TUI_KEY_RIGHT;
-      return true;
-    case KEY_PPAGE:
-      key.code = TUI_KEY_PAGE_UP;
-      return true;
-    case KEY_NPAGE:
-      key.code = TUI_KEY_PAGE_DOWN;
-      return true;
-    case KEY_HOME:
-      key.code = TUI_KEY_HOME;
-      return true;
-    case KEY_END:
-      key.code = TUI_KEY_END;
-      return true;
-    case 17:  // Ctrl+Q
-    case 3:   // Ctrl+C
-      key.code = TUI_KEY_QUIT;
-      return true;
-    default:
-      break;
-  }
+    }
   if (ch >= KEY_F(1) && ch <= KEY_F(12)) {
     key.code = tui_key_f(ch - KEY_F(0));
     return true;
   }
-  if (alt_down > 0 && ch == alt_down) {
+  if (alt.down > 0 && ch == alt.down) {
     key = TuiKey{TUI_KEY_DOWN, false, true};
     return true;
   }
-  if (alt_up > 0 && ch == alt_up) {
+  if (alt.up > 0 && ch == alt.up) {
     key = TuiKey{TUI_KEY_UP, false, true};
     return true;
   }
@@ -167,7 +142,7 @@ bool read_key(int ch, int alt_down, int alt_up, TuiKey& key) {
       key.code = TUI_KEY_ESCAPE;
       return true;
     }
-    if (!read_key(next, alt_down, alt_up, key)) return false;
+    if (!read_key(next, alt, key)) return false;
     key.alt = true;
     return true;
   }
@@ -214,6 +189,136 @@ const User32Control* picture_control(const User32Dialog& dialog) {
   return nullptr;
 }
 
+// Raw keys without echo, the keypad, the mouse's left button, colours where the terminal has them; what
+// the view draws with follows from the terminal.
+TuiView set_up_terminal(const std::string& midi_problem) {
+  raw();
+  noecho();
+  nonl();
+  keypad(stdscr, TRUE);
+  set_escdelay(25);
+  nodelay(stdscr, TRUE);
+  mousemask(BUTTON1_PRESSED, nullptr);
+  mouseinterval(0);
+  TuiView view;
+  if (has_colors()) {
+    start_color();
+    use_default_colors();
+  }
+  view.colours = has_colors() && COLORS >= 8;
+  view.unicode = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+  view.sim_keys = winmm_backend() == midi_backend_sim();
+  view.midi_problem = midi_problem;
+  return view;
+}
+
+void release_terminal() {
+  endwin();
+  terminal_restore_disarm();
+  delscreen(terminal);
+  terminal = nullptr;
+  restore_stderr(saved_stderr);
+  saved_stderr = -1;
+}
+
+// A watcher turns changes of the dialog into a byte on a pipe, so that one poll waits for both.
+struct Watcher {
+  int wake[2] = {-1, -1};
+  std::atomic<bool> watching{true};
+  std::thread thread;
+};
+
+void start_watcher(Watcher& w) {
+  if (pipe2(w.wake, O_NONBLOCK | O_CLOEXEC) != 0) w.wake[0] = w.wake[1] = -1;
+  w.thread = std::thread([&w] {
+    uint64_t seen = user32_change_count();
+    while (w.watching.load()) {
+      const uint64_t now = user32_wait_change(seen, 1000);
+      if (now == seen) continue;
+      seen = now;
+      if (w.wake[1] >= 0 && write(w.wake[1], "", 1) < 0) {
+        // The pipe is full: the front end has a wake-up waiting already.
+      }
+    }
+  });
+}
+
+void stop_watcher(Watcher& w) {
+  w.watching.store(false);
+  user32_wake_watchers();
+  w.thread.join();
+  for (int fd : w.wake)
+    if (fd >= 0) close(fd);
+}
+
+// Sleeps until a key comes, the watcher wakes it or WAKE_MS pass.
+void wait_for_wake(const Watcher& w) {
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {w.wake[0], POLLIN, 0}};
+  poll(fds, w.wake[0] >= 0 ? 2 : 1, WAKE_MS);
+  char drained[64];
+  while (w.wake[0] >= 0 && read(w.wake[0], drained, sizeof drained) > 0) {
+  }
+}
+
+// What the last frame showed.
+struct Shown {
+  TuiPicture picture;
+  int picture_id = 0;
+  TuiScreen screen;
+  bool open = false;
+  User32Dialog dialog;
+  std::vector<User32MessageBox> boxes;
+  uint64_t seen = 0;  // the change counter when it was drawn
+  bool dirty = true;  // a key, a click or a resize came since
+};
+
+// Draws a frame when the counter moved or input came. The counter also moves whenever the program's
+// thread goes idle (its timers): a dialog, boxes and terminal like the last frame's are not drawn again.
+void redraw(Shown& shown, TuiView& view) {
+  const uint64_t count = user32_change_count();
+  if (count == shown.seen && !shown.dirty) return;
+  shown.seen = count;
+  User32Dialog dialog;
+  const bool open = user32_read_dialog(dialog) && dialog.visible;
+  std::vector<User32MessageBox> boxes = user32_open_boxes();
+  const bool update_mode = view.sim_keys && tui_sim_update_mode();
+  const bool same = !shown.dirty && open == shown.open && (!open || dialog == shown.dialog) &&
+                    boxes == shown.boxes && update_mode == view.sim_update_mode &&
+                    LINES == shown.screen.grid.rows && COLS == shown.screen.grid.cols;
+  shown.dirty = false;
+  if (same) return;
+  if (open) {
+    const User32Control* pic = picture_control(dialog);
+    if (pic && pic->bitmap_id != shown.picture_id) {
+      shown.picture_id = pic->bitmap_id;
+      tui_load_picture(nullptr, shown.picture_id, shown.picture);
+    }
+  }
+  view.sim_update_mode = update_mode;
+  TuiScreen next = tui_draw(open ? &dialog : nullptr, boxes, shown.picture, view, LINES, COLS);
+  if (!same_screen(next, shown.screen)) paint(next, view.colours);
+  shown.screen = std::move(next);
+  shown.open = open;
+  shown.dialog = std::move(dialog);
+  shown.boxes = std::move(boxes);
+  // The next frame waits FRAME_MS unless a key comes.
+  pollfd keys = {STDIN_FILENO, POLLIN, 0};
+  poll(&keys, 1, FRAME_MS);
+}
+
+// A key or a click of the person, on the last frame drawn.
+void take_input(int ch, const AltArrows& alt, const TuiScreen& screen, TuiView& view) {
+  if (ch == KEY_RESIZE) return;
+  if (ch == KEY_MOUSE) {
+    MEVENT event;
+    if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)))
+      tui_click(screen, event.y, event.x);
+    return;
+  }
+  TuiKey key;
+  if (read_key(ch, alt, key)) tui_key(view, screen, key);
+}
+
 }  // namespace
 
 bool tui_open_terminal(std::string& error) {
@@ -241,50 +346,11 @@ bool tui_open_terminal(std::string& error) {
 
 void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
              const std::string& midi_problem) {
-  raw();
-  noecho();
-  nonl();
-  keypad(stdscr, TRUE);
-  set_escdelay(25);
-  nodelay(stdscr, TRUE);
-  mousemask(BUTTON1_PRESSED, nullptr);
-  mouseinterval(0);
-  TuiView view;
-  if (has_colors()) {
-    start_color();
-    use_default_colors();
-  }
-  view.colours = has_colors() && COLORS >= 8;
-  view.unicode = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-  view.sim_keys = winmm_backend() == midi_backend_sim();
-  view.midi_problem = midi_problem;
-  const int alt_down = key_defined("\033[1;3B");
-  const int alt_up = key_defined("\033[1;3A");
-
-  // A watcher turns changes of the dialog into a byte on a pipe, so that one poll waits for both.
-  int wake[2] = {-1, -1};
-  if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) wake[0] = wake[1] = -1;
-  std::atomic<bool> watching{true};
-  std::thread watcher([&watching, &wake] {
-    uint64_t seen = user32_change_count();
-    while (watching.load()) {
-      const uint64_t now = user32_wait_change(seen, 1000);
-      if (now == seen) continue;
-      seen = now;
-      if (wake[1] >= 0 && write(wake[1], "", 1) < 0) {
-        // The pipe is full: the front end has a wake-up waiting already.
-      }
-    }
-  });
-
-  TuiPicture picture;
-  int picture_id = 0;
-  TuiScreen screen;
-  bool drawn_open = false;  // what the last frame showed
-  User32Dialog drawn_dialog;
-  std::vector<User32MessageBox> drawn_boxes;
-  uint64_t seen = 0;
-  bool dirty = true;
+  TuiView view = set_up_terminal(midi_problem);
+  const AltArrows alt{key_defined("\033[1;3B"), key_defined("\033[1;3A")};
+  Watcher watcher;
+  start_watcher(watcher);
+  Shown shown;
   while (!stop.load()) {
     if (hangup.load()) {
       // The terminal may be gone: draw nothing more, and close the dialog (answering its boxes) until it is
@@ -294,67 +360,15 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
       user32_wait_change(user32_change_count(), WAKE_MS);
       continue;
     }
-    const uint64_t count = user32_change_count();
-    if (count != seen || dirty) {
-      seen = count;
-      // The counter also moves whenever the program's thread goes idle (its timers): a dialog, boxes and
-      // terminal like the last frame's are not drawn again.
-      User32Dialog dialog;
-      const bool open = user32_read_dialog(dialog) && dialog.visible;
-      std::vector<User32MessageBox> boxes = user32_open_boxes();
-      const bool update_mode = view.sim_keys && tui_sim_update_mode();
-      const bool same = !dirty && open == drawn_open && (!open || dialog == drawn_dialog) &&
-                        boxes == drawn_boxes && update_mode == view.sim_update_mode &&
-                        LINES == screen.grid.rows && COLS == screen.grid.cols;
-      dirty = false;
-      if (!same) {
-        if (open) {
-          const User32Control* pic = picture_control(dialog);
-          if (pic && pic->bitmap_id != picture_id) {
-            picture_id = pic->bitmap_id;
-            tui_load_picture(nullptr, picture_id, picture);
-          }
-        }
-        view.sim_update_mode = update_mode;
-        TuiScreen next = tui_draw(open ? &dialog : nullptr, boxes, picture, view, LINES, COLS);
-        if (!same_screen(next, screen)) paint(next, view.colours);
-        screen = std::move(next);
-        drawn_open = open;
-        drawn_dialog = std::move(dialog);
-        drawn_boxes = std::move(boxes);
-        pollfd keys = {STDIN_FILENO, POLLIN, 0};
-        poll(&keys, 1, FRAME_MS);
-      }
-    }
+    redraw(shown, view);
     const int ch = getch();
     if (ch == ERR) {
-      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake[0], POLLIN, 0}};
-      poll(fds, wake[0] >= 0 ? 2 : 1, WAKE_MS);
-      char drained[64];
-      while (wake[0] >= 0 && read(wake[0], drained, sizeof drained) > 0) {
-      }
+      wait_for_wake(watcher);
       continue;
     }
-    dirty = true;
-    if (ch == KEY_RESIZE) continue;
-    if (ch == KEY_MOUSE) {
-      MEVENT event;
-      if (getmouse(&event) == OK && (event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)))
-        tui_click(screen, event.y, event.x);
-      continue;
-    }
-    TuiKey key;
-    if (read_key(ch, alt_down, alt_up, key)) tui_key(view, screen, key);
+    shown.dirty = true;
+    take_input(ch, alt, shown.screen, view);
   }
-  watching.store(false);
-  user32_wake_watchers();
-  watcher.join();
-  for (int fd : wake)
-    if (fd >= 0) close(fd);
-  endwin();
-  terminal_restore_disarm();
-  delscreen(terminal);
-  terminal = nullptr;
-  restore_stderr(saved_stderr);
-  saved_stderr = -1;
+  stop_watcher(watcher);
+  release_terminal();
 }

@@ -20,7 +20,7 @@
   const ICON_ID = 120;  // IDI_APP of the resource script
 
   let state = null;      // the last state posted by the program
-  let elements = [];     // per template index: {root, focus (the element that takes focus), kind}
+  let elements = [];     // per template index: {root, focus (the element that takes focus), kind (of KINDS)}
   let shown_box = null;  // serial of the message box on screen
   let running = false;
   let sim = false;
@@ -143,162 +143,169 @@
     return {text: text.replace(/&(.)/g, '$1'), letter, fragment};
   }
 
-  const cls = (c) => c.cls.toLowerCase();
-  const button_kind = (c) => c.style & 0x0f;  // BS_PUSHBUTTON 0, BS_DEFPUSHBUTTON 1, BS_AUTOCHECKBOX 3 ...
-  const is_check = (c) => cls(c) === 'button' && [2, 3, 5, 6].includes(button_kind(c));
-  const is_group = (c) => cls(c) === 'button' && button_kind(c) === 7;
+  const is_default = (c) => (c.style & 0x0f) === 1;  // BS_DEFPUSHBUTTON
 
   // The group box whose frame holds the control, for the names of controls without a caption.
   function group_of(controls, c) {
-    return controls.find((g) => is_group(g) && c.x >= g.x && c.y >= g.y && c.x + c.cx <= g.x + g.cx &&
-                          c.y + c.cy <= g.y + g.cy);
+    return controls.find((g) => g.kind === 'group_box' && c.x >= g.x && c.y >= g.y &&
+                          c.x + c.cx <= g.x + g.cx && c.y + c.cy <= g.y + g.cy);
   }
 
-  function make_element(c, index, controls) {
-    const kind = cls(c);
-    let root;
-    let focus = null;
-    if (kind === 'button' && is_group(c)) {
-      root = document.createElement('fieldset');
-      root.append(document.createElement('legend'));
-    } else if (kind === 'button' && is_check(c)) {
-      root = document.createElement('div');
-      focus = document.createElement('input');
-      focus.type = 'checkbox';
-      focus.id = 'control-' + index;
-      const label = document.createElement('label');
-      label.htmlFor = focus.id;
-      root.append(focus, label);
-      root.addEventListener('click', (event) => {
-        event.preventDefault();
-        call('web_click', c.id);
-      });
-    } else if (kind === 'button') {
-      root = focus = document.createElement('button');
-      root.type = 'button';
-      root.addEventListener('click', () => call('web_click', c.id));
-      if (c.text === '?') {
-        // A help button: named after the control at its left on the same row.
-        const left = controls.filter((o) => o !== c && o.text && Math.abs(o.y - c.y) <= 2 && o.x < c.x);
-        if (left.length) root.setAttribute('aria-label', 'Help: ' + left[left.length - 1].text.replace(/&/g, ''));
-      }
-    } else if (kind === 'static' && (c.style & 0x1f) === 0x0e) {
-      root = document.createElement('img');
-      root.alt = '';
-      root.src = resource_url(call('web_bitmap_file', c.bitmap));
-    } else if (kind === 'static') {
-      root = document.createElement('div');
-      if (c.id !== -1) {
-        root.setAttribute('role', 'status');
-        root.setAttribute('aria-live', 'polite');
-      }
-    } else if (kind === 'edit') {
-      root = focus = document.createElement('input');
-      root.type = 'text';
-      root.spellcheck = false;
-      root.autocomplete = 'off';
-      root.addEventListener('mousedown', (event) => {
-        event.preventDefault();
-        call('web_click', c.id);
-      });
-      root.addEventListener('beforeinput', (event) => event.preventDefault());
-      root.addEventListener('paste', (event) => event.preventDefault());
-    } else if (kind === 'msctls_updown32') {
-      root = document.createElement('div');
-      for (const up of [true, false]) {
-        const arrow = document.createElement('button');
-        arrow.type = 'button';
-        arrow.tabIndex = -1;
-        arrow.textContent = up ? '▲' : '▼';
-        arrow.setAttribute('aria-label', up ? 'Increase' : 'Decrease');
-        arrow.addEventListener('pointerdown', (event) => {
-          event.preventDefault();
-          arrow.setPointerCapture(event.pointerId);
-          call('web_updown_press', c.id, up ? 1 : 0);
-        });
-        const release = () => call('web_updown_release', c.id);
-        arrow.addEventListener('pointerup', release);
-        arrow.addEventListener('pointercancel', release);
-        root.append(arrow);
-      }
-    } else if (kind === 'combobox') {
-      root = document.createElement('div');
-      focus = document.createElement('div');
-      focus.setAttribute('role', 'combobox');
-      focus.setAttribute('aria-haspopup', 'listbox');
-      focus.setAttribute('aria-controls', 'list-' + index);
-      focus.setAttribute('aria-label', 'MIDI port');
-      focus.className = 'field';
-      const arrow = document.createElement('span');
-      arrow.className = 'arrow';
-      arrow.setAttribute('aria-hidden', 'true');
-      arrow.textContent = '▼';
-      const list = document.createElement('ul');
-      list.id = 'list-' + index;
-      list.setAttribute('role', 'listbox');
-      list.setAttribute('aria-label', 'MIDI ports');
-      root.append(focus, arrow, list);
-      const open_or_close = (event) => {
-        event.preventDefault();
-        const current = state.dialog.controls[index];
-        call(current.dropped ? 'web_combo_cancel' : 'web_combo_open', c.id);
-      };
-      focus.addEventListener('mousedown', open_or_close);
-      arrow.addEventListener('mousedown', open_or_close);
-      list.addEventListener('mousedown', (event) => {
-        event.preventDefault();
-        const option = event.target.closest('[role=option]');
-        if (option) call('web_combo_choose', c.id, Number(option.dataset.index));
-      });
-    } else if (kind === 'msctls_trackbar32') {
-      root = focus = document.createElement('div');
-      root.setAttribute('role', 'slider');
-      root.setAttribute('aria-orientation', 'horizontal');
-      const track = document.createElement('div');
-      track.className = 'track';
-      const thumb = document.createElement('div');
-      thumb.className = 'thumb';
-      root.append(track, thumb);
-      const drag = (event) => {
-        const current = state.dialog.controls[index];
-        const box = track.getBoundingClientRect();
-        const share = Math.min(1, Math.max(0, (event.clientX - box.left) / box.width));
-        call('web_slider_drag', c.id, Math.round(current.min + share * (current.max - current.min)));
-      };
-      root.addEventListener('pointerdown', (event) => {
-        event.preventDefault();
-        root.setPointerCapture(event.pointerId);
-        drag(event);
-      });
-      root.addEventListener('pointermove', (event) => {
-        if (root.hasPointerCapture(event.pointerId)) drag(event);
-      });
-    } else if (kind === 'msctls_progress32') {
-      root = document.createElement('div');
-      root.setAttribute('role', 'progressbar');
-      root.setAttribute('aria-label', 'Progress');
-      root.append(document.createElement('div'));
-    } else {
-      root = document.createElement('div');
-    }
-    root.classList.add('control', 'class-' + kind.replace(/[^a-z0-9]/g, '-'));
-    return {root, focus: focus || null, kind};
+  // Each kind of control (the program's host names it) is built once and updated with every state.
+
+  function build_group_box() {
+    const root = document.createElement('fieldset');
+    root.append(document.createElement('legend'));
+    return {root};
   }
 
-  function place(element, c) {
-    const s = element.root.style;
-    s.left = unit_x(c.x) + 'px';
-    s.top = unit_y(c.y) + 'px';
-    if (c.bitmap && c.bw) {
-      s.width = c.bw * ZOOM + 'px';
-      s.height = c.bh * ZOOM + 'px';
-    } else if (element.kind === 'combobox') {
-      s.width = unit_x(c.cx) + 'px';
-      s.height = unit_y(12) + 'px';
-    } else {
-      s.width = unit_x(c.cx) + 'px';
-      s.height = unit_y(c.cy) + 'px';
+  function update_group_box({root}, c) {
+    root.firstChild.textContent = mnemonic(c.text).text;
+  }
+
+  function build_check_box(c, index) {
+    const root = document.createElement('div');
+    const focus = document.createElement('input');
+    focus.type = 'checkbox';
+    focus.id = 'control-' + index;
+    const label = document.createElement('label');
+    label.htmlFor = focus.id;
+    root.append(focus, label);
+    root.addEventListener('click', (event) => {
+      event.preventDefault();
+      call('web_click', c.id);
+    });
+    return {root, focus};
+  }
+
+  function update_check_box({root, focus}, c) {
+    focus.checked = c.check === 1;
+    focus.indeterminate = c.check === 2;
+    root.querySelector('label').replaceChildren(mnemonic(c.text).fragment);
+  }
+
+  function build_push_button(c, index, controls) {
+    const root = document.createElement('button');
+    root.type = 'button';
+    root.addEventListener('click', () => call('web_click', c.id));
+    if (c.text === '?') {
+      // A help button: named after the control at its left on the same row.
+      const left = controls.filter((o) => o !== c && o.text && Math.abs(o.y - c.y) <= 2 && o.x < c.x);
+      if (left.length) root.setAttribute('aria-label', 'Help: ' + left[left.length - 1].text.replace(/&/g, ''));
     }
+    return {root, focus: root};
+  }
+
+  function update_push_button({root}, c) {
+    root.replaceChildren(mnemonic(c.text).fragment);
+    root.classList.toggle('default', is_default(c));
+  }
+
+  function build_picture(c) {
+    const root = document.createElement('img');
+    root.alt = '';
+    root.src = resource_url(call('web_bitmap_file', c.bitmap));
+    return {root};
+  }
+
+  function build_text(c) {
+    const root = document.createElement('div');
+    if (c.id !== -1) {
+      root.setAttribute('role', 'status');
+      root.setAttribute('aria-live', 'polite');
+    }
+    return {root};
+  }
+
+  function update_text({root}, c) {
+    if (root.textContent !== c.text) root.textContent = c.text;
+    root.style.textAlign = ['left', 'center', 'right'][c.style & 3] || 'left';
+  }
+
+  function build_edit(c) {
+    const root = document.createElement('input');
+    root.type = 'text';
+    root.spellcheck = false;
+    root.autocomplete = 'off';
+    root.addEventListener('mousedown', (event) => {
+      event.preventDefault();
+      call('web_click', c.id);
+    });
+    root.addEventListener('beforeinput', (event) => event.preventDefault());
+    root.addEventListener('paste', (event) => event.preventDefault());
+    return {root, focus: root};
+  }
+
+  // The range and position of a spin button, slider or progress bar, for assistive technology.
+  function set_value(root, c) {
+    root.setAttribute('aria-valuemin', c.min);
+    root.setAttribute('aria-valuemax', c.max);
+    root.setAttribute('aria-valuenow', c.pos);
+  }
+
+  function update_edit({root}, c, controls) {
+    if (root.value !== c.text) root.value = c.text;
+    const spin = controls.find((o) => o.kind === 'up_down' && o.y === c.y);
+    const group = group_of(controls, c);
+    if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
+    if (spin) {
+      root.setAttribute('role', 'spinbutton');
+      set_value(root, spin);
+    }
+    root.style.textAlign = c.style & 1 ? 'center' : 'left';
+  }
+
+  function build_up_down(c) {
+    const root = document.createElement('div');
+    for (const up of [true, false]) {
+      const arrow = document.createElement('button');
+      arrow.type = 'button';
+      arrow.tabIndex = -1;
+      arrow.textContent = up ? '▲' : '▼';
+      arrow.setAttribute('aria-label', up ? 'Increase' : 'Decrease');
+      arrow.addEventListener('pointerdown', (event) => {
+        event.preventDefault();
+        arrow.setPointerCapture(event.pointerId);
+        call('web_updown_press', c.id, up ? 1 : 0);
+      });
+      const release = () => call('web_updown_release', c.id);
+      arrow.addEventListener('pointerup', release);
+      arrow.addEventListener('pointercancel', release);
+      root.append(arrow);
+    }
+    return {root};
+  }
+
+  function build_combo_box(c, index) {
+    const root = document.createElement('div');
+    const focus = document.createElement('div');
+    focus.setAttribute('role', 'combobox');
+    focus.setAttribute('aria-haspopup', 'listbox');
+    focus.setAttribute('aria-controls', 'list-' + index);
+    focus.setAttribute('aria-label', 'MIDI port');
+    focus.className = 'field';
+    const arrow = document.createElement('span');
+    arrow.className = 'arrow';
+    arrow.setAttribute('aria-hidden', 'true');
+    arrow.textContent = '▼';
+    const list = document.createElement('ul');
+    list.id = 'list-' + index;
+    list.setAttribute('role', 'listbox');
+    list.setAttribute('aria-label', 'MIDI ports');
+    root.append(focus, arrow, list);
+    const open_or_close = (event) => {
+      event.preventDefault();
+      const current = state.dialog.controls[index];
+      call(current.dropped ? 'web_combo_cancel' : 'web_combo_open', c.id);
+    };
+    focus.addEventListener('mousedown', open_or_close);
+    arrow.addEventListener('mousedown', open_or_close);
+    list.addEventListener('mousedown', (event) => {
+      event.preventDefault();
+      const option = event.target.closest('[role=option]');
+      if (option) call('web_combo_choose', c.id, Number(option.dataset.index));
+    });
+    return {root, focus};
   }
 
   function options_of(c) {
@@ -313,6 +320,107 @@
     });
   }
 
+  function update_combo_box({root, focus}, c) {
+    focus.textContent = c.text;
+    focus.setAttribute('aria-expanded', String(Boolean(c.dropped)));
+    const list = root.querySelector('ul');
+    list.hidden = !c.dropped;
+    list.style.maxHeight = unit_y(c.cy - 12) + 'px';
+    const listed = JSON.stringify([c.items, c.sel]);
+    if (list.dataset.listed !== listed) {
+      list.dataset.listed = listed;
+      list.replaceChildren(...options_of(c));
+    }
+    if (c.dropped && c.sel >= 0) focus.setAttribute('aria-activedescendant', 'option-' + c.sel);
+    else focus.removeAttribute('aria-activedescendant');
+  }
+
+  function build_trackbar(c, index) {
+    const root = document.createElement('div');
+    root.setAttribute('role', 'slider');
+    root.setAttribute('aria-orientation', 'horizontal');
+    const track = document.createElement('div');
+    track.className = 'track';
+    const thumb = document.createElement('div');
+    thumb.className = 'thumb';
+    root.append(track, thumb);
+    const drag = (event) => {
+      const current = state.dialog.controls[index];
+      const box = track.getBoundingClientRect();
+      const share = Math.min(1, Math.max(0, (event.clientX - box.left) / box.width));
+      call('web_slider_drag', c.id, Math.round(current.min + share * (current.max - current.min)));
+    };
+    root.addEventListener('pointerdown', (event) => {
+      event.preventDefault();
+      root.setPointerCapture(event.pointerId);
+      drag(event);
+    });
+    root.addEventListener('pointermove', (event) => {
+      if (root.hasPointerCapture(event.pointerId)) drag(event);
+    });
+    return {root, focus: root};
+  }
+
+  function update_trackbar({root}, c, controls) {
+    const group = group_of(controls, c);
+    if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
+    set_value(root, c);
+    const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
+    root.querySelector('.thumb').style.left = 'calc(' + share * 100 + '% - ' + share * 10 + 'px)';
+  }
+
+  function build_progress_bar() {
+    const root = document.createElement('div');
+    root.setAttribute('role', 'progressbar');
+    root.setAttribute('aria-label', 'Progress');
+    root.append(document.createElement('div'));
+    return {root};
+  }
+
+  function update_progress_bar({root}, c) {
+    set_value(root, c);
+    const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
+    root.firstChild.style.width = share * 100 + '%';
+  }
+
+  // Per kind: its builder, its update, whether an underlined letter of its caption presses it.
+  const KINDS = {
+    push_button: {build: build_push_button, update: update_push_button, hot_key: true},
+    check_box: {build: build_check_box, update: update_check_box, hot_key: true},
+    group_box: {build: build_group_box, update: update_group_box},
+    text: {build: build_text, update: update_text},
+    picture: {build: build_picture},
+    edit: {build: build_edit, update: update_edit},
+    combo_box: {build: build_combo_box, update: update_combo_box},
+    progress_bar: {build: build_progress_bar, update: update_progress_bar},
+    trackbar: {build: build_trackbar, update: update_trackbar},
+    up_down: {build: build_up_down},
+  };
+  const NO_KIND = {build: () => ({root: document.createElement('div')})};
+  const kind_of = (c) => KINDS[c.kind] || NO_KIND;
+
+  function make_element(c, index, controls) {
+    const {root, focus} = kind_of(c).build(c, index, controls);
+    root.classList.add('control', 'class-' + c.cls.toLowerCase().replace(/[^a-z0-9]/g, '-'));
+    return {root, focus: focus || null, kind: kind_of(c)};
+  }
+
+  function place(element, c) {
+    const s = element.root.style;
+    s.left = unit_x(c.x) + 'px';
+    s.top = unit_y(c.y) + 'px';
+    if (c.bitmap && c.bw) {
+      s.width = c.bw * ZOOM + 'px';
+      s.height = c.bh * ZOOM + 'px';
+    } else if (c.kind === 'combo_box') {
+      s.width = unit_x(c.cx) + 'px';
+      s.height = unit_y(12) + 'px';
+    } else {
+      s.width = unit_x(c.cx) + 'px';
+      s.height = unit_y(c.cy) + 'px';
+    }
+  }
+
   function update(element, c, controls) {
     const {root, focus, kind} = element;
     root.hidden = !c.visible;
@@ -321,59 +429,7 @@
     root.classList.toggle('disabled', disabled);
     if (focus && 'disabled' in focus) focus.disabled = disabled;
     if (focus) focus.setAttribute('aria-disabled', String(disabled));
-    if (kind === 'button' && is_group(c)) {
-      root.firstChild.textContent = mnemonic(c.text).text;
-    } else if (kind === 'button' && is_check(c)) {
-      focus.checked = c.check === 1;
-      focus.indeterminate = c.check === 2;
-      const label = root.querySelector('label');
-      label.replaceChildren(mnemonic(c.text).fragment);
-    } else if (kind === 'button') {
-      root.replaceChildren(mnemonic(c.text).fragment);
-      root.classList.toggle('default', button_kind(c) === 1);
-    } else if (kind === 'static' && !c.bitmap) {
-      if (root.textContent !== c.text) root.textContent = c.text;
-      root.style.textAlign = ['left', 'center', 'right'][c.style & 3] || 'left';
-    } else if (kind === 'edit') {
-      if (root.value !== c.text) root.value = c.text;
-      const spin = controls.find((o) => cls(o) === 'msctls_updown32' && o.y === c.y);
-      const group = group_of(controls, c);
-      if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
-      if (spin) {
-        root.setAttribute('role', 'spinbutton');
-        root.setAttribute('aria-valuemin', spin.min);
-        root.setAttribute('aria-valuemax', spin.max);
-        root.setAttribute('aria-valuenow', spin.pos);
-      }
-      root.style.textAlign = c.style & 1 ? 'center' : 'left';
-    } else if (kind === 'combobox') {
-      focus.textContent = c.text;
-      focus.setAttribute('aria-expanded', String(Boolean(c.dropped)));
-      const list = root.querySelector('ul');
-      list.hidden = !c.dropped;
-      list.style.maxHeight = unit_y(c.cy - 12) + 'px';
-      const listed = JSON.stringify([c.items, c.sel]);
-      if (list.dataset.listed !== listed) {
-        list.dataset.listed = listed;
-        list.replaceChildren(...options_of(c));
-      }
-      if (c.dropped && c.sel >= 0) focus.setAttribute('aria-activedescendant', 'option-' + c.sel);
-      else focus.removeAttribute('aria-activedescendant');
-    } else if (kind === 'msctls_trackbar32') {
-      const group = group_of(controls, c);
-      if (group) root.setAttribute('aria-label', group.text.replace(/&/g, ''));
-      root.setAttribute('aria-valuemin', c.min);
-      root.setAttribute('aria-valuemax', c.max);
-      root.setAttribute('aria-valuenow', c.pos);
-      const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
-      root.querySelector('.thumb').style.left = 'calc(' + share * 100 + '% - ' + share * 10 + 'px)';
-    } else if (kind === 'msctls_progress32') {
-      root.setAttribute('aria-valuemin', c.min);
-      root.setAttribute('aria-valuemax', c.max);
-      root.setAttribute('aria-valuenow', c.pos);
-      const share = c.max > c.min ? (c.pos - c.min) / (c.max - c.min) : 0;
-      root.firstChild.style.width = share * 100 + '%';
-    }
+    if (kind.update) kind.update(element, c, controls);
     if (focus && 'tabIndex' in focus) focus.tabIndex = c.focused ? 0 : -1;
   }
 
@@ -441,7 +497,7 @@
 
   // ---- Input ----
 
-  function dropped_combo(d) { return d.controls.find((c) => cls(c) === 'combobox' && c.dropped); }
+  function dropped_combo(d) { return d.controls.find((c) => c.kind === 'combo_box' && c.dropped); }
 
   function on_key(event) {
     if (!state || !state.dialog || !running) return;
@@ -461,8 +517,8 @@
       else handled = false;
     } else {
       const focus = d.controls.find((c) => c.focused);
-      const combo = d.controls.find((c) => cls(c) === 'combobox');
-      const on_combo = focus && cls(focus) === 'combobox';
+      const combo = d.controls.find((c) => c.kind === 'combo_box');
+      const on_combo = focus && focus.kind === 'combo_box';
       if (combo && (key === 'F4' || (event.altKey && key === 'ArrowDown') || (key === 'Enter' && on_combo))) {
         call('web_key_to', combo.id, VK.F4, 0);
       } else if (key === 'Tab') {
@@ -490,7 +546,7 @@
   // An underlined letter presses its button or ticks its box, as the dialog manager does.
   function hot_key(d, letter) {
     const target = d.controls.find((c) => mnemonic(c.text).letter === letter && c.enabled && c.visible);
-    if (!target || cls(target) !== 'button' || is_group(target)) return false;
+    if (!target || !kind_of(target).hot_key) return false;
     call('web_click', target.id);
     return true;
   }

@@ -23,8 +23,8 @@ std::atomic<bool> watching{false};
 std::atomic<bool> with_sim{false};
 std::thread watcher;
 
-// Texts of the program are single bytes (code page 1252 for the letters it uses): each byte above 0x7F goes
-// out as the Unicode character of the same number, which is exact for Latin-1.
+// Texts go out as UTF-8, as they are: the program's own texts are ASCII, and port names come as UTF-8 from
+// Web MIDI (cut after whole characters, platform/midi/midi_name.h). Only what JSON must escape is escaped.
 void put_string(std::string& out, const std::string& text) {
   out += '"';
   for (const char c : text) {
@@ -32,7 +32,7 @@ void put_string(std::string& out, const std::string& text) {
     if (byte == '"' || byte == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20 || byte > 0x7E) {
+    } else if (byte < 0x20) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
@@ -69,6 +69,7 @@ void put_control(std::string& out, const User32Control& c) {
   out += '{';
   put_number(out, "id", c.id);
   put_text(out, "cls", c.class_name);
+  put_text(out, "kind", user32_kind_name(c.kind));
   put_number(out, "x", c.x);
   put_number(out, "y", c.y);
   put_number(out, "cx", c.cx);

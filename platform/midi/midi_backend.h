@@ -31,7 +31,8 @@ struct MidiBackend {
   const char* name;
   int (*output_count)();
   int (*input_count)();
-  // Copies the device's name (at most size-1 characters and a NUL); false for an unknown device.
+  // Copies the device's name, UTF-8 (at most size-1 bytes and a NUL: the layer cuts it to fit szPname after
+  // a whole character, midi_name.h); false for an unknown device.
   bool (*output_name)(int device, char* name, int size);
   bool (*input_name)(int device, char* name, int size);
   // 0 and a port id, or an MMSYSERR_* code (MMSYSERR_ALLOCATED for a port in use).

@@ -1,55 +1,19 @@
 // KERNEL32 on Linux: modules whose resources come from compiled .res files, threads, an instrumented
-// Sleep and recursive critical sections.
-#include <winbase.h>
-
+// Sleep and recursive critical sections. The host API (kernel32_ext.h) is in kernel32_ext.cpp.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <deque>
-#include <map>
-#include <mutex>
 #include <new>
 #include <set>
 #include <thread>
 
-#include "platform/win32/kernel32_ext.h"
+#include "platform/win32/kernel32_internal.h"
 
 namespace {
 
 thread_local DWORD last_error = 0;
 
 // ---- Modules and resources ----
-
-// A resource type or name: an ordinal, or a string kept in capitals for comparison.
-struct ResourceId {
-  WORD ordinal;
-  std::string name;
-};
-
-struct Resource {
-  ResourceId type;
-  ResourceId name;
-  std::string stored_type;  // strings as the file spells them
-  std::string stored_name;
-  WORD language;
-  WORD memory_flags;
-  const BYTE* data;
-  DWORD size;
-};
-
-struct Module;
-
-struct Icon {
-  const Module* module;
-  const Resource* group;
-};
-
-struct Module {
-  std::string file_name;  // lower case; empty for resource modules
-  std::deque<Resource> resources;
-  std::map<const Resource*, Icon> icons;  // shared icons, as LoadIcon returns them
-};
 
 // Modules are never unloaded; the deque keeps their addresses, which serve as HMODULE values.
 std::mutex module_mutex;
@@ -59,8 +23,6 @@ Module* comctl32_module = nullptr;
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-WORD read16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 
 DWORD read32(const BYTE* p) {
   return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
@@ -119,36 +81,10 @@ bool parse_res(const BYTE* bytes, size_t size, std::deque<Resource>& out) {
   return true;
 }
 
-// A module of the resources in a .res file; null bytes make a module without resources.
-Module* add_resource_module(const void* bytes, size_t size) {
-  std::deque<Resource> resources;
-  if (bytes != nullptr && !parse_res(static_cast<const BYTE*>(bytes), size, resources)) return nullptr;
-  std::lock_guard lock(module_mutex);
-  modules.push_back(Module{});
-  modules.back().resources = std::move(resources);
-  return &modules.back();
-}
-
-// The executable's own resources, as its resource object registered them before main. Plain values, set
-// during static initialisation and read only afterwards.
-const void* program_res_bytes = nullptr;
-size_t program_res_size = 0;
-
 Module* program_module() {
   static Module* module = add_resource_module(program_res_bytes, program_res_size);
   return module;
 }
-
-// The module behind a handle; NULL stands for the program's module, an unknown handle gives null.
-Module* module_of(HMODULE handle) {
-  if (handle == nullptr) return program_module();
-  std::lock_guard lock(module_mutex);
-  for (Module& module : modules)
-    if (handle == reinterpret_cast<HMODULE>(&module)) return &module;
-  return nullptr;
-}
-
-HMODULE handle_of(Module* module) { return reinterpret_cast<HMODULE>(module); }
 
 // An id given to FindResourceA: an ordinal, "#number", or a name.
 ResourceId wanted_id(LPCSTR id) {
@@ -168,13 +104,6 @@ bool same_id(const ResourceId& a, const ResourceId& b) {
   return a.name.empty() ? b.name.empty() && a.ordinal == b.ordinal : a.name == b.name;
 }
 
-const Resource* find_resource(const Module* module, const ResourceId& name, const ResourceId& type) {
-  if (module == nullptr) return nullptr;
-  for (const Resource& r : module->resources)
-    if (same_id(r.type, type) && same_id(r.name, name)) return &r;
-  return nullptr;
-}
-
 // ---- Threads ----
 
 std::atomic<DWORD> next_thread_id{1};
@@ -190,22 +119,37 @@ DWORD new_thread_id() {
 std::mutex handle_mutex;
 std::set<DWORD> open_thread_handles;
 
-// ---- Sleep ----
-
-// The log keeps the most recent SLEEP_LOG_SIZE pauses in a ring, so that a program that runs for days
-// neither grows without bound nor allocates while it pauses.
-constexpr size_t SLEEP_LOG_SIZE = size_t{1} << 16;
-std::mutex sleep_mutex;
-PlatformSleep sleep_log[SLEEP_LOG_SIZE];
-size_t sleep_log_count = 0;  // entries in the ring, at most SLEEP_LOG_SIZE
-uint64_t sleep_sequence = 0;
-std::atomic<bool> sleep_logging{true};
-std::atomic<void (*)(DWORD)> sleep_hook{nullptr};
-std::atomic<unsigned> sleep_divisor{1};
-
 const auto process_start = std::chrono::steady_clock::now();
 
 }  // namespace
+
+Module* add_resource_module(const void* bytes, size_t size) {
+  std::deque<Resource> resources;
+  if (bytes != nullptr && !parse_res(static_cast<const BYTE*>(bytes), size, resources)) return nullptr;
+  std::lock_guard lock(module_mutex);
+  modules.push_back(Module{});
+  modules.back().resources = std::move(resources);
+  return &modules.back();
+}
+
+Module* module_of(HMODULE handle) {
+  if (handle == nullptr) return program_module();
+  std::lock_guard lock(module_mutex);
+  for (Module& module : modules)
+    if (handle == reinterpret_cast<HMODULE>(&module)) return &module;
+  return nullptr;
+}
+
+HMODULE handle_of(Module* module) { return reinterpret_cast<HMODULE>(module); }
+
+const Resource* find_resource(const Module* module, const ResourceId& name, const ResourceId& type) {
+  if (module == nullptr) return nullptr;
+  for (const Resource& r : module->resources)
+    if (same_id(r.type, type) && same_id(r.name, name)) return &r;
+  return nullptr;
+}
+
+constinit SleepLog sleep_log;
 
 DWORD WINAPI GetLastError(void) { return last_error; }
 
@@ -334,14 +278,14 @@ DWORD WINAPI GetCurrentThreadId(void) {
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
   const DWORD thread_id = GetCurrentThreadId();
-  if (sleep_logging.load()) {
-    std::lock_guard lock(sleep_mutex);
-    ++sleep_sequence;
-    sleep_log[sleep_sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sleep_sequence, dwMilliseconds};
-    sleep_log_count = std::min(sleep_log_count + 1, SLEEP_LOG_SIZE);
+  if (sleep_log.logging.load()) {
+    std::lock_guard lock(sleep_log.lock);
+    const uint64_t sequence = ++sleep_log.sequence;
+    sleep_log.entries[sequence % SLEEP_LOG_SIZE] = PlatformSleep{thread_id, sequence, dwMilliseconds};
+    sleep_log.count = std::min(sleep_log.count + 1, SLEEP_LOG_SIZE);
   }
-  if (void (*hook)(DWORD) = sleep_hook.load()) hook(dwMilliseconds);
-  const unsigned divisor = std::max(1u, sleep_divisor.load());
+  if (void (*hook)(DWORD) = sleep_log.hook.load()) hook(dwMilliseconds);
+  const unsigned divisor = std::max(1u, sleep_log.divisor.load());
   const uint64_t microseconds = uint64_t{dwMilliseconds} * 1000 / divisor;
   if (microseconds == 0)
     std::this_thread::yield();
@@ -375,69 +319,3 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   lock_of(lpCriticalSection)->~recursive_mutex();
 }
-
-// ---- Linux-only additions ----
-
-HINSTANCE platform_register_module(const void* res_bytes, size_t size) {
-  if (res_bytes == nullptr) return nullptr;
-  return handle_of(add_resource_module(res_bytes, size));
-}
-
-bool platform_set_program_resources(const void* res_bytes, size_t size) {
-  program_res_bytes = res_bytes;
-  program_res_size = size;
-  return true;
-}
-
-std::vector<PlatformResource> platform_module_resources(HMODULE module) {
-  std::vector<PlatformResource> out;
-  if (const Module* m = module_of(module))
-    for (const Resource& r : m->resources)
-      out.push_back(PlatformResource{r.type.ordinal, r.stored_type, r.name.ordinal, r.stored_name, r.language,
-                                     r.memory_flags, r.data, r.size});
-  return out;
-}
-
-WORD platform_resource_language(HRSRC resource) {
-  return resource ? reinterpret_cast<const Resource*>(resource)->language : 0;
-}
-
-// The group data: a 6-byte header (reserved, type 1, count), then 14-byte entries (width, height, colour
-// count, reserved, planes, bits per pixel, bytes in the image, RT_ICON id).
-std::vector<PlatformIconImage> platform_icon_images(HICON icon) {
-  std::vector<PlatformIconImage> out;
-  if (icon == nullptr) return out;
-  const Icon* i = reinterpret_cast<const Icon*>(icon);
-  const BYTE* group = i->group->data;
-  if (i->group->size < 6) return out;
-  const WORD count = read16(group + 4);
-  for (WORD k = 0; k < count && 6 + 14u * (k + 1u) <= i->group->size; ++k) {
-    const BYTE* entry = group + 6 + 14 * k;
-    const WORD id = read16(entry + 12);
-    const Resource* image = find_resource(i->module, ResourceId{id, {}}, ResourceId{3, {}});
-    if (image == nullptr) continue;
-    out.push_back(PlatformIconImage{entry[0] ? entry[0] : 256, entry[1] ? entry[1] : 256, read16(entry + 6),
-                                    id, image->data, image->size});
-  }
-  return out;
-}
-
-std::vector<PlatformSleep> platform_sleeps() {
-  std::lock_guard lock(sleep_mutex);
-  std::vector<PlatformSleep> out;
-  out.reserve(sleep_log_count);
-  for (uint64_t sequence = sleep_sequence - sleep_log_count + 1; sequence <= sleep_sequence; ++sequence)
-    out.push_back(sleep_log[sequence % SLEEP_LOG_SIZE]);
-  return out;
-}
-
-void platform_log_sleeps(bool on) { sleep_logging.store(on); }
-
-void platform_clear_sleeps() {
-  std::lock_guard lock(sleep_mutex);
-  sleep_log_count = 0;
-}
-
-void platform_set_sleep_hook(void (*hook)(DWORD ms)) { sleep_hook.store(hook); }
-
-void platform_set_sleep_divisor(unsigned divisor) { sleep_divisor.store(divisor); }

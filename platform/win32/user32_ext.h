@@ -37,10 +37,28 @@ int user32_updown_press(int id, bool up);      // press an arrow of an up-down c
 int user32_updown_release(int id);             // release it
 int user32_close();                            // the window's close button
 
+// What a control is to a person, worked out once here from its class and style: every host keys its own
+// drawing and handling by it.
+enum class User32Kind {
+  push_button,   // BUTTON of any other style (radio buttons too: the dialog has none)
+  check_box,     // BUTTON BS_CHECKBOX, BS_AUTOCHECKBOX, BS_3STATE or BS_AUTO3STATE
+  group_box,     // BUTTON BS_GROUPBOX
+  text,          // STATIC of any style but SS_BITMAP
+  picture,       // STATIC SS_BITMAP
+  edit,          // EDIT
+  combo_box,     // COMBOBOX
+  progress_bar,  // msctls_progress32
+  trackbar,      // msctls_trackbar32
+  up_down,       // msctls_updown32
+};
+// The kind as the browser page's state spells it: "push_button", "check_box", ...
+const char* user32_kind_name(User32Kind kind);
+
 // State of one control, copied under the lock.
 struct User32Control {
   HWND hwnd;
   std::string class_name;  // "Button", "Edit", "Static", "ComboBox", "msctls_progress32", ...
+  User32Kind kind;         // from the class and the style
   int id;                  // -1 for an id of 0xFFFF
   int x, y, cx, cy;        // dialog units; a bitmap picture takes its bitmap's size
   DWORD style;

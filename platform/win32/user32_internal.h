@@ -1,5 +1,8 @@
-// Internals shared by the USER32 layer (user32.cpp), its standard controls (user32_controls.cpp) and the
-// common controls (comctl32.cpp). Not for the program or the hosts.
+// Internals shared by the USER32 layer's files: windows (user32_window.cpp), message queues and loops
+// (user32_message.cpp), dialog templates and the dialog manager (user32_template.cpp, user32_dialog.cpp),
+// message boxes (user32_msgbox.cpp), the host API (user32_ext.cpp), the standard controls (user32_button.cpp,
+// user32_edit.cpp, user32_static.cpp, user32_combo.cpp) and the common controls (comctl32_progress.cpp,
+// comctl32_trackbar.cpp, comctl32_updown.cpp). Not for the program or the hosts.
 //
 // Locking: one lock guards all window state. A window's fields are written only on the thread that owns
 // the window, always under the lock; that thread may read them without it. Other threads read under the
@@ -9,11 +12,20 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/win32/fifo.h"
+#include "platform/win32/user32_ext.h"
 
 // Dialog base units of the 8-point dialog font: 4 horizontal dialog units are 6 pixels, 8 vertical ones 13.
 constexpr int BASE_UNIT_X = 6;
@@ -96,6 +108,134 @@ struct Input {
   int value = 0;
 };
 
+// A request from another thread; the task lives on the sender's stack, which waits until it is done.
+struct SentMessage {
+  HWND hwnd;
+  LRESULT (*run)(void* task);
+  void* task;
+  LRESULT result = 0;
+  bool done = false;
+};
+
+struct PostedMessage {
+  HWND hwnd;
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+};
+
+struct ThreadQueue {
+  std::thread::id thread;
+  Fifo<SentMessage*> sent;
+  Fifo<PostedMessage> posted;
+  std::deque<Input> input;
+  std::condition_variable wake;
+  bool waiting = false;  // blocked in a loop's retrieval
+  bool kicked = false;   // a loop's end condition may have changed since it last looked
+};
+
+struct OpenBox {
+  User32MessageBox info;
+  bool dismissed = false;
+  int result = 0;
+};
+
+struct State {
+  std::mutex lock;
+  std::vector<std::unique_ptr<Window>> windows;  // never shrinks: handles stay unique and safe to look up
+  std::vector<std::unique_ptr<ThreadQueue>> queues;
+  std::condition_variable watchers;  // screen changes and idle
+  std::condition_variable replies;   // sent messages carried out
+  uint64_t changes = 0;
+  std::vector<OpenBox*> boxes;
+  std::vector<User32MessageBox> box_log;
+  uint64_t box_serial = 0;
+  unsigned timer_divisor = 1;
+  bool manual_timers = false;
+  int64_t manual_now = 0;
+};
+
+// The layer's state; the _locked functions below need its lock.
+State& state();
+
+// Windows (user32_window.cpp).
+Window* new_window_locked(WindowKind kind);
+// Live window of a handle; NULL for a dead one or a handle that never was a window.
+Window* live_locked(HWND hwnd);
+// A window is shown while its dialog is and its WS_VISIBLE is set.
+bool shown_locked(const Window* w);
+// The most recently created dialog that still exists.
+Window* current_dialog_locked();
+// Live control `id` of a dialog.
+Window* child_locked(const Window* dialog, int id);
+// Called after a window's text is set (user32_set_text_hook).
+extern std::atomic<void (*)(HWND, const char*)> text_hook;
+
+// Message queues and loops (user32_message.cpp).
+// The timer clock in microseconds.
+int64_t now_locked();
+ThreadQueue* find_queue_locked(std::thread::id thread);
+// The calling thread's queue, made on first use.
+ThreadQueue& my_queue_locked();
+// Wakes a queue's loop to look at its end condition again.
+void kick_locked(ThreadQueue* q);
+void kick_all_locked();
+// Blocked in a loop's retrieval with nothing to retrieve.
+bool thread_idle_locked(std::thread::id thread);
+// Drops what the queues hold for windows that are no longer alive; their senders stop waiting.
+void forget_dead_windows_locked();
+// Runs a task on the thread that owns the window: directly on that thread, otherwise as a sent message
+// that the owner carries out when it next retrieves messages, while the caller waits. 0 for a dead window.
+// The task is called through a plain function pointer: nothing is allocated, whichever thread calls.
+LRESULT call_on_owner(HWND hwnd, LRESULT (*run)(void* task), void* task);
+template <typename Task>
+LRESULT call_on_owner(HWND hwnd, Task task) {
+  return call_on_owner(
+      hwnd, [](void* t) { return LRESULT((*static_cast<Task*>(t))()); }, &task);
+}
+// A message loop on the calling thread until `stop` holds.
+void run_loop(const std::function<bool()>& stop);
+
+// Dialog templates (user32_template.cpp).
+struct TemplateItem {
+  DWORD style = 0, ex_style = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  int id = 0;
+  WindowKind kind = WindowKind::static_text;
+  std::string text;
+  int title_ordinal = 0;
+};
+
+struct Template {
+  DWORD style = 0, ex_style = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  std::string title;
+  std::string font;
+  int point_size = 0;
+  std::vector<TemplateItem> items;
+};
+
+// The name of a window class as the platform spells it ("Button", "msctls_trackbar32", ...).
+const char* class_name(WindowKind kind);
+// Parses a DLGTEMPLATE (the extended form is not supported). False when it is malformed or names a class
+// that does not exist.
+bool parse_template(const BYTE* bytes, size_t size, Template& t);
+
+// The dialog manager (user32_dialog.cpp).
+LRESULT dialog_proc(Window* d, UINT message, WPARAM wparam, LPARAM lparam);
+// Person input retrieved by a dialog's thread: to the dialog manager's keys or the control.
+void dispatch_input(const Input& input);
+
+// Message boxes (user32_msgbox.cpp).
+// A message box owned by the dialog is open: the dialog takes no input.
+bool input_blocked_locked(const Window* dialog);
+// Boxes owned by a dialog that goes; their callers get 0.
+void close_boxes_of_locked(HWND dialog);
+// OK pressed on an open box: MessageBoxA returns IDOK.
+int dismiss_box_locked(OpenBox* b);
+
+// Shared with the controls.
+
 std::mutex& user32_lock();
 // Window of a handle, alive or not; NULL for a handle that never was a window. Needs the lock.
 Window* window_locked(HWND hwnd);
@@ -166,3 +306,12 @@ bool updown_wants_key(const Window* w, int vk);
 
 // Case-insensitive comparison of a text with a NUL-terminated one.
 bool same_text(const std::string& a, const char* b);
+
+// Shared by the common controls: a value within a range given either way round, and a scroll message to
+// the dialog.
+inline int clamp_between(int value, int a, int b) {
+  return std::clamp(value, std::min(a, b), std::max(a, b));
+}
+inline void scroll_parent(Window* w, UINT message, int code, int position) {
+  SendMessageA(w->parent, message, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(w->hwnd));
+}

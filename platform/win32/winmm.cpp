@@ -64,6 +64,7 @@
 #include <vector>
 
 #include "platform/midi/midi_backend.h"
+#include "platform/midi/midi_name.h"
 #include "platform/win32/fifo.h"
 #include "platform/win32/winmm_ext.h"
 
@@ -182,6 +183,17 @@ const MidiBackend* current_backend() {
   std::lock_guard<std::mutex> hold(layer_lock);
   if (!backend) backend = &none_backend;
   return backend;
+}
+
+// A device's name as szPname holds it: at most MAXPNAMELEN - 1 bytes and a NUL, cut after a whole character.
+// The back-end copies one byte more than fits, so that a cut inside a character can be seen.
+bool device_name(bool (*name_of)(int, char*, int), UINT_PTR device, char (&field)[MAXPNAMELEN]) {
+  char name[MAXPNAMELEN + 1];
+  if (!name_of(static_cast<int>(device), name, sizeof name)) return false;
+  const size_t length = midi_name_fit(name, std::strlen(name), MAXPNAMELEN - 1);
+  std::memcpy(field, name, length);
+  field[length] = '\0';
+  return true;
 }
 
 uintptr_t new_handle() {
@@ -582,7 +594,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
   caps.wMid = 0xFFFF;
   caps.wPid = 0xFFFF;
   caps.vDriverVersion = 0x0100;
-  if (!used->output_name(static_cast<int>(uDeviceID), caps.szPname, MAXPNAMELEN)) return MMSYSERR_BADDEVICEID;
+  if (!device_name(used->output_name, uDeviceID, caps.szPname)) return MMSYSERR_BADDEVICEID;
   caps.wTechnology = MOD_MIDI;
   caps.wChannelMask = 0xFFFF;
   std::memcpy(pmoc, &caps, cbmoc < sizeof(caps) ? cbmoc : sizeof(caps));
@@ -739,7 +751,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
   caps.wMid = 0xFFFF;
   caps.wPid = 0xFFFF;
   caps.vDriverVersion = 0x0100;
-  if (!used->input_name(static_cast<int>(uDeviceID), caps.szPname, MAXPNAMELEN)) return MMSYSERR_BADDEVICEID;
+  if (!device_name(used->input_name, uDeviceID, caps.szPname)) return MMSYSERR_BADDEVICEID;
   std::memcpy(pmic, &caps, cbmic < sizeof(caps) ? cbmic : sizeof(caps));
   return MMSYSERR_NOERROR;
 }

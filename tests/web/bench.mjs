@@ -6,26 +6,26 @@
 import {readdirSync, statSync} from 'node:fs';
 import path from 'node:path';
 
-import {launch, open_page, require_site, serve, SITE} from './support.mjs';
+import {launch} from './driver.mjs';
+import {require_site, serve, SITE} from './support.mjs';
 
 require_site();
 const LATENCIES_MS = [1, 2, 5];
 const ERASE_MS = 200;
 
 async function upload(browser, url, latency_ms) {
-  const {context, page} = await open_page(browser, url,
-                                          {mode: 'boot', latency_ms, erase_ms: ERASE_MS, keep_history: false,
-                                           exact: true});
+  const {page, close} = await browser.open(url, {mode: 'boot', latency_ms, erase_ms: ERASE_MS, keep_history: false,
+                                                exact: true});
   await page.getByRole('combobox', {name: 'MIDI port'}).click();
   await page.getByRole('option', {name: 'vexa'}).click();
-  await page.locator('#client [role=status]', {hasText: 'vexa in update mode'}).waitFor();
+  await page.locator('#client [role=status]').filter({hasText: 'vexa in update mode'}).waitFor();
   // The presence check's status queries go on during the upload; they count as messages like the rest.
   await page.evaluate(() => Object.assign(window.vexaUnit, {message_count: 0, first_at: null, timer_late_ms: 0,
                                                             turnaround_ms: 0}));
   await page.getByRole('button', {name: 'Update firmware', exact: true}).click();
   await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 120000});
   const unit = await page.evaluate(() => window.vexaUnit);
-  await context.close();
+  await close();
 
   const wall_ms = unit.last_at - unit.first_at + latency_ms;
   const floor_ms = unit.message_count * latency_ms + ERASE_MS;
@@ -39,17 +39,17 @@ async function upload(browser, url, latency_ms) {
 }
 
 const server = await serve();
-const browser = await launch();
+const browser = await launch('chromium');
 try {
   console.log('browser upload (headless Chromium, the unit stand-in answering exactly after L):');
   for (const latency_ms of LATENCIES_MS) await upload(browser, server.url, latency_ms);
 
   const drawn = [];
   for (let load = 0; load < 3; ++load) {
-    const {context, page} = await open_page(browser, server.url, {});
+    const {page, close} = await browser.open(server.url, {});
     await page.getByRole('dialog').waitFor();
     drawn.push(await page.evaluate(() => performance.getEntriesByName('vexa-dialog-drawn')[0].startTime));
-    await context.close();
+    await close();
   }
   const site = readdirSync(SITE).map((name) => [name, statSync(path.join(SITE, name)).size]);
   const total = site.reduce((sum, [, size]) => sum + size, 0);

@@ -1,7 +1,7 @@
 // The vexa for the browser tests: a stand-in for navigator.requestMIDIAccess, installed into the page
-// before its scripts run (addInitScript), with one output and one input named "vexa" and the unit's
-// protocol behind them: settings and their read-back, the status query, and the boot loader's erase,
-// data packets (framing, checksum and number checked), verify and finish. Replies come after a latency.
+// before its scripts run (driver.mjs), with one output and one input named "vexa" (or options.name) and the
+// unit's protocol behind them: settings and their read-back, the status query, and the boot loader's
+// erase, data packets (framing, checksum and number checked), verify and finish. Replies come after a latency.
 // The test reads and steers it through window.vexaUnit.
 export function install_unit(options) {
   const EXACT_MARGIN_MS = 1;
@@ -44,7 +44,7 @@ export function install_unit(options) {
   class Port extends EventTarget {
     constructor(type, id) {
       super();
-      Object.assign(this, {type, id, name: 'vexa', manufacturer: 'Quorvanex', version: '3.1',
+      Object.assign(this, {type, id, name: options.name ?? 'vexa', manufacturer: 'Quorvanex', version: '3.1',
                            state: 'connected', connection: 'open', onmidimessage: null});
     }
   }

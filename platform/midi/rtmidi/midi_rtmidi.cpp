@@ -22,9 +22,11 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/midi/midi_name.h"
+
 namespace {
 
-constexpr int MAX_NAME = 31;  // MAXPNAMELEN without the NUL
+constexpr size_t MAX_NAME = 31;  // MAXPNAMELEN without the NUL
 
 // ---- Names ----
 
@@ -37,8 +39,9 @@ struct PortParts {
   bool own = false;
 };
 
-std::string truncated(std::string name) {
-  if (name.size() > static_cast<size_t>(MAX_NAME)) name.resize(static_cast<size_t>(MAX_NAME));
+// The name cut to `room` bytes after a whole character, without trailing blanks.
+std::string truncated(std::string name, size_t room = MAX_NAME) {
+  name.resize(midi_name_fit(name.data(), name.size(), room));
   while (!name.empty() && name.back() == ' ') name.pop_back();
   return name;
 }
@@ -136,9 +139,7 @@ std::vector<RtmidiDevice> rtmidi_device_names(bool jack, const std::vector<std::
     const int seen = ++taken[base];
     if (seen > 1) {
       const std::string suffix = " #" + std::to_string(seen);
-      name = truncated(base.substr(0, static_cast<size_t>(MAX_NAME) - std::min(base.size(), suffix.size()))) +
-             suffix;
-      name = truncated(name);
+      name = truncated(base, MAX_NAME - suffix.size()) + suffix;
     }
     devices.push_back(RtmidiDevice{static_cast<int>(i), name});
   }

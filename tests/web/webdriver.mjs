@@ -1,0 +1,147 @@
+// WebKit for the browser tests: Debian's WebKitWebDriver and its MiniBrowser, driven over classic WebDriver
+// (plain HTTP). The MiniBrowser has no headless mode and answers no session without a display, so it runs
+// under an Xvfb of its own. Each page is a session of its own, a fresh browser with a fresh driver.
+// WebKitGTK gives an isolated page a SharedArrayBuffer only with JSC_useSharedArrayBuffer=1 in its
+// environment; the program's threads need one.
+import {spawn} from 'node:child_process';
+import {writeFileSync} from 'node:fs';
+import net from 'node:net';
+
+import {MATCH} from './match.mjs';
+
+export const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
+const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
+const KEYS = {
+  Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Escape: '\uE00C', Space: ' ', ArrowLeft: '\uE012',
+  ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015', F4: '\uE034', F9: '\uE039',
+};
+// Where to look for an element of a role besides [role=...]: the HTML elements that have it implicitly. The
+// engine's accessibility tree then decides (computedrole, computedlabel).
+const IMPLICIT = {
+  button: 'button', checkbox: 'input[type=checkbox]', heading: 'h1,h2,h3,h4,h5,h6', textbox: 'input[type=text]',
+  option: 'option', dialog: 'dialog',
+};
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function free_port() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer().listen(0, '127.0.0.1', () => {
+      const {port} = server.address();
+      server.close(() => resolve(port));
+    });
+    server.on('error', reject);
+  });
+}
+
+// A WebDriver client of one session.
+class Session {
+  constructor(base) {
+    this.base = base;
+  }
+
+  async call(method, path, body) {
+    const response = await fetch(this.base + path, {
+      method, headers: {'content-type': 'application/json'}, body: body && JSON.stringify(body),
+    });
+    const {value} = await response.json();
+    if (value && value.error) throw new Error(`WebDriver ${method} ${path}: ${value.error}: ${value.message}`);
+    return value;
+  }
+
+  async begin(url) {
+    for (let tries = 0; ; ++tries) {
+      try {
+        await fetch(this.base + '/status');
+        break;
+      } catch (error) {
+        if (tries > 200) throw error;
+        await sleep(25);
+      }
+    }
+    const capabilities = {'webkitgtk:browserOptions': {binary: MINIBROWSER, args: ['--automation']}};
+    this.path = '/session/' + (await this.call('POST', '/session', {capabilities: {alwaysMatch: capabilities}})).sessionId;
+    await this.call('POST', this.path + '/window/rect', {width: 640, height: 1000});
+    await this.call('POST', this.path + '/url', {url});
+  }
+
+  run(fn, ...args) {
+    return this.call('POST', this.path + '/execute/sync', {script: `return (${fn}).apply(null, arguments);`, args});
+  }
+
+  async keys(text) {
+    const actions = [];
+    for (const key of text) actions.push({type: 'keyDown', value: key}, {type: 'keyUp', value: key});
+    await this.call('POST', this.path + '/actions', {actions: [{type: 'key', id: 'keyboard', actions}]});
+  }
+}
+
+async function webkit_page(display, url, unit, query, shared_memory) {
+  if (unit) throw new Error('no stand-in unit in WebKit');
+  const port = await free_port();
+  const env = {...process.env, DISPLAY: display};
+  if (shared_memory) env.JSC_useSharedArrayBuffer = '1';
+  const driver = spawn('WebKitWebDriver', [`--port=${port}`], {env, stdio: 'ignore'});
+  const session = new Session(`http://127.0.0.1:${port}`);
+  const id = (element) => element[ELEMENT];
+  const engine = {
+    native: session,
+    errors: null,
+    // The page's resource timing: what the page itself loaded (the Workers' own loads are not in it).
+    async foreign_requests() {
+      return session.run(() => performance.getEntriesByType('resource').map((entry) => entry.name)
+          .filter((name) => !/^(blob|data):/.test(name) && new URL(name).origin !== location.origin));
+    },
+    evaluate: (fn, arg) => session.run(fn, ...(arg === undefined ? [] : [arg])),
+    on: (element, fn, arg) => session.run(fn, element, ...(arg === undefined ? [] : [arg])),
+    async find(spec, around) {
+      const candidates = [];
+      if (spec.role) {
+        // Shown elements only: the driver has no role for one outside the accessibility tree.
+        const css = [`[role="${spec.role}"]`, IMPLICIT[spec.role]].filter(Boolean).join(',');
+        for (const element of await session.run(MATCH, {css, shown: true, candidates: 0})) {
+          const at = `${session.path}/element/${id(element)}`;
+          if ((await session.call('GET', at + '/computedrole')) !== spec.role) continue;
+          if (spec.name === undefined || (await session.call('GET', at + '/computedlabel')).trim() === spec.name)
+            candidates.push(element);
+        }
+      }
+      return session.run(MATCH, {...spec, candidates: candidates.length}, ...candidates, ...around);
+    },
+    release: async () => {},
+    click: (element) => session.call('POST', `${session.path}/element/${id(element)}/click`, {}),
+    press: (key) => session.keys(KEYS[key] ?? key),
+    type: (text) => session.keys(text),
+    async screenshot(element, path) {
+      const png = await session.call('GET', `${session.path}/element/${id(element)}/screenshot`);
+      writeFileSync(path, Buffer.from(png, 'base64'));
+    },
+    reload: () => session.call('POST', session.path + '/refresh', {}),
+    url: () => session.call('GET', session.path + '/url'),
+  };
+  try {
+    await session.begin(url + query);
+  } catch (error) {
+    driver.kill();
+    throw error;
+  }
+  const close = async () => {
+    await session.call('DELETE', session.path).catch(() => {});
+    driver.kill();
+  };
+  return {engine, close};
+}
+
+// The engine under a display of its own: open(url, unit, query, {shared_memory}), close().
+export async function launch_webkit() {
+  const xvfb = spawn('Xvfb', ['-displayfd', '1', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+                     {stdio: ['ignore', 'pipe', 'ignore']});
+  const display = await new Promise((resolve, reject) => {
+    xvfb.on('error', reject);
+    xvfb.stdout.once('data', (chunk) => resolve(':' + String(chunk).trim()));
+  });
+  return {
+    open: (url, unit, query, {shared_memory = true} = {}) => webkit_page(display, url, unit, query, shared_memory),
+    close: async () => xvfb.kill(),
+  };
+}
