@@ -155,6 +155,39 @@ function engine_tests(engine) {
     await finish(opened);
   });
 
+  // The built-in simulated unit needs no Web MIDI stand-in: this one runs in every engine.
+  test('settings files with the built-in simulated unit: saved, loaded into the dialog, refused', async () => {
+    const opened = await browser.open(server.url, browser.cannot['stand-in'] ? null : {}, '?midi=sim');
+    const {page} = opened;
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    await page.evaluate(stand_in_for_the_browser);
+    await connect(page);
+    await page.getByRole('button', {name: 'Save settings…'}).and(page.locator(':enabled')).waitFor();
+    const defaults = JSON.parse((await save(page)).text);
+    assert.deepEqual(defaults.settings, {
+      'blank-leading-zero': false, 'blank-frames': false, 'stationary-ltc': true, 'mtc-full-message': false,
+      'mtc-mmc-locate': false, 'infinite-flywheel': false, 'ltc-hold-off': false, 'trvx': false, 'mmc-id': 0,
+      'brightness': 8,
+    });
+    const tour = {...defaults, settings: {...defaults.settings, 'stationary-ltc': false, 'trvx': true, 'mmc-id': 126,
+                                          'brightness': 15}};
+    await load(page, 'tour.json', JSON.stringify(tour));
+    await until(page, () => document.querySelector('[role=slider]').getAttribute('aria-valuenow') === '15');
+    assert.equal(await page.getByRole('checkbox', {name: 'Enable TRVX'}).isChecked(), true);
+    assert.equal(await page.getByRole('checkbox', {name: 'Enable stationary LTC output'}).isChecked(), false);
+    assert.equal(await page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'}).inputValue(), '126');
+    assert.deepEqual(JSON.parse((await save(page)).text), tour);
+
+    await load(page, 'bad.json', JSON.stringify({...tour, settings: {...tour.settings, trvx: 'on'}}));
+    const refusal = page.getByRole('alertdialog', {name: 'Settings file refused'});
+    await refusal.waitFor();
+    assert.match(await page.locator('#refusal-text').textContent(), /"settings\.trvx" must be true or false/);
+    await refusal.getByRole('button', {name: 'OK'}).click();
+    await refusal.waitFor({state: 'hidden'});
+    assert.deepEqual(JSON.parse((await save(page)).text), tour);
+    await finish(opened);
+  });
+
   check('settings files: the buttons are disabled in update mode and when the unit is gone', async () => {
     const boot = await start({mode: 'boot'});
     await connect(boot.page);
