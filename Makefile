@@ -1,9 +1,11 @@
 # The two commands: `make run` builds and starts the program, `make test` builds everything and runs
-# every test. `make check` is the quick day-to-day loop (Linux build and its unit tests only).
+# every test. `make check` is the quick day-to-day loop: the Linux build and the GoogleTest suites of its
+# layers (unit and end-to-end tests), without the system tests and the fuzzer.
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench format format-check build build-asan build-tsan build-win web run-web clean deps
+.PHONY: run test check bench loc format format-check build build-asan build-tsan build-win web run-web clean \
+	deps
 
 # The Debian packages that the goals asked for need (scripts/deps.sh's lists; `make` alone is `make run`) are
 # installed in one step that everything else waits for: under -j, two installs at once would fight over
@@ -14,6 +16,7 @@ deps_of_bench := bench
 deps_of_web := web
 deps_of_run-web := web
 deps_of_test := test
+deps_of_loc := loc
 deps_lists = $(sort $(foreach goal,$(or $(MAKECMDGOALS),$(.DEFAULT_GOAL)),$(deps_of_$(goal))))
 
 # A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
@@ -33,6 +36,10 @@ bench: build web
 	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
+
+# The longest source files and functions, and the lines per folder.
+loc: | deps
+	tools/loc.py
 
 # Every C++ file in the one style of .clang-format.
 format:

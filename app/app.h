@@ -5,13 +5,19 @@
 #include <atomic>
 #include <cstdint>
 
-enum DeviceMode : uint8_t { Absent = 0, Running = 1, UpdateMode = 2 };
+// What the unit last reported (device_mode), and what the display shows (shown_mode).
+enum DeviceMode : uint8_t {
+  Absent = 0,
+  Running = 1,
+  UpdateMode = 2,
+  // shown_mode only: nothing shown yet, so the next tick draws whatever the unit reports. It differs
+  // from every mode the unit reports, so that an absent unit is also drawn as not found.
+  NothingShown = 99,
+};
 
 // The dialog's only timer: one-shot in effect, every tick stops it and re-arms it.
 constexpr UINT_PTR PRESENCE_TIMER = 1;
 constexpr UINT PRESENCE_PERIOD_MS = 500;
-// shown_mode value that forces the next tick to redraw.
-constexpr uint8_t SHOWN_NOTHING = 99;
 // Pause after every read-back or set message, so the unit gets at most one per 50 ms.
 constexpr DWORD MESSAGE_PAUSE_MS = 50;
 // Posted by the reply decoder on the MIDI input thread; the dialog thread applies the control
@@ -35,6 +41,8 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
 // A message box owned by the dialog with an OK button only.
 void show_message(const char* text, const char* title);
 void enable_control(int id, BOOL enable);
+// Releases the image, closes both ports and ends the dialog.
+void close_dialog();
 
 void on_port_dropdown();
 void on_port_closeup();

@@ -53,6 +53,7 @@ void on_init_dialog(HWND window) {
 
   // The find result is not tested by itself: a missing resource makes the load fail.
   HRSRC found = FindResourceA(app_instance, "FirmwareFile", "BINTYPE");
+  // "hResLoad" and "lpResLock" are the program's own warnings for a missing firmware resource.
   firmware_resource = LoadResource(app_instance, found);
   if (firmware_resource == nullptr) show_message("hResLoad", "Warning");
   firmware_size = found != nullptr ? SizeofResource(app_instance, found) : 0;

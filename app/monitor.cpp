@@ -8,7 +8,7 @@
 #include "protocol/protocol.h"
 #include "resource.h"
 
-std::atomic<uint8_t> shown_mode{SHOWN_NOTHING};
+std::atomic<uint8_t> shown_mode{NothingShown};
 // "Firmware  . " with the major version character at index 9 and the minor one at index 11.
 char version_text[13] = "Firmware  . ";
 
@@ -57,7 +57,7 @@ void on_port_dropdown() {
 
 void on_port_closeup() {
   device_mode = Absent;
-  shown_mode = SHOWN_NOTHING;
+  shown_mode = NothingShown;
   LRESULT selection = SendDlgItemMessageA(main_dialog, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
   if (selection == CB_ERR) {
     arm_presence_timer();
@@ -65,7 +65,7 @@ void on_port_closeup() {
   }
   uint32_t output = static_cast<uint32_t>(selection);
   int32_t input = find_matching_input(output);
-  if (input == -1) {
+  if (input == NO_MATCHING_INPUT) {
     arm_presence_timer();
     return;
   }
@@ -106,7 +106,7 @@ void presence_tick() {
   if (gone) {
     close_ports();
     device_mode = Absent;
-    shown_mode = SHOWN_NOTHING;
+    shown_mode = NothingShown;
   }
   // Mode and version come from one status reply: a tick never shows the mode of one reply with
   // the version of another.

@@ -31,16 +31,16 @@ int32_t image_length(const uint8_t* image, uint32_t limit) {
   for (uint32_t count = 0; count < limit; ++count) {
     if (image[count] == TERMINATOR) return static_cast<int32_t>(count);
   }
-  return -1;
+  return NO_TERMINATOR;
 }
 
 int32_t check_image_header() {
-  if (!matches_at_pos(PRODUCT_TAG, PRODUCT_TAG_LENGTH)) return 1;
+  if (!matches_at_pos(PRODUCT_TAG, PRODUCT_TAG_LENGTH)) return HEADER_MISMATCH;
   // The text field, the four version bytes and the date are not examined. No byte of either
   // constant is 0xFF, so a terminator inside a compared field stops the comparison there; one in
   // the skipped bytes must not be jumped over into whatever lies behind the image.
-  if (image_end - image_start < HEADER_LENGTH) return 1;
+  if (image_end - image_start < HEADER_LENGTH) return HEADER_MISMATCH;
   image_pos = image_start + SIGNATURE_OFFSET;
-  if (!matches_at_pos(VENDOR_SIGNATURE, SIGNATURE_LENGTH)) return 1;
+  if (!matches_at_pos(VENDOR_SIGNATURE, SIGNATURE_LENGTH)) return HEADER_MISMATCH;
   return 0;
 }

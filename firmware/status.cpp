@@ -55,7 +55,7 @@ void on_upload_done() {
   close_midi_in();
   close_midi_out();
   device_mode = Absent;
-  shown_mode = SHOWN_NOTHING;
+  shown_mode = NothingShown;
   SendDlgItemMessageA(main_dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
   enable_control(IDC_PORT_COMBO, TRUE);
   SetDlgItemTextA(main_dialog, IDC_STATUS_TEXT, " ");

@@ -63,10 +63,10 @@ uint8_t wait_for_answer(bool (*wanted)(uint8_t), bool running_ends) {
   return 0;
 }
 
-int32_t corrupt_image() {
+UploadResult corrupt_image() {
   show_message("Data file corrupted", "Error");
   PostMessageA(main_dialog, WM_CLOSE, 0, 0);
-  return 2;
+  return UPLOAD_CORRUPT_IMAGE;
 }
 
 // Finds the image's length, bounded by the embedded data: an image without a terminator, or no
@@ -74,22 +74,23 @@ int32_t corrupt_image() {
 bool locate_image() {
   if (firmware_image == nullptr) return false;
   int32_t length = image_length(firmware_image, firmware_size);
-  if (length < 0) return false;
+  if (length == NO_TERMINATOR) return false;
   image_start = firmware_image;
   image_end = image_start + length;
   image_pos = image_start;
   return true;
 }
 
-// Sends the packets one by one; returns 0 when the image is written, otherwise the upload's result.
-int32_t write_packets() {
+// Sends the packets one by one; returns UPLOAD_OK when the image is written, otherwise the upload's
+// result.
+UploadResult write_packets() {
   const int32_t image_length = static_cast<int32_t>(image_end - image_start);
   for (;;) {
     while (image_pos < image_end && *image_pos != SYSEX_START) ++image_pos;
-    if (image_pos >= image_end) return 0;
+    if (image_pos >= image_end) return UPLOAD_OK;
     const uint8_t* last = image_pos + 1;
     while (last < image_end && *last != SYSEX_END) ++last;
-    if (last >= image_end) return 0;
+    if (last >= image_end) return UPLOAD_OK;
     int32_t length = static_cast<int32_t>(last - image_pos) + 1;
 
     if (stopped()) return UPLOAD_CANCELLED;
@@ -107,7 +108,7 @@ int32_t write_packets() {
     if (timed_out) {
       if (++timeout_count > RETRY_LIMIT) {
         post_status(STATUS_TIMEOUT);
-        return 1;
+        return UPLOAD_TIMEOUT;
       }
       answer = last_reply;
     }
@@ -118,7 +119,7 @@ int32_t write_packets() {
     } else if (answer == REPLY_NAK) {
       if (++nak_count > RETRY_LIMIT) {
         post_status(STATUS_CHECKSUM);
-        return 4;
+        return UPLOAD_CHECKSUM;
       }
     }
     int32_t done = static_cast<int32_t>(image_pos - image_start) * 100 / image_length;
@@ -149,10 +150,10 @@ void on_update_button() {
 
 DWORD WINAPI upload_thread(LPVOID) {
   timeBeginPeriod(TIMER_RESOLUTION_MS);
-  int32_t result = run_upload();
+  UploadResult result = run_upload();
   timeEndPeriod(TIMER_RESOLUTION_MS);
   // A dialog that is being closed gets no further box: it closes when CMD_UPLOAD_DONE arrives.
-  if (result != 0 && result != UPLOAD_CANCELLED) {
+  if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
     show_message("Programming failed", "Warning");
     PostMessageA(main_dialog, WM_CLOSE, 0, 0);
   }
@@ -160,7 +161,7 @@ DWORD WINAPI upload_thread(LPVOID) {
   return 0;
 }
 
-int32_t run_upload() {
+UploadResult run_upload() {
   nak_count = 0;
   timeout_count = 0;
   post_status(STATUS_PREPARING);
@@ -171,11 +172,11 @@ int32_t run_upload() {
   if (stopped()) return UPLOAD_CANCELLED;
   if (mode == REPLY_RUNNING) {
     show_message("vexa not in update mode", "Error");
-    return 5;
+    return UPLOAD_NOT_IN_UPDATE_MODE;
   }
   if (mode == 0) {
     post_status(STATUS_TIMEOUT);
-    return 1;
+    return UPLOAD_TIMEOUT;
   }
 
   post_status(STATUS_ERASING);
@@ -185,7 +186,7 @@ int32_t run_upload() {
     if (stopped()) return UPLOAD_CANCELLED;
     if (pauses == ERASE_MAX_PAUSES) {
       post_status(STATUS_TIMEOUT);
-      return 1;
+      return UPLOAD_TIMEOUT;
     }
     post_progress(progress);
     progress = static_cast<uint16_t>(progress + ERASE_PROGRESS_STEP);
@@ -193,27 +194,27 @@ int32_t run_upload() {
   }
 
   post_status(STATUS_WRITING);
-  int32_t written = write_packets();
-  if (written != 0) return written;
+  UploadResult written = write_packets();
+  if (written != UPLOAD_OK) return written;
 
   send_and_clear(MSG_STATUS_QUERY);
   if (wait_for_answer(is_boot_reply, false) == 0) {
     if (stopped()) return UPLOAD_CANCELLED;
     post_status(STATUS_TIMEOUT);
-    return 1;
+    return UPLOAD_TIMEOUT;
   }
   DeviceStatus status = read_device_status();
   if (status.major == VERSION_INVALID && status.minor == VERSION_INVALID) {
     post_status(STATUS_INVALID_FIRMWARE);
-    return 4;
+    return UPLOAD_INVALID_FIRMWARE;
   }
 
   send_and_clear(MSG_FINISH);
   if (wait_for_answer([](uint8_t code) { return code == REPLY_FINISHED; }, false) == 0) {
     if (stopped()) return UPLOAD_CANCELLED;
     post_status(STATUS_TIMEOUT);
-    return 2;
+    return UPLOAD_FINISH_TIMEOUT;
   }
   post_status(STATUS_SUCCESS);
-  return 0;
+  return UPLOAD_OK;
 }

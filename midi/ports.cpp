@@ -61,7 +61,7 @@ void init_port_lock() { InitializeCriticalSection(&port_lock); }
 int32_t fill_output_list(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_PORT_COMBO, CB_RESETCONTENT, 0, 0);
   UINT count = midiOutGetNumDevs();
-  if (count == 0) return -1;
+  if (count == 0) return NO_MIDI_OUTPUTS;
   for (UINT device = 0; device < count; ++device) {
     char name[MAXPNAMELEN];
     output_name(device, name);
@@ -84,53 +84,53 @@ int32_t find_matching_input(uint32_t output) {
     while (wanted[k] != '\0' && caps.szPname[k] == wanted[k]) ++k;
     if (wanted[k] == '\0') return static_cast<int32_t>(input);
   }
-  return -1;
+  return NO_MATCHING_INPUT;
 }
 
-int32_t open_midi_out(uint32_t device) {
+OpenOutResult open_midi_out(uint32_t device) {
   PortLock lock;
   if (midi_out_port.load() != nullptr) close_midi_out();
-  if (device >= midiOutGetNumDevs()) return -1;
+  if (device >= midiOutGetNumDevs()) return OPEN_OUT_NO_DEVICE;
   HMIDIOUT port = nullptr;
   MMRESULT result = midiOutOpen(&port, device, 0, 0, CALLBACK_NULL);
   midi_out_port = port;
-  if (result == MMSYSERR_NOERROR) return 0;
+  if (result == MMSYSERR_NOERROR) return OPEN_OUT_OK;
   close_midi_out();
-  return -2;
+  return OPEN_OUT_FAILED;
 }
 
-int32_t open_midi_in(uint32_t device) {
+OpenInResult open_midi_in(uint32_t device) {
   PortLock lock;
   if (midi_in_port.load() != nullptr) close_midi_in();
-  if (device >= midiInGetNumDevs()) return -2;
+  if (device >= midiInGetNumDevs()) return OPEN_IN_NO_DEVICE;
   HMIDIIN port = nullptr;
   MMRESULT result =
       midiInOpen(&port, device, reinterpret_cast<DWORD_PTR>(on_midi_input), 0, MIDI_IN_OPEN_FLAGS);
   midi_in_port = port;
   if (result != MMSYSERR_NOERROR) {
     close_midi_in();
-    return -4;
+    return OPEN_IN_FAILED;
   }
   prepare_rx_header(rx_header_1, rx_buffer_1);
   if (midiInPrepareHeader(port, &rx_header_1, sizeof rx_header_1) != MMSYSERR_NOERROR) {
     close_midi_in();
-    return -6;
+    return OPEN_IN_PREPARE_FAILED;
   }
   prepare_rx_header(rx_header_2, rx_buffer_2);
   if (midiInPrepareHeader(port, &rx_header_2, sizeof rx_header_2) != MMSYSERR_NOERROR) {
     close_midi_in();
-    return -6;
+    return OPEN_IN_PREPARE_FAILED;
   }
   if (midiInAddBuffer(port, &rx_header_1, sizeof rx_header_1) != MMSYSERR_NOERROR ||
       midiInAddBuffer(port, &rx_header_2, sizeof rx_header_2) != MMSYSERR_NOERROR) {
     close_midi_in();
-    return -7;
+    return OPEN_IN_QUEUE_FAILED;
   }
   if (midiInStart(port) != MMSYSERR_NOERROR) {
     close_midi_in();
-    return -8;
+    return OPEN_IN_START_FAILED;
   }
-  return 0;
+  return OPEN_IN_OK;
 }
 
 int32_t close_midi_out() {

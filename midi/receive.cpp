@@ -13,10 +13,10 @@ void CALLBACK on_midi_input(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR param1, 
   // Hand the other buffer back to the platform; the one just filled stays out of its hands while
   // it is decoded, until the next message comes back. While the port closes, the headers' flag
   // words are cleared and this request is refused, which is harmless.
-  int32_t filled = 2;
+  RxBuffer filled = RX_BUFFER_2;
   MIDIHDR* other = &rx_header_1;
   if (buffer == rx_buffer_1) {
-    filled = 1;
+    filled = RX_BUFFER_1;
     other = &rx_header_2;
   }
   midiInAddBuffer(midi_in_port.load(), other, sizeof *other);

@@ -46,8 +46,8 @@ DeviceStatus read_device_status() {
   }
 }
 
-void decode_reply(int32_t buffer) {
-  const uint8_t* reply = buffer == 2 ? rx_buffer_2 : rx_buffer_1;
+void decode_reply(RxBuffer buffer) {
+  const uint8_t* reply = buffer == RX_BUFFER_2 ? rx_buffer_2 : rx_buffer_1;
   if (reply[0] != SYSEX_START) return;
   if (reply[1] != MANUFACTURER_ID || reply[2] != MODEL_ID) return;
   uint8_t code = reply[CODE_INDEX];

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "midi/midi.h"
+
 // Framing of every message in either direction: F0 2C 4D code [values...] F7.
 constexpr uint8_t SYSEX_START = 0xF0;
 constexpr uint8_t SYSEX_END = 0xF7;
@@ -132,7 +134,7 @@ struct DeviceStatus {
 };
 DeviceStatus read_device_status();
 
-void decode_reply(int32_t buffer);
+void decode_reply(RxBuffer buffer);
 void apply_reply(uint8_t code, uint8_t value);
 void show_mmc_id(int8_t id);
 

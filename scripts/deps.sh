@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that make targets need, when they are missing.
-# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web or test; several are installed in one step
+# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web, test or loc; several install in one step
 #
 # Each list adds to the one before, so that installing any of them after another never removes a package.
 # librtmidi-dev takes libjack-dev when nothing else is asked for, and libjack-dev conflicts with jackd2 (the
@@ -28,15 +28,17 @@ bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten chromium chromium-driver firefox-esr
               webkit2gtk-driver xvfb nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
+# `make loc`: the script that counts the lines of the sources git tracks.
+loc_packages=(git python3)
 # `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser.
-test_packages=("${bench_packages[@]}" "${web_packages[@]}" clang-format jackd2 clang libfuzzer-14-dev
-               libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool x11-utils
-               imagemagick)
+test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format jackd2 clang
+               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool
+               x11-utils imagemagick)
 # What a user without root is asked to install: every list above.
 all_packages=("${test_packages[@]}")
 
 usage() {
-  echo "usage: $0 run|check|bench|web|test..." >&2
+  echo "usage: $0 run|check|bench|web|test|loc..." >&2
   exit 2
 }
 
@@ -173,6 +175,7 @@ main() {
       bench) wanted+=("${bench_packages[@]}" "${web_packages[@]}") ;;
       web) wanted+=("${web_packages[@]}") ;;
       test) wanted+=("${test_packages[@]}") ;;
+      loc) wanted+=("${loc_packages[@]}") ;;
       *) usage ;;
     esac
     targets+="${targets:+, }\`make $list\`"

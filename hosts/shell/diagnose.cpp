@@ -13,6 +13,7 @@
 #include "hosts/shell/commands.h"
 #include "hosts/shell/program_info.h"
 #include "hosts/shell/session.h"
+#include "midi/midi.h"
 #include "protocol/protocol.h"
 
 namespace {
@@ -66,9 +67,10 @@ double median(const std::vector<double>& sorted) {
 Json listing_json(const MidiListing& listing) {
   Json outputs = Json::array();
   for (const MidiPort& port : listing.outputs) {
-    outputs.push_back({{"index", port.index},
-                       {"name", port.name},
-                       {"paired_input", port.paired_input >= 0 ? Json(port.paired_input) : Json(nullptr)}});
+    outputs.push_back(
+        {{"index", port.index},
+         {"name", port.name},
+         {"paired_input", port.paired_input != NO_MATCHING_INPUT ? Json(port.paired_input) : Json(nullptr)}});
   }
   Json inputs = Json::array();
   for (const MidiPort& port : listing.inputs) inputs.push_back({{"index", port.index}, {"name", port.name}});

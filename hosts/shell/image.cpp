@@ -66,7 +66,7 @@ void put_resource(Bytes& out, const PlatformResource& resource, const uint8_t* d
 bool image_passes(const std::string& image, std::string& error) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(image.data());
   const int32_t length = image_length(bytes, static_cast<uint32_t>(image.size()));
-  if (length < 0) {
+  if (length == NO_TERMINATOR) {
     error = "no terminator (a byte FF): not a vexa firmware image";
     return false;
   }

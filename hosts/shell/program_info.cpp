@@ -75,7 +75,7 @@ MidiListing midi_listing() {
   for (UINT i = 0; i < inputs; ++i) {
     MIDIINCAPSA caps{};
     midiInGetDevCapsA(i, &caps, sizeof caps);
-    listing.inputs.push_back({i, caps.szPname, -1});
+    listing.inputs.push_back({i, caps.szPname, NO_MATCHING_INPUT});
   }
   return listing;
 }
@@ -85,7 +85,7 @@ void print_listing(std::FILE* to, const MidiListing& listing) {
   if (!listing.problem.empty()) std::fprintf(to, "%s\n", listing.problem.c_str());
   std::fprintf(to, "Outputs: %zu\n", listing.outputs.size());
   for (const MidiPort& port : listing.outputs) {
-    if (port.paired_input >= 0)
+    if (port.paired_input != NO_MATCHING_INPUT)
       std::fprintf(to, "  %u: %s  (paired with input %d)\n", port.index, port.name.c_str(),
                    port.paired_input);
     else

@@ -70,7 +70,8 @@ int port_candidates(const std::vector<std::string>& items, const std::string& po
                     std::vector<int>& candidates) {
   for (size_t i = 0; i < items.size(); ++i) {
     if (!port.empty() && items[i] != port) continue;
-    if (find_matching_input(static_cast<uint32_t>(i)) >= 0) candidates.push_back(static_cast<int>(i));
+    if (find_matching_input(static_cast<uint32_t>(i)) != NO_MATCHING_INPUT)
+      candidates.push_back(static_cast<int>(i));
   }
   if (!candidates.empty()) return EXIT_DONE;
   headless_combo_cancel(IDC_PORT_COMBO);

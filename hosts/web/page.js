@@ -26,6 +26,7 @@
   let sim = false;
 
   const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
+  const settings_bar = window.vexa_settings_bar(call, () => running);
 
   // ---- Start-up ----
 
@@ -492,7 +493,7 @@
       $('sim-bar').hidden = false;
       $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
     }
-    if (next.dialog) draw_settings_bar();
+    if (next.dialog) settings_bar.draw();
   }
 
   // ---- Input ----
@@ -551,71 +552,6 @@
     return true;
   }
 
-  // ---- Settings files: "Save settings…" and "Load settings…" ----
-
-  // The file's format, its checks and the inputs that apply it are the program's C++ (web_settings.cpp),
-  // the same that `vexa backup` and `vexa restore` use. Both buttons work while a running unit is connected.
-  function draw_settings_bar() {
-    $('settings-bar').hidden = false;
-    const ready = call('web_settings_ready') === 1;
-    $('settings-save').disabled = !ready;
-    $('settings-load').disabled = !ready;
-  }
-
-  function save_settings() {
-    const text = running ? UTF8ToString(call('web_settings_save')) : '';
-    if (!text) return;
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([text], {type: 'application/json'}));
-    link.download = 'vexa-settings.json';
-    link.click();
-    setTimeout(() => URL.revokeObjectURL(link.href), 0);
-  }
-
-  // At most a mebibyte of the file goes to the program, which refuses anything larger than a settings file.
-  async function load_settings(file) {
-    const bytes = new Uint8Array(await file.slice(0, 1 << 20).arrayBuffer());
-    if (!running) return;
-    const pointer = Module['_malloc'](bytes.length + 1);
-    HEAPU8.set(bytes, pointer);
-    const problem = UTF8ToString(Module['_web_settings_load'](pointer, bytes.length));
-    Module['_free'](pointer);
-    if (problem) show_refusal(file.name + ': ' + problem + '. Nothing was changed.');
-  }
-
-  function show_refusal(text) {
-    $('refusal-text').textContent = text;
-    $('refusal-layer').hidden = false;
-    $('refusal-ok').focus();
-  }
-
-  function close_refusal() {
-    $('refusal-layer').hidden = true;
-    $('settings-load').focus();
-  }
-
-  function connect_settings_bar() {
-    $('settings-save').addEventListener('click', save_settings);
-    $('settings-load').addEventListener('click', () => $('settings-file').click());
-    $('settings-file').addEventListener('change', (event) => {
-      const file = event.target.files[0];
-      event.target.value = '';
-      if (file) load_settings(file);
-    });
-    $('refusal-ok').addEventListener('click', close_refusal);
-    // While the refusal is shown, keys are its own and reach neither the dialog nor the program.
-    document.addEventListener('keydown', (event) => {
-      if ($('refusal-layer').hidden) return;
-      event.stopImmediatePropagation();
-      if (['Enter', 'Escape', ' '].includes(event.key)) {
-        event.preventDefault();
-        close_refusal();
-      } else if (event.key === 'Tab') {
-        event.preventDefault();
-      }
-    }, true);
-  }
-
   // ---- Connection to the program ----
 
   window.Module = {
@@ -634,7 +570,7 @@
         $('window').hidden = true;
         $('box-layer').hidden = true;
         $('sim-bar').hidden = true;
-        $('settings-bar').hidden = true;
+        settings_bar.hide();
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';
       },
@@ -656,6 +592,5 @@
     start_program('sim');
   });
   $('sim-boot').addEventListener('click', () => call('web_sim_toggle_boot'));
-  connect_settings_bar();
   start();
 })();

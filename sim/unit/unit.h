@@ -69,6 +69,8 @@ struct SimConfig {
   // SimUnit::received and SimUnit::packets keep a copy of every message and accepted packet. Off, they
   // stay empty and a long run allocates nothing per message.
   bool keep_history = true;
+
+  bool operator==(const SimConfig&) const = default;
 };
 
 // One reply: bytes as the unit sends them, due at due_us on the host's clock.

@@ -14,35 +14,15 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sim/unit/options.h"
 #include "sim/unit/unit.h"
 
 namespace {
-
-const char USAGE[] =
-    "usage: vexa-sim [options]\n"
-    "  --api jack|alsa          MIDI service (default: VEXA_MIDI when it names one, else jack)\n"
-    "  --name NAME              name of the client and both ports (default vexa)\n"
-    "  --latency-ms N           every reply comes N ms after its message (default 1)\n"
-    "  --erase-ms N             erasing takes N ms (default 300)\n"
-    "  --update-mode            start in the boot loader, as with both keys held\n"
-    "  --boot-code 31|32        boot loader's status code, decimal (default 31)\n"
-    "  --firmware X.Y           firmware version held (default 3.1)\n"
-    "  --no-firmware            no valid firmware (version bytes 7F 7F)\n"
-    "  --set PARAM=VALUE        start value of a setting, PARAM its byte (0x52..0x5D), VALUE decimal\n"
-    "  --nak-packet K           packet K (0-based) is refused ...\n"
-    "  --nak-times N            ... N times before it is taken (default 1)\n"
-    "  --timeout-packet K       packet K goes unanswered ...\n"
-    "  --timeout-times N        ... N times (default 1)\n"
-    "  --verify normal|running|no-firmware|partial|silence   answer to the status query after writing\n"
-    "  --finish-silence         the finish message is not answered\n"
-    "  --status-silence N       the first N status queries are not answered\n"
-    "  --unplug-after N         the unit is unplugged once N packets are written\n"
-    "  --log FILE               log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms "
-    "since start\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -57,9 +37,38 @@ struct Options {
   RtMidi::Api api = RtMidi::UNIX_JACK;
   std::string name = "vexa";
   std::string log_path;
+  bool help = false;
   SimConfig config = without_history();
-  int nak_packet = -1, nak_times = 1;
-  int timeout_packet = -1, timeout_times = 1;
+};
+
+Options options;
+
+bool set_api(SimConfig&, const char* const* values) {
+  const std::string api = values[0];
+  if (api == "jack") options.api = RtMidi::UNIX_JACK;
+  if (api == "alsa") options.api = RtMidi::LINUX_ALSA;
+  return api == "jack" || api == "alsa";
+}
+
+// This program's own options; the unit's follow them (sim/unit/options.h).
+const SimOption HOST_OPTIONS[] = {
+    {"help", 0, "", "these lines",
+     [](SimConfig&, const char* const*) {
+       options.help = true;
+       return true;
+     }},
+    {"api", 1, "jack|alsa", "the MIDI service (default: VEXA_MIDI when it names one, else jack)", set_api},
+    {"name", 1, "NAME", "the name of the client and both ports (default vexa)",
+     [](SimConfig&, const char* const* values) {
+       options.name = values[0];
+       return !options.name.empty();
+     }},
+    {"log", 1, "FILE",
+     "log every message: \"rx\" or \"tx\", its bytes in hex, \"@\" and the ms since the start",
+     [](SimConfig&, const char* const* values) {
+       options.log_path = values[0];
+       return !options.log_path.empty();
+     }},
 };
 
 // The unit and the replies that are not due yet; the reply thread sends them.
@@ -83,113 +92,18 @@ uint64_t now_us() {
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - host.epoch).count());
 }
 
-bool parse_int(const char* text, int& value) {
-  char* end = nullptr;
-  const long parsed = std::strtol(text, &end, 0);
-  if (!text[0] || *end) return false;
-  value = static_cast<int>(parsed);
-  return true;
-}
-
-bool parse_version(const char* text, uint8_t version[2]) {
-  if (std::strlen(text) != 3 || text[1] != '.') return false;
-  version[0] = static_cast<uint8_t>(text[0]);
-  version[1] = static_cast<uint8_t>(text[2]);
-  return true;
-}
-
-bool parse_options(int argc, char** argv, Options& o) {
+// Reads the command line into `options`; a wrong word is named in one line on stderr.
+bool parse_options(int argc, char** argv) {
   if (const char* env = std::getenv("VEXA_MIDI"); env && std::strcmp(env, "alsa") == 0)
-    o.api = RtMidi::LINUX_ALSA;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    int number = 0;
-    auto take_number = [&](int& target) {
-      if (!value || !parse_int(value, number)) return false;
-      target = number;
-      ++i;
-      return true;
-    };
-    if (arg == "--update-mode") {
-      o.config.mode = SimMode::Boot;
-    } else if (arg == "--no-firmware") {
-      o.config.version[0] = o.config.version[1] = 0x7F;
-    } else if (arg == "--finish-silence") {
-      o.config.finish_silence = true;
-    } else if (!value) {
-      return false;
-    } else if (arg == "--api") {
-      if (std::strcmp(value, "jack") == 0)
-        o.api = RtMidi::UNIX_JACK;
-      else if (std::strcmp(value, "alsa") == 0)
-        o.api = RtMidi::LINUX_ALSA;
-      else
-        return false;
-      ++i;
-    } else if (arg == "--name") {
-      o.name = value;
-      ++i;
-    } else if (arg == "--log") {
-      o.log_path = value;
-      ++i;
-    } else if (arg == "--firmware") {
-      if (!parse_version(value, o.config.version)) return false;
-      ++i;
-    } else if (arg == "--verify") {
-      const std::string v = value;
-      if (v == "normal")
-        o.config.verify_answer = SimVerifyAnswer::Normal;
-      else if (v == "running")
-        o.config.verify_answer = SimVerifyAnswer::Running;
-      else if (v == "no-firmware")
-        o.config.verify_answer = SimVerifyAnswer::BootNoFirmware;
-      else if (v == "partial")
-        o.config.verify_answer = SimVerifyAnswer::BootPartial;
-      else if (v == "silence")
-        o.config.verify_answer = SimVerifyAnswer::Silence;
-      else
-        return false;
-      ++i;
-    } else if (arg == "--set") {
-      const char* equals = std::strchr(value, '=');
-      int param = 0, setting = 0;
-      if (!equals || !parse_int(std::string(value, equals).c_str(), param) || !parse_int(equals + 1, setting))
-        return false;
-      const int index = sim_param_index(static_cast<uint8_t>(param));
-      if (param < 0 || param > 0x7F || index < 0 || setting < 0 || setting > 0x7F) return false;
-      o.config.settings[index] = static_cast<uint8_t>(setting);
-      ++i;
-    } else {
-      int target = 0;
-      if (!take_number(target) || target < 0) return false;
-      if (arg == "--latency-ms")
-        o.config.reply_latency_us = static_cast<uint32_t>(target) * 1000;
-      else if (arg == "--erase-ms")
-        o.config.erase_time_us = static_cast<uint32_t>(target) * 1000;
-      else if (arg == "--boot-code")
-        o.config.boot_code = static_cast<uint8_t>(target);
-      else if (arg == "--nak-packet")
-        o.nak_packet = target;
-      else if (arg == "--nak-times")
-        o.nak_times = target;
-      else if (arg == "--timeout-packet")
-        o.timeout_packet = target;
-      else if (arg == "--timeout-times")
-        o.timeout_times = target;
-      else if (arg == "--status-silence")
-        o.config.status_silence = target;
-      else if (arg == "--unplug-after")
-        o.config.unplug_after_packets = target;
-      else
-        return false;
-    }
-  }
-  if (o.nak_packet >= 0)
-    o.config.packet_scripts[o.nak_packet] += std::string(static_cast<size_t>(o.nak_times), 'N');
-  if (o.timeout_packet >= 0)
-    o.config.packet_scripts[o.timeout_packet] += std::string(static_cast<size_t>(o.timeout_times), 'T');
-  return true;
+    options.api = RtMidi::LINUX_ALSA;
+  std::string bad;
+  const SimOptionResult result =
+      sim_read_options(options.config, std::span<const char* const>(argv + 1, static_cast<size_t>(argc - 1)),
+                       "--", HOST_OPTIONS, bad);
+  if (result == SIM_OPTION_OK) return true;
+  std::fprintf(stderr, "vexa-sim: %s: %s (vexa-sim --help lists the options)\n", bad.c_str(),
+               sim_option_problem(result));
+  return false;
 }
 
 // "rx" for a message that the unit received, "tx" for one that it sent.
@@ -273,10 +187,10 @@ void report_error(RtMidiError::Type type, const std::string& text, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (!parse_options(argc, argv, options)) {
-    std::fputs(USAGE, stderr);
-    return 2;
+  if (!parse_options(argc, argv)) return 2;
+  if (options.help) {
+    std::printf("usage: vexa-sim [options]\n%s", sim_options_help("--", HOST_OPTIONS).c_str());
+    return 0;
   }
   if (!options.log_path.empty()) {
     host.log = std::fopen(options.log_path.c_str(), "w");

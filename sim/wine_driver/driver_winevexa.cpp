@@ -8,7 +8,9 @@
 //
 // The test chooses the unit's behaviour and reads what it saw through the directory named by the
 // environment variable VEXA_SIM_DIR (a Unix path is taken as one on Wine's drive Z:):
-//   config        read once when the driver loads, lines "key value" (see apply_config_line)
+//   config        read once when the driver loads: one option a line, "NAME VALUE...", with the names
+//                 of vexa-sim's options (sim/unit/options.h) and the driver's own (DRIVER_OPTIONS)
+//   errors.log    the config lines that were refused, and why
 //   received.log  written as they arrive: every message the unit received, "<ms since load> <hex bytes>"
 //   replies.log   every message handed to the program ("dropped" when no buffer or port took it)
 //   image.bin     the data packets the unit accepted, laid end to end, as it would have written them
@@ -39,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/unit/options.h"
 #include "sim/unit/unit.h"
 
 extern "C" {
@@ -157,79 +160,41 @@ void update_image_file() {
   fclose(image);
 }
 
-SimVerifyAnswer verify_answer_named(const char* name) {
-  if (strcmp(name, "running") == 0) return SimVerifyAnswer::Running;
-  if (strcmp(name, "boot_no_firmware") == 0) return SimVerifyAnswer::BootNoFirmware;
-  if (strcmp(name, "boot_partial") == 0) return SimVerifyAnswer::BootPartial;
-  if (strcmp(name, "silence") == 0) return SimVerifyAnswer::Silence;
-  return SimVerifyAnswer::Normal;
-}
+// The driver's own options, read from the config file beside the unit's.
+const SimOption DRIVER_OPTIONS[] = {
+    {"trace", 0, "", "every driver message with its parameters and result into events.log",
+     [](SimConfig&, const char* const*) {
+       trace = true;
+       return true;
+     }},
+    {"timecode-fps", 1, "N", "running MTC quarter frames, four a frame, while the input runs",
+     [](SimConfig&, const char* const* values) {
+       char* end = nullptr;
+       const long fps = strtol(values[0], &end, 10);
+       if (*end != '\0' || fps < 1 || fps > 30) return false;
+       quarter_frame_interval_us = static_cast<uint32_t>(250000 / fps);
+       return true;
+     }},
+};
 
-long number(const char* text) { return strtol(text, nullptr, 0); }
-
-// One line of the config file: a key and its values, separated by blanks. Unknown keys are ignored.
-//   latency_us N | erase_time_us N | late_reply_us N     reply timing
-//   mode running|boot | boot_code N | version N N       what the unit runs (boot = update mode)
-//   settings N*10                                        the ten parameters, in the order 52 53 55 ... 5D
-//   params_in_boot 0|1 | status_silence N | finish_silence 0|1
-//   every_packet_script S | packet_script K S            letters of SimConfig::packet_scripts
-//   verify_answer normal|running|boot_no_firmware|boot_partial|silence
-//   written_version N N | unplug_after_packets N | noise N | long_sysex_length N | trace 0|1
-//   timecode_fps N                                       running MTC quarter frames while the input runs
-void apply_config_line(SimConfig& config, const char* line) {
-  char key[64] = {};
-  char values[10][64] = {};
-  const int count =
-      sscanf(line, "%63s %63s %63s %63s %63s %63s %63s %63s %63s %63s %63s", key, values[0], values[1],
-             values[2], values[3], values[4], values[5], values[6], values[7], values[8], values[9]) -
-      1;
-  if (count < 1 || key[0] == '#') return;
-  const std::string name = key;
-  const long first = number(values[0]);
-  if (name == "latency_us")
-    config.reply_latency_us = static_cast<uint32_t>(first);
-  else if (name == "erase_time_us")
-    config.erase_time_us = static_cast<uint32_t>(first);
-  else if (name == "erase_never_answers")
-    config.erase_never_answers = first != 0;
-  else if (name == "late_reply_us")
-    config.late_reply_us = static_cast<uint32_t>(first);
-  else if (name == "mode")
-    config.mode = strcmp(values[0], "boot") == 0 ? SimMode::Boot : SimMode::Running;
-  else if (name == "boot_code")
-    config.boot_code = static_cast<uint8_t>(first);
-  else if (name == "params_in_boot")
-    config.params_in_boot = first != 0;
-  else if (name == "status_silence")
-    config.status_silence = static_cast<int>(first);
-  else if (name == "finish_silence")
-    config.finish_silence = first != 0;
-  else if (name == "every_packet_script")
-    config.every_packet_script = values[0];
-  else if (name == "verify_answer")
-    config.verify_answer = verify_answer_named(values[0]);
-  else if (name == "unplug_after_packets")
-    config.unplug_after_packets = static_cast<int>(first);
-  else if (name == "noise")
-    config.noise = static_cast<uint32_t>(first);
-  else if (name == "long_sysex_length")
-    config.long_sysex_length = static_cast<int>(first);
-  else if (name == "trace")
-    trace = first != 0;
-  else if (name == "timecode_fps" && first > 0)
-    quarter_frame_interval_us = static_cast<uint32_t>(250000 / first);
-  else if (name == "packet_script" && count >= 2)
-    config.packet_scripts[static_cast<int>(first)] = values[1];
-  else if (name == "version" && count >= 2) {
-    config.version[0] = static_cast<uint8_t>(first);
-    config.version[1] = static_cast<uint8_t>(number(values[1]));
-  } else if (name == "written_version" && count >= 2) {
-    config.written_version[0] = static_cast<uint8_t>(first);
-    config.written_version[1] = static_cast<uint8_t>(number(values[1]));
-  } else if (name == "settings") {
-    for (int i = 0; i < count && i < SIM_PARAM_COUNT; ++i)
-      config.settings[i] = static_cast<uint8_t>(number(values[i]));
+// Reads the config file; a refused line leaves the unit as the other lines make it and goes into
+// errors.log, which the tests look at.
+void read_config(SimConfig& config) {
+  FILE* file = fopen(sim_path("config").c_str(), "rb");
+  if (file == nullptr) return;
+  FILE* errors = nullptr;
+  char line[512];
+  for (int number = 1; fgets(line, sizeof line, file) != nullptr; ++number) {
+    std::string bad;
+    const SimOptionResult result = sim_read_config_line(config, line, DRIVER_OPTIONS, bad);
+    if (result == SIM_OPTION_OK) continue;
+    if (errors == nullptr) errors = open_output("errors.log");
+    if (errors != nullptr) {
+      fprintf(errors, "config line %d: %s: %s\n", number, bad.c_str(), sim_option_problem(result));
+    }
   }
+  if (errors != nullptr) fclose(errors);
+  fclose(file);
 }
 
 // Reads the test's choices and opens the output files; runs once, under the lock.
@@ -244,13 +209,7 @@ void ensure_loaded() {
     sim_dir = directory[0] == '/' ? std::string("Z:") + directory : std::string(directory);
   }
   SimConfig config;
-  if (!sim_dir.empty()) {
-    if (FILE* file = fopen(sim_path("config").c_str(), "rb")) {
-      char line[512];
-      while (fgets(line, sizeof line, file) != nullptr) apply_config_line(config, line);
-      fclose(file);
-    }
-  }
+  if (!sim_dir.empty()) read_config(config);
   sim_unit_init(unit, config);
   received_file = open_output("received.log");
   replies_file = open_output("replies.log");

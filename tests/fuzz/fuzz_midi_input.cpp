@@ -62,7 +62,7 @@ void fail(const char* what) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   winmm_use_backend(&fuzz_backend);
   init_port_lock();
-  if (open_midi_in(0) != 0 || !input_sink) fail("the input did not open");
+  if (open_midi_in(0) != OPEN_IN_OK || !input_sink) fail("the input did not open");
   return 0;
 }
 

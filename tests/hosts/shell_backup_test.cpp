@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "hosts/shell/command_line.h"
 #include "hosts/shell/exit_codes.h"
 #include "hosts/shell/settings.h"
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

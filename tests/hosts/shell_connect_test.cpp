@@ -2,7 +2,7 @@
 // MIDI system as list and diagnose report it.
 #include <nlohmann/json.hpp>
 
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "midi/midi.h"
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "midi/midi.h"
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // vexa update: the program's upload through the dialog's button, its outcome as exit code, the image given
 // with --image checked by the program's own header check before anything is sent.
 #include "midi/midi.h"
-#include "shell_test_support.h"
+#include "shell_support.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 # Usage: tests/wine/run.sh <windows build dir> [flow...]     (no flow names: all flows)
 # Artefacts: <build dir>/tests/wine/artifacts/ (dialog.png, the unit's logs of every flow).
 # VEXA_WINEDEBUG=<channels> traces vexa.exe (e.g. +msg) into the flow's vexa.out; a config line
-# "trace 1" in a flow makes the driver log every WinMM call into events.log.
+# "trace" in a flow makes the driver log every WinMM call into events.log.
 set -uo pipefail
 
 usage() {
@@ -26,11 +26,14 @@ firmware=$root/res/firmware.bin
 work=$build/wine
 prefix=$work/prefix
 artifacts=$build/tests/wine/artifacts
+# Each flow is a check of the one tally; run by scripts/test_all.sh, they count in its tally.
+source "$root/scripts/tally.sh"
 
-# Ends the run before any flow: the reason, then the closing count.
+# Ends the run before any flow: the reason, counted as one failed check.
 give_up() {
   echo "wine tests: $*"
-  echo "0 passed, 1 failed"
+  tally_note failed "wine"
+  tally_end
   exit 1
 }
 
@@ -44,7 +47,8 @@ done
 # (ia32_emulation), and then no flow can run at all: the suite is skipped, not failed.
 if ! wine --version >/dev/null 2>&1; then
   echo "wine tests: skipped, this kernel does not run 32-bit programs ($(wine --version 2>&1 | tail -n 1))"
-  echo "0 passed, 0 failed, 1 skipped"
+  tally_note skipped "wine"
+  tally_end
   exit 77
 fi
 
@@ -121,7 +125,9 @@ probe() {
   wine "$probe_exe" "$@" || { echo "    failed: uiprobe $*"; return 1; }
 }
 
-# start_vexa NAME [config line...]: a fresh unit with that config, the program, and its dialog.
+# start_vexa NAME [config line...]: a fresh unit with that config, the program, and its dialog. The lines
+# are the unit's options as vexa-sim takes them, without the dashes (sim/unit/options.h), and the driver's
+# own (trace, timecode-fps); a line that the driver refuses fails the flow.
 start_vexa() {
   local name=$1
   shift
@@ -164,6 +170,14 @@ stop_leftover() {
   if running; then kill -9 "$vexa_pid" 2>/dev/null; fi
   [[ -n $vexa_pid ]] && wait "$vexa_pid" 2>/dev/null
   vexa_pid=""
+}
+
+# The config lines of the flow's unit that the driver refused, with the reason (errors.log).
+refused_config() {
+  [[ -n ${sim:-} && -s $sim/errors.log ]] || return 0
+  echo "    the unit refused its config:"
+  sed 's/^/      /' "$sim/errors.log"
+  return 1
 }
 
 # The wParams of the WM_COMMAND messages that reached the dialog procedure, in hex, from Wine's +msg
@@ -286,7 +300,8 @@ flow_help() {
 
 # Connecting reads back all ten settings, which the dialog shows and enables, and the firmware 3.1.
 flow_connect() {
-  vexa_winedebug=+msg start_vexa connect "settings 1 17 0 9 1 0 1 0 1 0"
+  vexa_winedebug=+msg start_vexa connect "set 0x52=1" "set 0x53=17" "set 0x56=9" "set 0x58=1" "set 0x5A=1" \
+    "set 0x5C=1"
   connect
   probe wait 1001 text="Firmware 3.1"
   probe check 1010 text=vexa count=1 selection=0
@@ -321,7 +336,7 @@ flow_connect() {
 
 # Each kind of setting reaches the unit as its exact set message.
 flow_settings() {
-  start_vexa settings "settings 0 17 0 8 0 0 0 0 0 0"
+  start_vexa settings "set 0x53=17" "set 0x56=8"
   connect
   probe wait 1001 text="Firmware 3.1"
   expect_sent "${BURST[@]}" "F0 2C 4D 56 08 F7"
@@ -383,7 +398,7 @@ flow_no_outputs() {
 # The unit goes away: the next tick shows "vexa not found", greys every setting and empties the list.
 # Its port cannot be opened again until it is back; then the settings come back with a new choice.
 flow_unplug() {
-  start_vexa unplug "trace 1"
+  start_vexa unplug "trace"
   connect
   probe wait 1001 text="Firmware 3.1"
   probe check 1004 enabled=1
@@ -407,7 +422,7 @@ flow_unplug() {
 # quarter frames a second) come in: every close meets deliveries on the driver's thread. Nothing
 # hangs, and the last choice connects.
 flow_reconnect() {
-  start_vexa reconnect "latency_us 300000" "noise 2" "timecode_fps 25"
+  start_vexa reconnect "latency-ms 300" "noise 2" "timecode-fps 25"
   for _ in 1 2 3 4 5; do connect; done
   probe wait 1001 text="Firmware 3.1"
   for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
@@ -424,7 +439,7 @@ flow_reconnect() {
 # packets byte for byte, and the dialog returns to its unconnected state.
 upload_flow() {
   local latency_ms=$1 name=upload-$1ms
-  start_vexa "$name" "mode boot" "version 0x33 0x30" "latency_us $((latency_ms * 1000))"
+  start_vexa "$name" "update-mode" "firmware 3.0" "latency-ms $latency_ms"
   connect
   probe wait 1001 text="vexa in update mode"
   probe wait 1006 enabled=1
@@ -469,7 +484,7 @@ flow_upload_2ms() { upload_flow 2; }
 # Three NAKs for one packet end the upload with "Checksum error" and "Programming failed"; the
 # program then closes itself with exit code 0.
 flow_upload_nak() {
-  start_vexa upload-nak "mode boot" "latency_us 0" "packet_script 5 NNN"
+  start_vexa upload-nak "update-mode" "latency-ms 0" "packet-script 5 NNN"
   connect
   probe wait 1001 text="vexa in update mode"
   probe wait 1006 enabled=1
@@ -489,7 +504,7 @@ flow_upload_nak() {
 
 # Closing the dialog during an upload ends the program with exit code 0; the unit is not finished.
 flow_upload_close() {
-  start_vexa upload-close "mode boot" "latency_us 2000"
+  start_vexa upload-close "update-mode" "latency-ms 2"
   connect
   probe wait 1001 text="vexa in update mode"
   probe wait 1006 enabled=1
@@ -508,7 +523,7 @@ flow_upload_close() {
 # The unit is unplugged in the middle of the upload: the next send answers MMSYSERR_NODRIVER through
 # WinMM, the program closes both ports, the packet waits run out: "Timeout error", "Programming failed".
 flow_upload_unplug() {
-  start_vexa upload-unplug "mode boot" "latency_us 0" "unplug_after_packets 100" "trace 1"
+  start_vexa upload-unplug "update-mode" "latency-ms 0" "unplug-after 100" "trace"
   connect
   probe wait 1001 text="vexa in update mode"
   probe wait 1006 enabled=1
@@ -530,29 +545,17 @@ ALL_FLOWS=(dialog keys help connect settings no_outputs unplug reconnect upload_
 
 # ---------------------------------------------------------------------------------------------------
 
+# One flow in a subshell of its own: its first failing step ends it.
 run_flow() {
-  local name=$1 start=$SECONDS
-  echo "--- $name"
   (
     set -eE
     trap '[[ $BASH_COMMAND == "return 1" ]] || echo "    failed at line $LINENO: $BASH_COMMAND"' ERR
-    trap stop_leftover EXIT
-    "flow_$name"
+    trap 'stop_leftover; refused_config || true' EXIT
+    "flow_$1"
+    refused_config >/dev/null
   )
-  local code=$?
-  if [[ $code -eq 0 ]]; then
-    passed=$((passed + 1))
-    echo "PASS $name ($((SECONDS - start)) s)"
-  else
-    failed=$((failed + 1))
-    failures+=("$name")
-    echo "FAIL $name ($((SECONDS - start)) s)"
-  fi
 }
 
-passed=0
-failed=0
-failures=()
 flows=("$@")
 [[ ${#flows[@]} -gt 0 ]] || flows=("${ALL_FLOWS[@]}")
 
@@ -562,16 +565,13 @@ start_display || give_up "cannot start Xvfb"
 echo "Wine $(wine --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
 for flow in "${flows[@]}"; do
   if declare -F "flow_$flow" >/dev/null; then
-    run_flow "$flow"
+    tally_run "wine $flow" run_flow "$flow"
   else
-    echo "FAIL $flow: no such flow (flows: ${ALL_FLOWS[*]})"
-    failed=$((failed + 1))
-    failures+=("$flow")
+    echo "wine tests: no flow $flow (flows: ${ALL_FLOWS[*]})"
+    tally_note failed "wine $flow"
   fi
 done
 cp -r "$work/flows" "$artifacts/" 2>/dev/null
 [[ -f $artifacts/timings.txt ]] && cat "$artifacts/timings.txt"
-[[ ${#failures[@]} -gt 0 ]] && echo "failed flows: ${failures[*]}"
 echo "wine tests took $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+tally_end

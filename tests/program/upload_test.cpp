@@ -1,7 +1,5 @@
 // The firmware upload end to end: the update button, the worker, the simulated unit in update mode, and
 // what the dialog shows.
-#include <dirent.h>
-
 #include <cstring>
 #include <mutex>
 
@@ -23,6 +21,7 @@ int progress_at_done = -1;
 std::atomic<int> packet_pauses{0};
 std::atomic<int> inject_ack_at{-1};
 std::atomic<uint32_t> latency_after_mode_check{0};  // non-zero: the unit's latency from the first 50 ms pause
+std::atomic<DWORD> worker_thread_id{0};             // the thread that pauses besides the dialog's
 
 void note_status(const std::string& status) {
   std::lock_guard<std::mutex> hold(seen_lock);
@@ -30,6 +29,7 @@ void note_status(const std::string& status) {
 }
 
 void watch_pauses(DWORD ms) {
+  if (GetCurrentThreadId() != ui_thread_id) worker_thread_id = GetCurrentThreadId();
   if (GetCurrentThreadId() == ui_thread_id) {
     if (ms == 2000) {
       std::lock_guard<std::mutex> hold(seen_lock);
@@ -56,25 +56,6 @@ void watch_pauses(DWORD ms) {
     std::lock_guard<std::mutex> hold(seen_lock);
     erase_progress.push_back(headless_position(IDC_PROGRESS));
   }
-}
-
-SimSetup update_mode_unit() {
-  SimSetup setup;
-  setup.unit.mode = SimMode::Boot;
-  setup.unit.version[0] = 0x7F;
-  setup.unit.version[1] = 0x7F;
-  setup.unit.reply_latency_us = 100;
-  setup.unit.erase_time_us = 20000;
-  return setup;
-}
-
-// Every answer is there before its send returns: the worker's only pauses are those of waits that are
-// not answered.
-SimSetup answering_at_once() {
-  SimSetup setup = update_mode_unit();
-  setup.answer_before_send_returns = true;
-  setup.unit.erase_time_us = 0;
-  return setup;
 }
 
 std::vector<Bytes> stand_in_packets() {
@@ -145,8 +126,8 @@ TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnecte
   ASSERT_TRUE(headless_wait_idle());
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(device_mode.load(), Absent);
-  EXPECT_EQ(shown_mode.load(), SHOWN_NOTHING);
+  EXPECT_EQ(mode_of(device_mode), Absent);
+  EXPECT_EQ(mode_of(shown_mode), NothingShown);
   EXPECT_EQ(headless_position(IDC_PROGRESS), 0);
   EXPECT_TRUE(headless_enabled(IDC_PORT_COMBO));
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
@@ -285,14 +266,6 @@ TEST_F(UploadTest, ASilentModeCheckEndsWithATimeout) {
   EXPECT_EQ(count_received(ERASE), 0);
 }
 
-std::vector<DWORD> worker_pauses() {
-  std::vector<DWORD> pauses;
-  for (const PlatformSleep& sleep : platform_sleeps()) {
-    if (sleep.thread_id != ui_thread_id) pauses.push_back(sleep.ms);
-  }
-  return pauses;
-}
-
 TEST_F(UploadTest, VerifyPassesOverRunningAndTimesOutAfterNineLooks) {
   SimSetup setup = answering_at_once();
   setup.unit.verify_answer = SimVerifyAnswer::Running;
@@ -300,7 +273,7 @@ TEST_F(UploadTest, VerifyPassesOverRunningAndTimesOutAfterNineLooks) {
   ASSERT_TRUE(wait_status("Timeout error"));
   expect_failure_closes();
   EXPECT_EQ(count_received(FINISH), 0);
-  EXPECT_EQ(worker_pauses(), std::vector<DWORD>(9, 50));
+  EXPECT_EQ(sleeps_of(worker_thread_id), std::vector<DWORD>(9, 50));
 }
 
 TEST_F(UploadTest, VerifyAcceptsOneVersionByteOf127) {
@@ -328,7 +301,7 @@ TEST_F(UploadTest, AnUnansweredFinishEndsWithATimeoutAfterNineLooks) {
   ASSERT_TRUE(wait_status("Timeout error"));
   expect_failure_closes();
   EXPECT_EQ(count_received(FINISH), 1);
-  EXPECT_EQ(worker_pauses(), std::vector<DWORD>(9, 50));
+  EXPECT_EQ(sleeps_of(worker_thread_id), std::vector<DWORD>(9, 50));
 }
 
 TEST_F(UploadTest, UnpluggingDuringTheWriteEndsWithATimeout) {
@@ -538,98 +511,5 @@ TEST_F(UploadTest, WriteProgressFollowsEveryAckNakAndTimeOut) {
             (std::vector<int>{0, 0, 0, share(ends[0]), share(starts[1]), share(ends[1]), share(starts[2]),
                               share(ends[2]), share(ends[3]), share(ends[3])}));
 }
-
-// Closing the dialog at each stage of an upload. The close comes at the worker's first pause of that
-// stage (or, for the worker's message box, while it is open); from the dialog's reaction to it on,
-// nothing more reaches the unit, and the program ends with every thread it started.
-enum class Stage { ModeCheck, Erase, Write, Verify, WorkerBox };
-
-std::atomic<Stage> close_stage{Stage::ModeCheck};
-std::atomic<bool> closed{false};
-std::atomic<size_t> received_at_close{0};
-
-int thread_count() {
-  int count = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
-    closedir(tasks);
-  }
-  return count;
-}
-
-void close_now() {
-  user32_close();
-  headless_wait_until([] { return upload_stop.load() != 0; });
-  received_at_close = unit_received().size();
-  closed = true;
-}
-
-void close_at_stage(DWORD ms) {
-  if (closed || GetCurrentThreadId() == ui_thread_id) return;
-  const Stage stage = close_stage;
-  if ((stage == Stage::ModeCheck || stage == Stage::Verify) && ms == 50) close_now();
-  if (stage == Stage::Erase && ms == 200) close_now();
-  if (stage == Stage::Write && ms == 1) close_now();
-}
-
-std::string stage_name(const ::testing::TestParamInfo<Stage>& info) {
-  static const char* const names[] = {"ModeCheck", "Erase", "Write", "Verify", "WorkerBox"};
-  return names[static_cast<int>(info.param)];
-}
-
-void PrintTo(Stage stage, std::ostream* out) { *out << stage_name({stage, 0}); }
-
-class CloseTest : public UploadTest, public ::testing::WithParamInterface<Stage> {};
-
-TEST_P(CloseTest, EndsWithZeroNoWindowNoThreadAndNoSendAfterTheClose) {
-  SimSetup setup = answering_at_once();  // the only pauses are the stage's own
-  close_stage = GetParam();
-  switch (GetParam()) {
-    case Stage::ModeCheck:
-      break;
-    case Stage::Erase:
-      setup.unit.erase_never_answers = true;
-      break;
-    case Stage::Write:
-      setup.unit.packet_scripts[20] = "T";
-      break;
-    case Stage::Verify:
-      setup.unit.verify_answer = SimVerifyAnswer::Running;
-      break;
-    case Stage::WorkerBox:
-      setup.unit.packet_scripts[0] = "TTT";
-      break;
-  }
-  start(setup);
-  connect_and_tick();
-  if (GetParam() == Stage::ModeCheck) {
-    sim_with_unit([](SimUnit& unit) { unit.config.status_silence = unit.status_silenced + 1; });
-  }
-  const int threads = thread_count();  // the test's, the back-end's, the dialog's and the MIDI input's
-  platform_set_sleep_hook(close_at_stage);
-  ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
-  if (GetParam() == Stage::WorkerBox) {
-    ASSERT_TRUE(headless_wait_box());
-    // The box disables the dialog: the close comes from outside, as at the end of a session.
-    PostMessageA(headless_dialog(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(headless_wait_until([] { return upload_stop.load() != 0; }));
-    received_at_close = unit_received().size();
-    closed = true;
-    expect_box("Warning", "Programming failed");
-  }
-  EXPECT_EQ(headless_exit_code(20000), 0);
-  ASSERT_TRUE(closed);
-  EXPECT_EQ(unit_received().size(), received_at_close.load());
-  EXPECT_EQ(user32_current_dialog(), nullptr);
-  EXPECT_TRUE(user32_open_boxes().empty());
-  EXPECT_TRUE(headless_wait_until([&] { return thread_count() == threads - 2; }, 5000)) << thread_count();
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(Stages, CloseTest,
-                         ::testing::Values(Stage::ModeCheck, Stage::Erase, Stage::Write, Stage::Verify,
-                                           Stage::WorkerBox),
-                         stage_name);
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/win32/kernel32_ext.h"
-#include "thread_state.h"
+#include "thread_support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The controls of the USER32/COMCTL32 layer and the notifications they send, driven as a person would.
-#include "user32_test_support.h"
+#include "user32_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <condition_variable>
 
 #include "platform/win32/kernel32_ext.h"
-#include "user32_test_support.h"
+#include "user32_support.h"
 
 namespace {
 

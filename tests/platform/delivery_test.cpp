@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "midi_test_support.h"
+#include "midi_support.h"
 #include "sim/unit/firmware_format.h"
 #include "sim/unit/unit.h"
 

@@ -20,8 +20,8 @@ class TransmitTest : public ::testing::Test {
     close_midi_out();
   }
   void open_both() {
-    ASSERT_EQ(open_midi_out(0), 0);
-    ASSERT_EQ(open_midi_in(0), 0);
+    ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
+    ASSERT_EQ(open_midi_in(0), OPEN_IN_OK);
     platform_clear_sleeps();
     winmm_clear_calls();
   }
@@ -112,7 +112,7 @@ TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClose
   SimSetup setup;
   setup.outputs = {{"vexa", true, 0, 3}, {"busy", false, MMSYSERR_ALLOCATED}};
   winmm_use_backend(sim_start(setup));
-  ASSERT_EQ(open_midi_out(0), 0);
+  ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
   winmm_clear_calls();
   EXPECT_EQ(close_midi_out(), 0);
   std::vector<std::string> calls = winmm_calls();
@@ -120,12 +120,13 @@ TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClose
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_EQ(close_midi_out(), 0);  // nothing open: nothing to do
 
-  ASSERT_EQ(open_midi_out(0), 0);
-  EXPECT_EQ(open_midi_out(2), -1);  // the device count: the open output is closed all the same
+  ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
+  EXPECT_EQ(open_midi_out(2),
+            OPEN_OUT_NO_DEVICE);  // the device count: the open output is closed all the same
   EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(open_midi_out(1), -2);
+  EXPECT_EQ(open_midi_out(1), OPEN_OUT_FAILED);
   EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(open_midi_in(1), -2);
+  EXPECT_EQ(open_midi_in(1), OPEN_IN_NO_DEVICE);
   EXPECT_EQ(midi_in_port.load(), nullptr);
 }
 

@@ -1,6 +1,10 @@
 #include "program_support.h"
 
+#include <cstddef>
 #include <deque>
+
+extern const unsigned char nofirmware_res[];
+extern const size_t nofirmware_res_size;
 
 namespace {
 
@@ -62,6 +66,11 @@ HINSTANCE module_with_image(const Bytes& image) {
     }
   }
   return platform_register_module(file.data(), file.size());
+}
+
+HINSTANCE nofirmware_module() {
+  static const HINSTANCE module = platform_register_module(nofirmware_res, nofirmware_res_size);
+  return module;
 }
 
 void ProgramTest::start(const SimSetup& setup, HINSTANCE module, unsigned sleep_divisor) {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "midi_test_support.h"
-#include "thread_state.h"
+#include "midi_support.h"
+#include "thread_support.h"
 
 namespace {
 

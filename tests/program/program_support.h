@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,6 @@
 #include "firmware/firmware.h"
 #include "hosts/headless/headless.h"
 #include "midi/midi.h"
-#include "nofirmware_module.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/user32_ext.h"
@@ -26,6 +26,86 @@
 #include "resource.h"
 
 using Bytes = std::vector<uint8_t>;
+
+// The names of the program's results and modes. Tests compare names; the printers below make a failing
+// comparison show the name with its value.
+inline const char* upload_result_name(UploadResult result) {
+  switch (result) {
+    case UPLOAD_OK:
+      return "UPLOAD_OK";
+    case UPLOAD_TIMEOUT:
+      return "UPLOAD_TIMEOUT";
+    case UPLOAD_CORRUPT_IMAGE:
+      return "UPLOAD_CORRUPT_IMAGE or UPLOAD_FINISH_TIMEOUT";
+    case UPLOAD_CHECKSUM:
+      return "UPLOAD_CHECKSUM or UPLOAD_INVALID_FIRMWARE";
+    case UPLOAD_NOT_IN_UPDATE_MODE:
+      return "UPLOAD_NOT_IN_UPDATE_MODE";
+    case UPLOAD_CANCELLED:
+      return "UPLOAD_CANCELLED";
+  }
+  return "no UploadResult";
+}
+
+inline const char* open_out_result_name(OpenOutResult result) {
+  switch (result) {
+    case OPEN_OUT_OK:
+      return "OPEN_OUT_OK";
+    case OPEN_OUT_NO_DEVICE:
+      return "OPEN_OUT_NO_DEVICE";
+    case OPEN_OUT_FAILED:
+      return "OPEN_OUT_FAILED";
+  }
+  return "no OpenOutResult";
+}
+
+inline const char* open_in_result_name(OpenInResult result) {
+  switch (result) {
+    case OPEN_IN_OK:
+      return "OPEN_IN_OK";
+    case OPEN_IN_NO_DEVICE:
+      return "OPEN_IN_NO_DEVICE";
+    case OPEN_IN_FAILED:
+      return "OPEN_IN_FAILED";
+    case OPEN_IN_PREPARE_FAILED:
+      return "OPEN_IN_PREPARE_FAILED";
+    case OPEN_IN_QUEUE_FAILED:
+      return "OPEN_IN_QUEUE_FAILED";
+    case OPEN_IN_START_FAILED:
+      return "OPEN_IN_START_FAILED";
+  }
+  return "no OpenInResult";
+}
+
+inline const char* device_mode_name(DeviceMode mode) {
+  switch (mode) {
+    case Absent:
+      return "Absent";
+    case Running:
+      return "Running";
+    case UpdateMode:
+      return "UpdateMode";
+    case NothingShown:
+      return "NothingShown";
+  }
+  return "no DeviceMode";
+}
+
+inline void PrintTo(UploadResult result, std::ostream* out) {
+  *out << upload_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
+}
+inline void PrintTo(OpenOutResult result, std::ostream* out) {
+  *out << open_out_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
+}
+inline void PrintTo(OpenInResult result, std::ostream* out) {
+  *out << open_in_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
+}
+inline void PrintTo(DeviceMode mode, std::ostream* out) {
+  *out << device_mode_name(mode) << " (" << static_cast<int>(mode) << ")";
+}
+
+// A mode byte of the program's shared state as the mode it holds.
+inline DeviceMode mode_of(const std::atomic<uint8_t>& mode) { return static_cast<DeviceMode>(mode.load()); }
 
 inline std::atomic<DWORD> ui_thread_id{0};
 
@@ -64,6 +144,26 @@ inline int count_sleeps(DWORD ms) {
   return count;
 }
 
+// A unit in update mode that holds no valid firmware, answering quickly and erasing in 20 ms.
+inline SimSetup update_mode_unit() {
+  SimSetup setup;
+  setup.unit.mode = SimMode::Boot;
+  setup.unit.version[0] = 0x7F;
+  setup.unit.version[1] = 0x7F;
+  setup.unit.reply_latency_us = 100;
+  setup.unit.erase_time_us = 20000;
+  return setup;
+}
+
+// The same unit with every answer there before its send returns: an upload's only pauses are those of
+// waits that are not answered.
+inline SimSetup answering_at_once() {
+  SimSetup setup = update_mode_unit();
+  setup.answer_before_send_returns = true;
+  setup.unit.erase_time_us = 0;
+  return setup;
+}
+
 // The data packets of an image, each from its 0xF0 through the first 0xF7 after it.
 inline std::vector<Bytes> image_packets(const uint8_t* image, size_t length) {
   std::vector<Bytes> packets;
@@ -88,6 +188,8 @@ inline Bytes embedded_image() {
 
 // A module with the program's resources whose firmware image is replaced by `image`.
 HINSTANCE module_with_image(const Bytes& image);
+// The program's resources without the firmware image (nofirmware.rc), as a module of its own.
+HINSTANCE nofirmware_module();
 
 class ProgramTest : public ::testing::Test {
  protected:

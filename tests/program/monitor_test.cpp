@@ -62,7 +62,7 @@ TEST_F(MonitorTest, ConnectingReadsBackEverySettingAndShowsTheFirmware) {
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
-  EXPECT_EQ(shown_mode.load(), Running);
+  EXPECT_EQ(mode_of(shown_mode), Running);
 }
 
 TEST_F(MonitorTest, AVersionByteOf127ShowsInvalidFirmware) {
@@ -183,10 +183,10 @@ TEST_F(MonitorTest, AnInputThatCannotBeOpenedClosesTheOutputAgain) {
 // Opening the input fails at one step, first called directly and then through the person's choice.
 struct InputFault {
   WinmmInputFaults faults;
-  int32_t code;
+  OpenInResult result;
 };
 
-void PrintTo(const InputFault& fault, std::ostream* out) { *out << "code " << fault.code; }
+void PrintTo(const InputFault& fault, std::ostream* out) { *out << open_in_result_name(fault.result); }
 
 class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<InputFault> {
  protected:
@@ -200,7 +200,7 @@ class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<
 TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
   start();
   winmm_set_input_faults(GetParam().faults);
-  EXPECT_EQ(open_midi_in(0), GetParam().code);
+  EXPECT_EQ(open_midi_in(0), GetParam().result);
   expect_nothing_open();
 
   winmm_set_input_faults(GetParam().faults);
@@ -217,9 +217,11 @@ TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest,
-                         ::testing::Values(InputFault{{1, 0, 0}, -6}, InputFault{{2, 0, 0}, -6},
-                                           InputFault{{0, 1, 0}, -7}, InputFault{{0, 2, 0}, -7},
-                                           InputFault{{0, 0, 1}, -8}));
+                         ::testing::Values(InputFault{{1, 0, 0}, OPEN_IN_PREPARE_FAILED},
+                                           InputFault{{2, 0, 0}, OPEN_IN_PREPARE_FAILED},
+                                           InputFault{{0, 1, 0}, OPEN_IN_QUEUE_FAILED},
+                                           InputFault{{0, 2, 0}, OPEN_IN_QUEUE_FAILED},
+                                           InputFault{{0, 0, 1}, OPEN_IN_START_FAILED}));
 
 TEST_F(MonitorTest, AnOutputWithoutAnInputOfItsNameOpensNothingAndSaysNothing) {
   SimSetup setup;
@@ -240,7 +242,7 @@ TEST_F(MonitorTest, PairingTakesTheFirstInputThatBeginsWithTheOutputName) {
   start(setup);
   EXPECT_EQ(find_matching_input(0), 0);
   EXPECT_EQ(find_matching_input(1), 1);
-  EXPECT_EQ(find_matching_input(2), -1);  // no such output: its made-up name matches nothing
+  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // no such output: its made-up name matches nothing
   connect(1);
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
@@ -286,7 +288,7 @@ TEST_F(MonitorTest, AReplyDuringATickIsShownAtTheNextTick) {
   tick();
   user32_set_text_hook(nullptr);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
-  ASSERT_EQ(device_mode.load(), UpdateMode);
+  ASSERT_EQ(mode_of(device_mode), UpdateMode);
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
   EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
@@ -301,12 +303,12 @@ TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
   setup.outputs = {{"", false}, {"vexa 2", false}, {"VEXA", false}};
   setup.inputs = {{"Keys", false}, {"vexa", false}};
   winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), 0);   // an empty name matches the first input
-  EXPECT_EQ(find_matching_input(1), -1);  // the input's name is shorter than the output's
-  EXPECT_EQ(find_matching_input(2), -1);  // names compare case by case
+  EXPECT_EQ(find_matching_input(0), 0);                  // an empty name matches the first input
+  EXPECT_EQ(find_matching_input(1), NO_MATCHING_INPUT);  // the input's name is shorter than the output's
+  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // names compare case by case
   setup.inputs.clear();
   winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), -1);
+  EXPECT_EQ(find_matching_input(0), NO_MATCHING_INPUT);
 }
 
 // A name longer than szPname is cut after a whole character, the same for the output and its input, so

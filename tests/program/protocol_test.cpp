@@ -85,8 +85,8 @@ class ReceiverTest : public ::testing::Test {
   void SetUp() override {
     winmm_use_backend(sim_start());
     init_port_lock();
-    ASSERT_EQ(open_midi_out(0), 0);
-    ASSERT_EQ(open_midi_in(0), 0);
+    ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
+    ASSERT_EQ(open_midi_in(0), OPEN_IN_OK);
   }
   void TearDown() override {
     close_midi_in();
@@ -186,10 +186,10 @@ TEST_F(ReceiverTest, ClosingHandsBothBuffersBackAndLeavesNoneQueued) {
   EXPECT_FALSE(rx_header_1.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
   EXPECT_FALSE(rx_header_2.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED));
   // Opening the same input again prepares and queues both headers afresh.
-  ASSERT_EQ(open_midi_in(0), 0);
+  ASSERT_EQ(open_midi_in(0), OPEN_IN_OK);
   EXPECT_TRUE(rx_header_1.dwFlags & MHDR_INQUEUE);
   EXPECT_TRUE(rx_header_2.dwFlags & MHDR_INQUEUE);
-  ASSERT_EQ(open_midi_in(0), 0);
+  ASSERT_EQ(open_midi_in(0), OPEN_IN_OK);
   arrive({0xF0, 0x2C, 0x4D, 0x4E, 0xF7});
   EXPECT_EQ(last_reply.load(), 0x4E);
   EXPECT_EQ(rx_buffer_1[3], 0x4E);

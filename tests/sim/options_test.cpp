@@ -1,0 +1,160 @@
+// The simulated unit's options: vexa-sim's command line and the Wine driver's config file read one table,
+// so each option has one spelling in both and lands in the same field.
+#include "sim/unit/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_support.h"
+
+namespace {
+
+// One option as a person writes it, and what it must change in a fresh config.
+struct OptionCase {
+  std::vector<const char*> words;  // the name without dashes, then the values
+  void (*expect)(const SimConfig& config);
+};
+
+const OptionCase OPTION_CASES[] = {
+    {{"update-mode"}, [](const SimConfig& c) { EXPECT_EQ(c.mode, SimMode::Boot); }},
+    {{"firmware", "3.0"}, [](const SimConfig& c) { EXPECT_EQ(c.version[1], '0'); }},
+    {{"no-firmware"}, [](const SimConfig& c) { EXPECT_EQ(c.version[0] + c.version[1], 2 * 0x7F); }},
+    {{"set", "0x53=42"}, [](const SimConfig& c) { EXPECT_EQ(c.settings[1], 42); }},
+    {{"boot-code", "32"}, [](const SimConfig& c) { EXPECT_EQ(c.boot_code, 0x20); }},
+    {{"params-in-boot"}, [](const SimConfig& c) { EXPECT_TRUE(c.params_in_boot); }},
+    {{"latency-ms", "7"}, [](const SimConfig& c) { EXPECT_EQ(c.reply_latency_us, 7000u); }},
+    {{"erase-ms", "0x10"}, [](const SimConfig& c) { EXPECT_EQ(c.erase_time_us, 16000u); }},
+    {{"erase-never-answers"}, [](const SimConfig& c) { EXPECT_TRUE(c.erase_never_answers); }},
+    {{"status-silence", "2"}, [](const SimConfig& c) { EXPECT_EQ(c.status_silence, 2); }},
+    {{"packet-script", "5", "NTA"}, [](const SimConfig& c) { EXPECT_EQ(c.packet_scripts.at(5), "NTA"); }},
+    {{"every-packet-script", "L"}, [](const SimConfig& c) { EXPECT_EQ(c.every_packet_script, "L"); }},
+    {{"late-reply-ms", "600"}, [](const SimConfig& c) { EXPECT_EQ(c.late_reply_us, 600000u); }},
+    {{"verify", "no-firmware"},
+     [](const SimConfig& c) { EXPECT_EQ(c.verify_answer, SimVerifyAnswer::BootNoFirmware); }},
+    {{"written-firmware", "2.9"}, [](const SimConfig& c) { EXPECT_EQ(c.written_version[0], '2'); }},
+    {{"finish-silence"}, [](const SimConfig& c) { EXPECT_TRUE(c.finish_silence); }},
+    {{"unplug-after", "100"}, [](const SimConfig& c) { EXPECT_EQ(c.unplug_after_packets, 100); }},
+    {{"noise", "5"},
+     [](const SimConfig& c) { EXPECT_EQ(c.noise, SIM_NOISE_QUARTER_FRAME | SIM_NOISE_LONG_SYSEX); }},
+    {{"long-sysex-length", "700"}, [](const SimConfig& c) { EXPECT_EQ(c.long_sysex_length, 700); }},
+};
+
+void PrintTo(const OptionCase& option, std::ostream* out) { *out << option.words[0]; }
+
+// The command line that vexa-sim reads: the name with its dashes, each value a word of its own.
+SimOptionResult from_command_line(SimConfig& config, const std::vector<const char*>& words,
+                                  std::string& bad) {
+  std::vector<std::string> storage;
+  for (const char* word : words) storage.push_back(word);
+  storage[0] = "--" + storage[0];
+  std::vector<const char*> argv;
+  for (const std::string& word : storage) argv.push_back(word.c_str());
+  return sim_read_options(config, argv, "--", {}, bad);
+}
+
+// The config file line that the Wine driver reads.
+SimOptionResult from_config_line(SimConfig& config, const std::vector<const char*>& words, std::string& bad) {
+  std::string line;
+  for (const char* word : words) line = line + word + " ";
+  line.back() = '\n';
+  return sim_read_config_line(config, line.c_str(), {}, bad);
+}
+
+class OptionTest : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionTest, TheCommandLineAndTheConfigFileSetTheSameField) {
+  SimConfig from_arguments, from_file;
+  std::string bad;
+  ASSERT_EQ(from_command_line(from_arguments, GetParam().words, bad), SIM_OPTION_OK) << bad;
+  ASSERT_EQ(from_config_line(from_file, GetParam().words, bad), SIM_OPTION_OK) << bad;
+  GetParam().expect(from_arguments);
+  EXPECT_EQ(from_arguments, from_file);
+  EXPECT_NE(from_arguments, SimConfig());
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, OptionTest, ::testing::ValuesIn(OPTION_CASES),
+                         [](const ::testing::TestParamInfo<OptionCase>& info) {
+                           std::string name;
+                           for (const char* c = info.param.words[0]; *c; ++c) name += *c == '-' ? '_' : *c;
+                           return name;
+                         });
+
+TEST(Options, EveryOptionIsTestedAndInTheHelp) {
+  const std::string help = sim_options_help("--", {});
+  for (const SimOption& option : SIM_OPTIONS) {
+    bool tested = false;
+    for (const OptionCase& tested_case : OPTION_CASES)
+      tested |= std::string(tested_case.words[0]) == option.name;
+    EXPECT_TRUE(tested) << option.name;
+    EXPECT_NE(help.find(std::string("  --") + option.name + " "), std::string::npos) << option.name;
+  }
+}
+
+TEST(Options, UnknownNamesAndBadValuesAreRefused) {
+  struct Refused {
+    std::vector<const char*> words;
+    SimOptionResult result;
+  };
+  const Refused refused[] = {
+      {{"latency_us", "1000"}, SIM_OPTION_UNKNOWN},  // the config file's former spelling
+      {{"mode", "boot"}, SIM_OPTION_UNKNOWN},
+      {{"latency-ms"}, SIM_OPTION_MISSING_VALUE},
+      {{"packet-script", "5"}, SIM_OPTION_MISSING_VALUE},
+      {{"latency-ms", "x"}, SIM_OPTION_BAD_VALUE},
+      {{"latency-ms", "-1"}, SIM_OPTION_BAD_VALUE},
+      {{"latency-ms", "2ms"}, SIM_OPTION_BAD_VALUE},
+      {{"verify", "boot_no_firmware"}, SIM_OPTION_BAD_VALUE},
+      {{"set", "0x54=1"}, SIM_OPTION_BAD_VALUE},  // no parameter
+      {{"set", "0x53=128"}, SIM_OPTION_BAD_VALUE},
+      {{"firmware", "31"}, SIM_OPTION_BAD_VALUE},
+      {{"boot-code", "0x21"}, SIM_OPTION_BAD_VALUE},
+      {{"packet-script", "5", "NXA"}, SIM_OPTION_BAD_VALUE},
+  };
+  for (const Refused& each : refused) {
+    SimConfig from_arguments, from_file;
+    std::string bad;
+    EXPECT_EQ(from_command_line(from_arguments, each.words, bad), each.result) << each.words[0];
+    EXPECT_EQ(bad.find("--" + std::string(each.words[0])), 0u) << bad;
+    EXPECT_EQ(from_config_line(from_file, each.words, bad), each.result) << each.words[0];
+    EXPECT_EQ(bad.find(each.words[0]), 0u) << bad;
+    // A refused option changes nothing.
+    EXPECT_EQ(from_arguments, SimConfig()) << each.words[0];
+    EXPECT_EQ(from_file, SimConfig()) << each.words[0];
+  }
+}
+
+TEST(Options, TheCommandLineWantsDashesAndAHostsOptionsComeFirst) {
+  SimConfig config;
+  std::string bad;
+  const char* without_dashes[] = {"update-mode"};
+  EXPECT_EQ(sim_read_options(config, without_dashes, "--", {}, bad), SIM_OPTION_UNKNOWN);
+  EXPECT_EQ(bad, "update-mode");
+
+  static int host_value = 0;
+  const SimOption host[] = {
+      {"latency-ms", 1, "N", "the host's own", [](SimConfig&, const char* const* values) {
+         host_value = std::atoi(values[0]);
+         return true;
+       }}};
+  const char* words[] = {"--latency-ms", "9", "--erase-ms", "5"};
+  EXPECT_EQ(sim_read_options(config, words, "--", host, bad), SIM_OPTION_OK);
+  EXPECT_EQ(host_value, 9);
+  EXPECT_EQ(config.reply_latency_us, SimConfig().reply_latency_us);
+  EXPECT_EQ(config.erase_time_us, 5000u);
+  EXPECT_NE(sim_options_help("--", host).find("the host's own"), std::string::npos);
+}
+
+TEST(Options, ConfigLinesSkipBlanksAndComments) {
+  SimConfig config;
+  std::string bad;
+  for (const char* line : {"", "   \n", "# latency-ms 9\n", "\tlatency-ms   3 \r\n"}) {
+    EXPECT_EQ(sim_read_config_line(config, line, {}, bad), SIM_OPTION_OK) << line;
+  }
+  EXPECT_EQ(config.reply_latency_us, 3000u);
+  EXPECT_EQ(sim_read_config_line(config, "latency-ms 3 4\n", {}, bad), SIM_OPTION_UNKNOWN);
+  EXPECT_EQ(bad, "4");
+}
+
+}  // namespace
