@@ -156,7 +156,7 @@ shell_tests() {
   else
     failed=1
   fi
-  if start_sim --update-mode --erase-ms 100 --nak-packet 3 --nak-times 3; then
+  if start_sim --update-mode --erase-ms 100 --packet-script 3 NNN; then
     echo "--- shell commands, three NAKs"
     expect_exit 1 update && expect_err "Checksum error" || failed=1
     stop "$sim_pid"
