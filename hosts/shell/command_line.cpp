@@ -13,7 +13,7 @@ const CommandInfo COMMANDS[8] = {
      false},
     {Command::Restore, "restore", "FILE",
      "check the whole file first, then set what differs and read it back; prints what changed", 1, 1, false},
-    {Command::Update, "update", "",
+    {Command::Update, "update", "[--image FILE]",
      "write the firmware into a unit in update mode; progress on standard error, then the outcome", 0, 0,
      false},
     {Command::Diagnose, "diagnose", "",
