@@ -1,6 +1,7 @@
 # The shell commands of `vexa` over JACK against vexa-sim, as a script runs them: each command, each exit
 # code, a refused restore file that sends nothing (counted in vexa-sim's log), a backup and restore round
-# trip, an update byte for byte and one with three NAKs, and a command ended by SIGTERM while it sets.
+# trip, two units with and without --port, an update byte for byte and one with three NAKs, and a command
+# ended by SIGTERM while it sets.
 # Sourced by jack_e2e.sh, which provides start_sim, stop, $sim_pid, $work and $VEXA_SIM_LOG; shell_tests
 # takes the vexa executable and the source folder.
 
@@ -87,7 +88,23 @@ brightness=9" || return 1
   expect_exit 4 update && expect_err "runs its firmware 3.1" || return 1
   expect_exit 0 diagnose && grep -q "^Round trip of 20 status queries: min " "$work/out" || { cat "$work/out" >&2; return 1; }
   expect_exit 0 list && grep -q "^  [0-9]*: vexa  (paired with input [0-9]*)$" "$work/out" || { cat "$work/out" >&2; return 1; }
+  two_units || return 1
   killed_restore
+}
+
+# A second unit on the server, of a name that no other begins with: without --port the command stops with
+# exit code 2 and names both; with it, the one named answers.
+two_units() {
+  local first=$sim_pid
+  VEXA_SIM_LOG=$work/sim-b.log start_sim --name unit-b || { sim_pid=$first; return 1; }
+  local second=$sim_pid
+  sim_pid=$first
+  local result=0
+  expect_exit 2 status && expect_err 'several units answer: "vexa", "unit-b"; choose one with --port NAME' &&
+    expect_exit 0 status --port unit-b && expect_out "running 3.1 on unit-b" &&
+    expect_exit 0 get --port vexa brightness && expect_out "brightness=3" || result=1
+  stop "$second"
+  return $result
 }
 
 # SIGTERM once the first change has reached the unit: the command closes the ports and exits with 143.
