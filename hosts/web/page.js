@@ -26,6 +26,7 @@
   let sim = false;
 
   const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
+  const settings_bar = window.vexa_settings_bar(call, () => running);
 
   // ---- Start-up ----
 
@@ -492,6 +493,7 @@
       $('sim-bar').hidden = false;
       $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
     }
+    if (next.dialog) settings_bar.draw();
   }
 
   // ---- Input ----
@@ -568,6 +570,7 @@
         $('window').hidden = true;
         $('box-layer').hidden = true;
         $('sim-bar').hidden = true;
+        settings_bar.hide();
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';
       },
