@@ -145,58 +145,67 @@ int usage_error(const char* text, const char* argument) {
   return 2;
 }
 
-}  // namespace
+void print_version() {
+  // The caption starts with a blank.
+  const std::string caption = dialog_caption();
+  const size_t start = std::min(caption.find_first_not_of(' '), caption.size());
+  std::printf("%s (Linux terminal), firmware image %s\n", caption.c_str() + start,
+              firmware_version().c_str());
+}
 
-int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+struct Options {
   const char* midi = nullptr;
   bool list = false;
+};
+
+// Reads the command line into `options`. True when it has said all there is to do (--help, --version, a
+// wrong option), with the exit code in `exit_code`.
+bool read_options(int argc, char** argv, Options& options, int& exit_code) {
+  exit_code = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       print_help(stdout);
-      return 0;
+      return true;
     }
     if (std::strcmp(arg, "--version") == 0) {
-      // The caption starts with a blank.
-      const std::string caption = dialog_caption();
-      const size_t start = std::min(caption.find_first_not_of(' '), caption.size());
-      std::printf("%s (Linux terminal), firmware image %s\n", caption.c_str() + start,
-                  firmware_version().c_str());
-      return 0;
+      print_version();
+      return true;
     }
     if (std::strcmp(arg, "--list") == 0) {
-      list = true;
+      options.list = true;
     } else if (std::strcmp(arg, "--midi") == 0) {
-      if (i + 1 >= argc) return usage_error("--midi needs a name: ", midi_choice_names());
-      midi = argv[++i];
+      if (i + 1 >= argc) {
+        exit_code = usage_error("--midi needs a name: ", midi_choice_names());
+        return true;
+      }
+      options.midi = argv[++i];
     } else if (std::strncmp(arg, "--midi=", 7) == 0) {
-      midi = arg + 7;
+      options.midi = arg + 7;
     } else {
-      return usage_error("unknown option ", arg);
+      exit_code = usage_error("unknown option ", arg);
+      return true;
     }
   }
+  return false;
+}
 
+// --list: the MIDI libraries' own complaints go nowhere, as the listing says what they mean.
+int list_quietly() {
+  std::fflush(stderr);
+  const int saved = dup(STDERR_FILENO);
+  std::FILE* null = std::fopen("/dev/null", "w");
+  if (null) dup2(fileno(null), STDERR_FILENO);
+  const int result = list_devices();
+  if (null) std::fclose(null);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  return result;
+}
+
+// The dialog in the terminal: WinMain on this thread, the front end on its own.
+int run_dialog(const MidiBackend* backend) {
   std::string error;
-  const MidiBackend* backend = midi ? midi_backend_choose(midi, error) : midi_backend_from_environment(error);
-  if (!backend) {
-    std::fprintf(stderr, "vexa: %s\n", error.c_str());
-    return 2;
-  }
-  winmm_use_backend(backend);
-  if (list) {
-    // The MIDI libraries' own complaints go nowhere: the listing says what they mean.
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    std::FILE* null = std::fopen("/dev/null", "w");
-    if (null) dup2(fileno(null), STDERR_FILENO);
-    const int result = list_devices();
-    if (null) std::fclose(null);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    return result;
-  }
-
   if (!tui_open_terminal(error)) {
     std::fprintf(stderr, "vexa: %s\n", error.c_str());
     return 1;
@@ -218,4 +227,22 @@ int main(int argc, char** argv) {
   user32_wake_watchers();
   front_end.join();
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  Options options;
+  int exit_code = 0;
+  if (read_options(argc, argv, options, exit_code)) return exit_code;
+  std::string error;
+  const MidiBackend* backend =
+      options.midi ? midi_backend_choose(options.midi, error) : midi_backend_from_environment(error);
+  if (!backend) {
+    std::fprintf(stderr, "vexa: %s\n", error.c_str());
+    return 2;
+  }
+  winmm_use_backend(backend);
+  return options.list ? list_quietly() : run_dialog(backend);
 }
