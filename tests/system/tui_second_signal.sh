@@ -9,24 +9,8 @@ tmux_bin=$1
 vexa=$2
 command -v python3 >/dev/null || { echo "no python3 to send the signals: skipped"; exit 77; }
 
-work=$(mktemp -d)
-servers=0
-socket=$work/tmux.0.sock
-t() { "$tmux_bin" -S "$socket" "$@"; }
-cleanup() {
-  local server
-  for server in "$work"/tmux.*.sock; do "$tmux_bin" -S "$server" kill-server 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+source "$(dirname "$0")/tmux_support.sh"
 
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen:" >&2
-  t capture-pane -p >&2
-  exit 1
-}
 flags() {
   local flag line=""
   for flag in alternate_on mouse_any_flag mouse_sgr_flag cursor_flag keypad_cursor_flag keypad_flag; do
@@ -62,8 +46,7 @@ for run in "TERM screen" "INT screen" "HUP screen" "TERM xterm-256color"; do
   sgr=0
   [[ $term == xterm* ]] && sgr=1
   echo "=== two SIG$signal, TERM=$term"
-  servers=$((servers + 1))
-  socket=$work/tmux.$servers.sock
+  next_server
   rm -f "$work/before" "$work/after" "$work/exit"
   t -f /dev/null new-session -d -x 80 -y 24 "stty -a >'$work/before'; env TERM=$term VEXA_MIDI=sim LANG=C.UTF-8 '$vexa'; \
     echo \$? >'$work/exit'; stty -a >'$work/after'; sleep 600"

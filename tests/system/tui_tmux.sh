@@ -8,26 +8,8 @@ set -uo pipefail
 tmux_bin=$1
 vexa=$2
 
-work=$(mktemp -d)
-# A server of its own for each start: a server told to end may still be ending when the next one starts.
-servers=0
-socket=$work/tmux.0.sock
-t() { "$tmux_bin" -S "$socket" "$@"; }
-cleanup() {
-  local server
-  for server in "$work"/tmux.*.sock; do "$tmux_bin" -S "$server" kill-server 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+source "$(dirname "$0")/tmux_support.sh"
 
-screen() { t capture-pane -p; }
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen:" >&2
-  screen >&2
-  exit 1
-}
 # Waits until the screen shows (or no longer shows) a text.
 shows() {
   for _ in $(seq 200); do
@@ -63,8 +45,7 @@ settled() {
 # Arguments: columns, rows, then the MIDI back-end (sim unless given) and the locale (C.UTF-8 unless given).
 start() {
   rm -f "$work/exit"
-  servers=$((servers + 1))
-  socket=$work/tmux.$servers.sock
+  next_server
   t -f /dev/null new-session -d -x "$1" -y "$2" \
     "env VEXA_MIDI=${3:-sim} LANG=${4:-C.UTF-8} '$vexa'; echo \$? > '$work/exit'; sleep 600"
 }
