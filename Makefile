@@ -5,7 +5,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 
 .PHONY: run test check bench loc format format-check build build-asan build-tsan build-win web run-web clean \
-	deps
+	deps install uninstall deb dist
 
 # The Debian packages that the goals asked for need (scripts/deps.sh's lists; `make` alone is `make run`) are
 # installed in one step that everything else waits for: under -j, two installs at once would fight over
@@ -17,7 +17,13 @@ deps_of_web := web
 deps_of_run-web := web
 deps_of_test := test
 deps_of_loc := loc
+deps_of_install := install
+deps_of_deb := deb
+deps_of_dist := dist
 deps_lists = $(sort $(foreach goal,$(or $(MAKECMDGOALS),$(.DEFAULT_GOAL)),$(deps_of_$(goal))))
+# Where `make install` puts the programs, their manual pages and bash completion: $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 # A first configuration by `make run` leaves the tests out: they need GoogleTest, which the program does not.
 run: | deps
@@ -35,6 +41,30 @@ bench: build web
 	./build/vexa_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
+
+# The two programs with their manual pages and completion in build/, configured as `make run` does when
+# it is the first to configure it.
+define build_programs
+cmake -S . -B build $(if $(wildcard build/CMakeCache.txt),,-DVEXA_TESTS=OFF) $(CMAKE_FLAGS) >/dev/null
+cmake --build build -j$(JOBS) --target vexa vexa-sim vexa_docs
+endef
+
+install: | deps
+	$(build_programs)
+	PREFIX=$(PREFIX) DESTDIR=$(DESTDIR) packaging/install.sh install build
+
+# Removes what `make install` put there (with the same PREFIX and DESTDIR), and nothing else.
+uninstall:
+	PREFIX=$(PREFIX) DESTDIR=$(DESTDIR) packaging/install.sh uninstall
+
+# build/vexa_<version>_amd64.deb
+deb: | deps
+	$(build_programs)
+	packaging/deb.sh build . build
+
+# The release files in dist/, with their checksums. The work tree must hold exactly its commit.
+dist: deb build-win web | deps
+	packaging/dist.sh
 
 # The longest source files and functions, and the lines per folder.
 loc: | deps
@@ -79,4 +109,4 @@ run-web: web
 	scripts/serve_web.py build-web/site 8080
 
 clean:
-	rm -rf build build-asan build-tsan build-win build-web
+	rm -rf build build-asan build-tsan build-win build-web dist

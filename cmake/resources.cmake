@@ -13,8 +13,8 @@ function(vexa_embedded_res name script)
   set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
   set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${name}_res.cpp)
   add_custom_command(OUTPUT ${res}
-    COMMAND ${VEXA_WINDRES} -I ${PROJECT_SOURCE_DIR}/res -O res -i ${script} -o ${res}
-    DEPENDS ${script} ${VEXA_RESOURCE_INPUTS}
+    COMMAND ${VEXA_WINDRES} -I ${PROJECT_SOURCE_DIR}/res -I ${VEXA_GENERATED_DIR} -O res -i ${script} -o ${res}
+    DEPENDS ${script} ${VEXA_RESOURCE_INPUTS} ${VEXA_GENERATED_DIR}/vexa_version.h
     COMMENT "Compiling ${name}.res"
     VERBATIM)
   add_custom_command(OUTPUT ${cpp}

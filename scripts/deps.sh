@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that make targets need, when they are missing.
-# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web, test or loc; several install in one step
+# Usage: scripts/deps.sh LIST...    LIST: run, check, bench, web, test, loc, install, deb or dist; several
+# install in one step
 #
 # Each list adds to the one before, so that installing any of them after another never removes a package.
 # librtmidi-dev takes libjack-dev when nothing else is asked for, and libjack-dev conflicts with jackd2 (the
@@ -16,8 +17,8 @@ set -euo pipefail
 
 # `make run`: the compiler, CMake, the terminal library, the MIDI library and windres for the resources.
 run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686)
-# `make check`: the unit tests.
-check_packages=("${run_packages[@]}" libgtest-dev)
+# `make check`: the unit tests, and the manual pages that they check against --help.
+check_packages=("${run_packages[@]}" libgtest-dev help2man groff-base)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
 bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 # `make web`: Emscripten, and the browsers with node for its tests: Chromium, Firefox, and WebKit's driver
@@ -28,15 +29,22 @@ web_packages=(cmake binutils-mingw-w64-i686 emscripten chromium chromium-driver 
 command -v npm >/dev/null || web_packages+=(npm)
 # `make loc`: the script that counts the lines of the sources git tracks.
 loc_packages=(git python3)
-# `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser.
+# `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser,
+# the package and its lintian check, the release files built twice.
 test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format jackd2 clang
                libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool
-               x11-utils imagemagick)
+               x11-utils imagemagick dpkg-dev lintian zip)
+# `make install`: the manual pages are made from the programs' --help.
+install_packages=("${run_packages[@]}" help2man)
+# `make deb`: the package's dependencies are found by dpkg-shlibdeps.
+deb_packages=("${install_packages[@]}" dpkg-dev)
+# `make dist`: the package, the Windows program, the site and its zip, the source tarball.
+dist_packages=("${deb_packages[@]}" "${web_packages[@]}" g++-mingw-w64-i686 zip git)
 # What a user without root is asked to install: every list above.
 all_packages=("${test_packages[@]}")
 
 usage() {
-  echo "usage: $0 run|check|bench|web|test|loc..." >&2
+  echo "usage: $0 run|check|bench|web|test|loc|install|deb|dist..." >&2
   exit 2
 }
 
@@ -174,6 +182,9 @@ main() {
       web) wanted+=("${web_packages[@]}") ;;
       test) wanted+=("${test_packages[@]}") ;;
       loc) wanted+=("${loc_packages[@]}") ;;
+      install) wanted+=("${install_packages[@]}") ;;
+      deb) wanted+=("${deb_packages[@]}") ;;
+      dist) wanted+=("${dist_packages[@]}") ;;
       *) usage ;;
     esac
     targets+="${targets:+, }\`make $list\`"

@@ -3,7 +3,10 @@
 # and git added), clones this repository's committed HEAD into it and, as root inside it,
 #   1. runs `make run` in a tmux pane of 80 x 24, waits until the dialog is shown, then quits with Ctrl+Q;
 #   2. runs `make test`;
-#   3. runs both dependency steps once more, which must then install nothing.
+#   3. runs both dependency steps once more, which must then install nothing;
+#   4. makes the Debian package (make deb), installs it with apt, runs `vexa --version` and
+#      `vexa --midi sim list` (--list where vexa has no commands) from it and removes it, checking that
+#      none of its files is left.
 # It reports the packages each command installed and its wall time. It downloads several hundred MB and
 # takes a quarter of an hour or more, so it is not part of `make test`.
 #
@@ -195,6 +198,41 @@ in_root sh -c 'cd /root/vexa && scripts/deps.sh run && scripts/deps.sh test' >"$
 again=$(comm -3 "$work/before-again.txt" <(packages) | wc -l)
 say "changed packages: $again; $(cat "$work/again.log")"
 [[ $again -eq 0 ]] || failed=1
+
+# The Debian package as a person uses it: made with `make deb`, installed with apt, run from /usr/bin, and
+# removed again without a file of it left.
+say "=== make deb, then the package installed, run and removed"
+in_root sh -c 'cd /root/vexa && make deb' >"$work/deb.log" 2>&1 || { failed=1; tail -20 "$work/deb.log"; }
+deb=$(cd "$root/root/vexa/build" 2>/dev/null && ls vexa_*_amd64.deb 2>/dev/null | head -1)
+if [[ -n $deb ]]; then
+  say "$deb: $(stat -c %s "$root/root/vexa/build/$deb") bytes; Depends: $(dpkg-deb -f "$root/root/vexa/build/$deb" Depends)"
+  packages >"$work/before-deb.txt"
+  in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove "/root/vexa/build/$deb" \
+    >>"$work/deb.log" 2>&1 || { failed=1; say "installing $deb failed"; tail -20 "$work/deb.log"; }
+  say "installing it added $(new_packages "$work/before-deb.txt")"
+  in_root dpkg -L vexa >"$work/deb-files.txt" 2>&1
+  say "vexa --version: $(in_root sh -c 'cd / && vexa --version' 2>&1)"
+  # The command `list` where the program has commands, else the option --list that it stands for.
+  listing=list
+  in_root sh -c 'vexa --help' | grep -qE '^  list ' || listing=--list
+  in_root sh -c "cd / && vexa --midi sim $listing" >"$work/deb-list.txt" 2>&1
+  code=$?
+  say "vexa --midi sim $listing (exit code $code): $(tr '\n' ' ' <"$work/deb-list.txt")"
+  [[ $code -eq 0 ]] || failed=1
+  grep -q "paired with" "$work/deb-list.txt" || { failed=1; say "the packaged vexa lists no simulated unit"; }
+  in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vexa >>"$work/deb.log" 2>&1 || failed=1
+  left=$(while read -r file; do [[ -f $root$file || -L $root$file ]] && echo "$file"; done <"$work/deb-files.txt")
+  if in_root dpkg-query -W vexa >/dev/null 2>&1 || [[ -n $left ]]; then
+    failed=1
+    say "removing it FAILED: $(in_root dpkg-query -W vexa 2>&1) $left"
+  else
+    say "removed: no vexa package, none of its $(grep -c . "$work/deb-files.txt") paths' files left"
+  fi
+else
+  failed=1
+  say "make deb made no package; the log's end:"
+  tail -20 "$work/deb.log" | tee -a "$report"
+fi
 
 say "=== $([[ $failed -eq 0 ]] && echo passed || echo FAILED); logs and report in $work"
 exit $failed

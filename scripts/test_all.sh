@@ -16,6 +16,8 @@ tally_run "tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure --no-tests=error -j"$jobs" -LE "system|fuzz"
 tally_run "exe resources" tests/program/check_exe_resources.sh build-win/vexa.exe
 tally_run "browser" tests/web/run.sh
+# vexa.exe, the package and the site's zip built a second time in another folder: the same bytes.
+tally_run "release files built twice" tests/release/reproducible.sh
 # The Windows program under Wine counts its flows itself.
 if [[ -x tests/wine/run.sh ]]; then
   tests/wine/run.sh build-win

@@ -38,6 +38,7 @@ struct Options {
   std::string name = "vexa";
   std::string log_path;
   bool help = false;
+  bool version = false;
   SimConfig config = without_history();
 };
 
@@ -52,9 +53,14 @@ bool set_api(SimConfig&, const char* const* values) {
 
 // This program's own options; the unit's follow them (sim/unit/options.h).
 const SimOption HOST_OPTIONS[] = {
-    {"help", 0, "", "these lines",
+    {"help", 0, "", "print these lines and exit",
      [](SimConfig&, const char* const*) {
        options.help = true;
+       return true;
+     }},
+    {"version", 0, "", "print the program's version and exit",
+     [](SimConfig&, const char* const*) {
+       options.version = true;
        return true;
      }},
     {"api", 1, "jack|alsa", "the MIDI service (default: VEXA_MIDI when it names one, else jack)", set_api},
@@ -104,6 +110,23 @@ bool parse_options(int argc, char** argv) {
   std::fprintf(stderr, "vexa-sim: %s: %s (vexa-sim --help lists the options)\n", bad.c_str(),
                sim_option_problem(result));
   return false;
+}
+
+// The manual page and the bash completion are made from these lines (packaging/): a heading ends in a
+// colon, an option's line starts with two blanks and its dashes.
+void print_help() {
+  std::printf(
+      "Usage: vexa-sim [options]\n"
+      "\n"
+      "The simulated vexa unit as a MIDI device of its own: an output and an input port of one name on JACK\n"
+      "or the ALSA sequencer, answering as the unit does. SIGTERM, SIGINT or SIGHUP unplug it.\n"
+      "\n"
+      "Options:\n"
+      "%s"
+      "\n"
+      "Environment:\n"
+      "  VEXA_MIDI   the MIDI service when --api is not given (jack or alsa)\n",
+      sim_options_help("--", HOST_OPTIONS).c_str());
 }
 
 // "rx" for a message that the unit received, "tx" for one that it sent.
@@ -228,7 +251,11 @@ void unplug(std::thread& replies, std::unique_ptr<RtMidiIn>& in, std::unique_ptr
 int main(int argc, char** argv) {
   if (!parse_options(argc, argv)) return 2;
   if (options.help) {
-    std::printf("usage: vexa-sim [options]\n%s", sim_options_help("--", HOST_OPTIONS).c_str());
+    print_help();
+    return 0;
+  }
+  if (options.version) {
+    std::printf("vexa-sim %s\n", VEXA_VERSION);
     return 0;
   }
   if (!options.log_path.empty()) {

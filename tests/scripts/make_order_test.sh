@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Makefile under -j: the Debian packages are installed in one step, before anything else starts. The
-# real Makefile runs in a scratch folder where scripts/deps.sh, the test and benchmark runners and the
-# tools that the recipes call (cmake, ctest, emcmake, git, clang-format, node, the program) are stubs that
-# log when they start and end; the install stub takes a while, so that whatever does not wait for it starts
-# inside it.
+# real Makefile runs in a scratch folder where scripts/deps.sh, the test and benchmark runners, the
+# packaging scripts and the tools that the recipes call (cmake, ctest, emcmake, git, clang-format, node,
+# the program) are stubs that log when they start and end; the install stub takes a while, so that
+# whatever does not wait for it starts inside it.
 # Usage: make_order_test.sh MAKEFILE
 set -uo pipefail
 makefile=$(realpath "$1")
@@ -30,6 +30,7 @@ stub test_all scripts/test_all.sh 0
 stub vexa build/vexa 0
 stub vexa_bench build/vexa_bench 0
 stub tui_figures bench/tui_figures.sh 0
+for script in install deb dist; do stub "$script" "packaging/$script.sh" 0; done
 for tool in cmake ctest emcmake clang-format node; do stub "$tool" "bin/$tool" 0.3; done
 printf '#!/bin/sh\necho a.cpp\n' >"$work/bin/git"
 chmod +x "$work/bin/git"
@@ -78,6 +79,13 @@ check -j4 bench
 echo "=== make -j4 check web: both lists in the one install"
 expected="check web"
 check -j4 check web
+
+echo "=== make -j4 install, deb, dist: dist's builds of the package, the exe and the site under the one install"
+for goal in install deb dist; do
+  expected=$goal
+  check -j4 "$goal"
+  grep -q "^start $goal" "$log" || fail "make $goal did not run packaging/$goal.sh"
+done
 
 echo "=== make -j4 build installs nothing"
 : >"$log"
