@@ -59,44 +59,46 @@ int usage_error(const char* text, const char* argument) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
-  if (shell_has_command(argc, argv)) return shell_main(argc, argv);
+struct Options {
   const char* midi = nullptr;
   bool list = false;
+};
+
+// Reads the command line into `options`. True when it has said all there is to do (--help, --version, a
+// wrong option), with the exit code in `exit_code`.
+bool read_options(int argc, char** argv, Options& options, int& exit_code) {
+  exit_code = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       shell_print_help(stdout);
-      return 0;
+      return true;
     }
     if (std::strcmp(arg, "--version") == 0) {
       print_version(stdout);
-      return 0;
+      return true;
     }
     if (std::strcmp(arg, "--list") == 0) {
-      list = true;
+      options.list = true;
     } else if (std::strcmp(arg, "--midi") == 0) {
-      if (i + 1 >= argc) return usage_error("--midi needs a name: ", midi_choice_names());
-      midi = argv[++i];
+      if (i + 1 >= argc) {
+        exit_code = usage_error("--midi needs a name: ", midi_choice_names());
+        return true;
+      }
+      options.midi = argv[++i];
     } else if (std::strncmp(arg, "--midi=", 7) == 0) {
-      midi = arg + 7;
+      options.midi = arg + 7;
     } else {
-      return usage_error("unknown option ", arg);
+      exit_code = usage_error("unknown option ", arg);
+      return true;
     }
   }
+  return false;
+}
 
+// The dialog in the terminal: WinMain on this thread, the front end on its own.
+int run_dialog(const MidiBackend* backend) {
   std::string error;
-  const MidiBackend* backend = midi ? midi_backend_choose(midi, error) : midi_backend_from_environment(error);
-  if (!backend) {
-    std::fprintf(stderr, "vexa: %s\n", error.c_str());
-    return 2;
-  }
-  winmm_use_backend(backend);
-  if (list) return list_devices();
-
   if (!tui_open_terminal(error)) {
     std::fprintf(stderr, "vexa: %s\n", error.c_str());
     return 1;
@@ -118,4 +120,23 @@ int main(int argc, char** argv) {
   user32_wake_watchers();
   front_end.join();
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (shell_has_command(argc, argv)) return shell_main(argc, argv);
+  Options options;
+  int exit_code = 0;
+  if (read_options(argc, argv, options, exit_code)) return exit_code;
+  std::string error;
+  const MidiBackend* backend =
+      options.midi ? midi_backend_choose(options.midi, error) : midi_backend_from_environment(error);
+  if (!backend) {
+    std::fprintf(stderr, "vexa: %s\n", error.c_str());
+    return 2;
+  }
+  winmm_use_backend(backend);
+  return options.list ? list_devices() : run_dialog(backend);
 }
