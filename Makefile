@@ -39,6 +39,7 @@ check: build
 
 bench: build web
 	./build/vexa_bench
+	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
 	node tests/web/bench.mjs
 

@@ -15,8 +15,10 @@
 # list needs (so that it makes every target work at once) and fails.
 set -euo pipefail
 
-# `make run`: the compiler, CMake, the terminal library, the MIDI library and windres for the resources.
-run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686)
+# `make run`: the compiler, CMake, the terminal library, the MIDI library, windres for the resources and the
+# JSON library of the settings files.
+run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686
+              nlohmann-json3-dev)
 # `make check`: the unit tests, and the manual pages that they check against --help.
 check_packages=("${run_packages[@]}" libgtest-dev help2man groff-base)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
@@ -24,8 +26,8 @@ bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
 # `make web`: Emscripten, the icon tools that make the site's icons, and the browsers with node for its
 # tests: Chromium, Firefox, and WebKit's driver with its MiniBrowser, which needs an X server (npm is Debian's
 # own package unless the installed node brings it).
-web_packages=(cmake binutils-mingw-w64-i686 emscripten icoutils imagemagick chromium chromium-driver firefox-esr
-              webkit2gtk-driver xvfb nodejs)
+web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten icoutils imagemagick chromium chromium-driver
+              firefox-esr webkit2gtk-driver xvfb nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
 # `make loc`: the script that counts the lines of the sources git tracks.
 loc_packages=(git python3)

@@ -434,6 +434,18 @@ constexpr int DISTANCE_BASE[30] = {1,    2,    3,    4,    5,    7,    9,    13,
 constexpr int DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// A match of `length` bytes `distance` back, in the fixed codes.
+void fixed_match(BitWriter& out, int length, size_t distance) {
+  int code = 28;
+  while (LENGTH_BASE[code] > length) --code;
+  fixed_symbol(out, 257 + code);
+  out.bits(static_cast<uint32_t>(length - LENGTH_BASE[code]), LENGTH_EXTRA[code]);
+  int dcode = 29;
+  while (DISTANCE_BASE[dcode] > static_cast<int>(distance)) --dcode;
+  out.code(static_cast<uint32_t>(dcode), 5);
+  out.bits(static_cast<uint32_t>(distance) - DISTANCE_BASE[dcode], DISTANCE_EXTRA[dcode]);
+}
+
 // A zlib stream of one deflate block with the fixed codes, matches found greedily through a hash chain.
 std::vector<uint8_t> zlib_compress(const std::vector<uint8_t>& data) {
   constexpr size_t WINDOW = 32768;
@@ -475,14 +487,7 @@ std::vector<uint8_t> zlib_compress(const std::vector<uint8_t>& data) {
       }
     }
     if (best_length >= 3) {
-      int code = 28;
-      while (LENGTH_BASE[code] > best_length) --code;
-      fixed_symbol(out, 257 + code);
-      out.bits(static_cast<uint32_t>(best_length - LENGTH_BASE[code]), LENGTH_EXTRA[code]);
-      int dcode = 29;
-      while (DISTANCE_BASE[dcode] > static_cast<int>(best_distance)) --dcode;
-      out.code(static_cast<uint32_t>(dcode), 5);
-      out.bits(static_cast<uint32_t>(best_distance) - DISTANCE_BASE[dcode], DISTANCE_EXTRA[dcode]);
+      fixed_match(out, best_length, best_distance);
       for (int k = 0; k < best_length; ++k) insert(i + k);
       i += static_cast<size_t>(best_length);
     } else {

@@ -24,6 +24,7 @@
   let running = false;
 
   const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
+  const settings_bar = window.vexa_settings_bar(call, () => running);
 
   // ---- Resources as files ----
 
@@ -409,6 +410,7 @@
       $('sim-bar').hidden = false;
       $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
     }
+    if (next.dialog) settings_bar.draw();
     document.dispatchEvent(new CustomEvent('vexa-state', {detail: next}));
   }
 
@@ -487,6 +489,7 @@
         $('window').hidden = true;
         $('box-layer').hidden = true;
         $('sim-bar').hidden = true;
+        settings_bar.hide();
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';
         document.dispatchEvent(new CustomEvent('vexa-state', {detail: null}));

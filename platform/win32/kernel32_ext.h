@@ -35,6 +35,11 @@ struct PlatformResource {
 // Every resource of a module (NULL: the program's module) in file order.
 std::vector<PlatformResource> platform_module_resources(HMODULE module);
 
+// A module with every resource of the program's module, the one named `name` (as stored) holding `size`
+// bytes at `data` instead; `data` must stay valid for the life of the process. NULL when the program's module
+// has no resource of that name or the data is too large for a .res file.
+HINSTANCE platform_module_replacing(const std::string& name, const void* data, size_t size);
+
 // Language id of a resource found with FindResourceA; 0 for NULL.
 WORD platform_resource_language(HRSRC resource);
 

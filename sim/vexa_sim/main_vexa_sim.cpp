@@ -207,6 +207,45 @@ void report_error(RtMidiError::Type type, const std::string& text, void*) {
   if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) failed = true;
 }
 
+// Opens the two virtual ports; false (having said why) when they cannot be made.
+bool open_ports(std::unique_ptr<RtMidiIn>& in, std::unique_ptr<RtMidiOut>& out) {
+  try {
+    in = std::make_unique<RtMidiIn>(options.api, options.name);
+    out = std::make_unique<RtMidiOut>(options.api, options.name);
+    in->setErrorCallback(report_error, nullptr);
+    out->setErrorCallback(report_error, nullptr);
+    in->ignoreTypes(false, false, false);
+    in->setCallback(on_input, nullptr);
+    in->openVirtualPort(options.name);
+    out->openVirtualPort(options.name);
+  } catch (const RtMidiError& error) {
+    std::fprintf(stderr, "vexa-sim: %s\n", error.getMessage().c_str());
+    return false;
+  }
+  if (failed) {
+    std::fprintf(stderr, "vexa-sim: cannot open the ports on %s\n",
+                 RtMidi::getApiDisplayName(options.api).c_str());
+    return false;
+  }
+  return true;
+}
+
+// The ports vanish: the replies stop, then the input goes and the output closes.
+void unplug(std::thread& replies, std::unique_ptr<RtMidiIn>& in, std::unique_ptr<RtMidiOut>& out) {
+  {
+    std::lock_guard<std::mutex> hold(host.lock);
+    host.stopping = true;
+    host.changed.notify_all();
+  }
+  replies.join();
+  in->cancelCallback();
+  in.reset();
+  // The output is closed but not destroyed: destroying a JACK output while the server's process thread
+  // still runs its callback makes that callback read freed memory. The process ends right after.
+  out->closePort();
+  (void)out.release();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,32 +268,15 @@ int main(int argc, char** argv) {
   sim_unit_init(host.unit, options.config);
 
   // The unplugging signals are taken by sigwait below; every thread inherits the blocked set.
-  sigset_t unplug;
-  sigemptyset(&unplug);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&unplug, s);
-  pthread_sigmask(SIG_BLOCK, &unplug, nullptr);
+  sigset_t unplug_signals;
+  sigemptyset(&unplug_signals);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&unplug_signals, s);
+  pthread_sigmask(SIG_BLOCK, &unplug_signals, nullptr);
   if (options.api == RtMidi::UNIX_JACK) setenv("JACK_NO_START_SERVER", "1", 0);
 
   std::unique_ptr<RtMidiIn> in;
   std::unique_ptr<RtMidiOut> out;
-  try {
-    in = std::make_unique<RtMidiIn>(options.api, options.name);
-    out = std::make_unique<RtMidiOut>(options.api, options.name);
-    in->setErrorCallback(report_error, nullptr);
-    out->setErrorCallback(report_error, nullptr);
-    in->ignoreTypes(false, false, false);
-    in->setCallback(on_input, nullptr);
-    in->openVirtualPort(options.name);
-    out->openVirtualPort(options.name);
-  } catch (const RtMidiError& error) {
-    std::fprintf(stderr, "vexa-sim: %s\n", error.getMessage().c_str());
-    return 1;
-  }
-  if (failed) {
-    std::fprintf(stderr, "vexa-sim: cannot open the ports on %s\n",
-                 RtMidi::getApiDisplayName(options.api).c_str());
-    return 1;
-  }
+  if (!open_ports(in, out)) return 1;
   host.out = out.get();
   std::thread replies(reply_thread);
   std::printf("vexa-sim: ready as \"%s\" on %s\n", options.name.c_str(),
@@ -262,20 +284,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   int received = 0;
-  sigwait(&unplug, &received);
-
-  {
-    std::lock_guard<std::mutex> hold(host.lock);
-    host.stopping = true;
-    host.changed.notify_all();
-  }
-  replies.join();
-  in->cancelCallback();
-  in.reset();
-  // The output is closed but not destroyed: destroying a JACK output while the server's process thread
-  // still runs its callback makes that callback read freed memory. The process ends right after.
-  out->closePort();
-  (void)out.release();
+  sigwait(&unplug_signals, &received);
+  unplug(replies, in, out);
   std::printf("vexa-sim: unplugged\n");
   if (host.log) std::fclose(host.log);
   return 0;

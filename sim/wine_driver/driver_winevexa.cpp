@@ -18,6 +18,9 @@
 //   unplug        while this file exists the unit counts as unplugged (the unit's own scripts can
 //                 also unplug it); a port that was open when the unit went stays dead
 //
+// This file holds the unit, its delivery thread and the entry points; what each port does with a driver
+// message is in driver_ports.cpp.
+//
 // Threads: WinMM calls the entry points on the program's threads; one thread of the driver delivers
 // the unit's replies through DriverCallback, one at a time, each when it is due. Open, close and reset
 // callbacks run on the calling thread, as WinMM documents. One lock guards all driver state; it is
@@ -35,7 +38,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <deque>
 #include <map>
 #include <string>
@@ -43,6 +45,7 @@
 
 #include "sim/unit/options.h"
 #include "sim/unit/unit.h"
+#include "sim/wine_driver/driver_internal.h"
 
 extern "C" {
 BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message, DWORD_PTR instance,
@@ -56,22 +59,17 @@ HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
 HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
 }
 
+Port out_port;
+Port in_port;
+std::deque<MIDIHDR*> in_queue;
+bool in_started = false;
+
 namespace {
 
 // mmdevapi's ranking of audio drivers: 3 is "preferred", so this driver wins whatever else is listed.
 constexpr int DRIVER_PRIORITY_PREFERRED = 3;
 // The unplug file is looked at on every port operation and this often by the delivery thread.
 constexpr DWORD UNPLUG_POLL_MS = 50;
-const wchar_t PORT_NAME[] = L"vexa";
-
-struct Port {
-  bool open = false;
-  bool dead = false;  // the unit went away while the port was open: only cleaning up still works
-  DWORD_PTR callback = 0;
-  DWORD_PTR instance = 0;
-  HDRVR handle = nullptr;
-  DWORD callback_flags = 0;  // DCB_ type: the high word of the open flags
-};
 
 CRITICAL_SECTION driver_lock;
 bool loaded = false;
@@ -84,10 +82,6 @@ size_t image_packets_written = 0;
 
 SimUnit unit;
 bool unplug_file_seen = false;
-Port out_port;
-Port in_port;
-std::deque<MIDIHDR*> in_queue;
-bool in_started = false;
 uint64_t in_start_us = 0;
 // Replies waiting for their time, in the order the unit sent them among equal times.
 std::multimap<uint64_t, std::vector<uint8_t>> pending;
@@ -218,46 +212,6 @@ void ensure_loaded() {
               config.mode == SimMode::Boot ? "boot" : "running");
 }
 
-// True while the unit is connected. Once it is gone, every port that is open stays dead.
-bool unit_present() {
-  if (!sim_dir.empty()) {
-    const bool file = GetFileAttributesA(sim_path("unplug").c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (file != unplug_file_seen) trace_event("unplug file %s", file ? "appeared" : "removed");
-    unplug_file_seen = file;
-  }
-  const bool present = !unplug_file_seen && !unit.unplugged;
-  if (!present) {
-    if (out_port.open && !out_port.dead) trace_event("output port dead");
-    if (in_port.open && !in_port.dead) trace_event("input port dead");
-    out_port.dead = out_port.open;
-    in_port.dead = in_port.open;
-  }
-  return present;
-}
-
-// Calls the program back without holding the lock. Data callbacks of the delivery thread are marked,
-// so that stopping, resetting or closing the input from another thread waits until one has returned.
-void callback_unlocked(const Port& port, DWORD message, DWORD_PTR param1, DWORD_PTR param2) {
-  const Port copy = port;
-  const bool data = GetCurrentThreadId() == delivery_thread_id;
-  if (data) delivering = true;
-  LeaveCriticalSection(&driver_lock);
-  DriverCallback(copy.callback, copy.callback_flags, copy.handle, message, copy.instance, param1, param2);
-  EnterCriticalSection(&driver_lock);
-  if (data) delivering = false;
-}
-
-// Called with the lock held by a thread other than the delivery thread: waits until no data callback
-// is running. The lock is let go meanwhile, because the callback queues buffers again.
-void wait_for_delivery() {
-  if (GetCurrentThreadId() == delivery_thread_id) return;
-  while (delivering) {
-    LeaveCriticalSection(&driver_lock);
-    Sleep(1);
-    EnterCriticalSection(&driver_lock);
-  }
-}
-
 // Hands one reply to the program: a SysEx fills the queued buffers in turn (the message ends a buffer,
 // and one longer than a buffer goes on in the next), anything else goes out as a short message.
 void deliver(const std::vector<uint8_t>& bytes) {
@@ -325,13 +279,49 @@ DWORD WINAPI delivery_loop(LPVOID) {
   }
 }
 
+}  // namespace
+
+bool unit_present() {
+  if (!sim_dir.empty()) {
+    const bool file = GetFileAttributesA(sim_path("unplug").c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (file != unplug_file_seen) trace_event("unplug file %s", file ? "appeared" : "removed");
+    unplug_file_seen = file;
+  }
+  const bool present = !unplug_file_seen && !unit.unplugged;
+  if (!present) {
+    if (out_port.open && !out_port.dead) trace_event("output port dead");
+    if (in_port.open && !in_port.dead) trace_event("input port dead");
+    out_port.dead = out_port.open;
+    in_port.dead = in_port.open;
+  }
+  return present;
+}
+
+void callback_unlocked(const Port& port, DWORD message, DWORD_PTR param1, DWORD_PTR param2) {
+  const Port copy = port;
+  const bool data = GetCurrentThreadId() == delivery_thread_id;
+  if (data) delivering = true;
+  LeaveCriticalSection(&driver_lock);
+  DriverCallback(copy.callback, copy.callback_flags, copy.handle, message, copy.instance, param1, param2);
+  EnterCriticalSection(&driver_lock);
+  if (data) delivering = false;
+}
+
+void wait_for_delivery() {
+  if (GetCurrentThreadId() == delivery_thread_id) return;
+  while (delivering) {
+    LeaveCriticalSection(&driver_lock);
+    Sleep(1);
+    EnterCriticalSection(&driver_lock);
+  }
+}
+
 void ensure_delivery_thread() {
   if (delivery_thread != nullptr) return;
   wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   delivery_thread = CreateThread(nullptr, 0, delivery_loop, nullptr, 0, &delivery_thread_id);
 }
 
-// The unit receives one message from the program; its replies wait for their time.
 void unit_receive(const uint8_t* bytes, size_t length) {
   log_message(received_file, "", bytes, length);
   std::vector<SimReply> replies;
@@ -342,192 +332,12 @@ void unit_receive(const uint8_t* bytes, size_t length) {
   if (!replies.empty() && wake_event != nullptr) SetEvent(wake_event);
 }
 
-bool header_too_small(DWORD_PTR header, DWORD_PTR size) {
-  return header == 0 || size < offsetof(MIDIHDR, dwOffset);
+void start_input() {
+  in_started = true;
+  in_start_us = now_us();
+  next_quarter_frame_us = in_start_us;
+  if (wake_event != nullptr) SetEvent(wake_event);
 }
-
-DWORD prepare(MIDIHDR* header, DWORD_PTR size) {
-  if (header_too_small(reinterpret_cast<DWORD_PTR>(header), size)) return MMSYSERR_INVALPARAM;
-  if (header->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
-  header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-DWORD unprepare(MIDIHDR* header, DWORD_PTR size) {
-  if (header_too_small(reinterpret_cast<DWORD_PTR>(header), size)) return MMSYSERR_INVALPARAM;
-  if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-  header->dwFlags &= ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-DWORD open_port(Port& port, UINT device, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2,
-                DWORD open_message) {
-  if (device != 0) return MMSYSERR_BADDEVICEID;
-  if (port.open) return MMSYSERR_ALLOCATED;
-  if (!unit_present()) return MMSYSERR_NODRIVER;
-  const MIDIOPENDESC* description = reinterpret_cast<const MIDIOPENDESC*>(param1);
-  if (description == nullptr) return MMSYSERR_INVALPARAM;
-  port = Port{};
-  port.open = true;
-  port.callback = description->dwCallback;
-  port.instance = description->dwInstance;
-  port.handle = reinterpret_cast<HDRVR>(description->hMidi);
-  port.callback_flags = HIWORD(static_cast<DWORD>(param2));
-  if (user != 0) *reinterpret_cast<DWORD_PTR*>(user) = 0;
-  callback_unlocked(port, open_message, 0, 0);
-  return MMSYSERR_NOERROR;
-}
-
-DWORD output_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
-  switch (message) {
-    case DRVM_INIT:
-    case DRVM_EXIT:
-    case DRVM_ENABLE:
-    case DRVM_DISABLE:
-      return MMSYSERR_NOERROR;
-    case MODM_GETNUMDEVS:
-      return 1;
-    case MODM_GETDEVCAPS: {
-      if (device != 0) return MMSYSERR_BADDEVICEID;
-      MIDIOUTCAPSW caps{};
-      caps.wMid = 0xFFFF;  // MM_UNMAPPED: no registered manufacturer id
-      caps.wPid = 0xFFFF;
-      caps.vDriverVersion = 0x0100;
-      wcscpy(caps.szPname, PORT_NAME);
-      caps.wTechnology = MOD_MIDIPORT;
-      caps.wChannelMask = 0xFFFF;
-      memcpy(reinterpret_cast<void*>(param1), &caps, std::min<size_t>(param2, sizeof caps));
-      return MMSYSERR_NOERROR;
-    }
-    case MODM_OPEN:
-      return open_port(out_port, device, user, param1, param2, MOM_OPEN);
-    case MODM_CLOSE: {
-      if (!out_port.open) return MMSYSERR_INVALHANDLE;
-      out_port.open = false;
-      out_port.dead = false;
-      callback_unlocked(out_port, MOM_CLOSE, 0, 0);
-      return MMSYSERR_NOERROR;
-    }
-    case MODM_PREPARE:
-      return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MODM_UNPREPARE:
-      return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MODM_DATA: {
-      if (!out_port.open) return MMSYSERR_INVALHANDLE;
-      if (!unit_present() || out_port.dead) return MMSYSERR_NODRIVER;
-      uint8_t bytes[3] = {static_cast<uint8_t>(param1), static_cast<uint8_t>(param1 >> 8),
-                          static_cast<uint8_t>(param1 >> 16)};
-      const size_t length = bytes[0] >= 0xF8                                                    ? 1
-                            : (bytes[0] & 0xE0) == 0xC0 || bytes[0] == 0xF1 || bytes[0] == 0xF3 ? 2
-                                                                                                : 3;
-      unit_receive(bytes, length);
-      return MMSYSERR_NOERROR;
-    }
-    case MODM_LONGDATA: {
-      MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
-      if (!out_port.open) return MMSYSERR_INVALHANDLE;
-      if (header_too_small(param1, param2)) return MMSYSERR_INVALPARAM;
-      if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-      if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-      if (!unit_present() || out_port.dead) return MMSYSERR_NODRIVER;
-      unit_receive(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
-      // Sent at once, as typical drivers do: the header is done before the call returns.
-      header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-      callback_unlocked(out_port, MOM_DONE, param1, 0);
-      return MMSYSERR_NOERROR;
-    }
-    case MODM_RESET:
-      return out_port.open ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
-    default:
-      return MMSYSERR_NOTSUPPORTED;
-  }
-}
-
-DWORD input_message(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
-  switch (message) {
-    case DRVM_INIT:
-    case DRVM_EXIT:
-    case DRVM_ENABLE:
-    case DRVM_DISABLE:
-      return MMSYSERR_NOERROR;
-    case MIDM_GETNUMDEVS:
-      return 1;
-    case MIDM_GETDEVCAPS: {
-      if (device != 0) return MMSYSERR_BADDEVICEID;
-      MIDIINCAPSW caps{};
-      caps.wMid = 0xFFFF;
-      caps.wPid = 0xFFFF;
-      caps.vDriverVersion = 0x0100;
-      wcscpy(caps.szPname, PORT_NAME);
-      memcpy(reinterpret_cast<void*>(param1), &caps, std::min<size_t>(param2, sizeof caps));
-      return MMSYSERR_NOERROR;
-    }
-    case MIDM_OPEN:
-      ensure_delivery_thread();
-      in_queue.clear();
-      in_started = false;
-      return open_port(in_port, device, user, param1, param2, MIM_OPEN);
-    case MIDM_CLOSE: {
-      if (!in_port.open) return MMSYSERR_INVALHANDLE;
-      wait_for_delivery();
-      if (!in_queue.empty()) return MIDIERR_STILLPLAYING;
-      in_port.open = false;
-      in_port.dead = false;
-      in_started = false;
-      callback_unlocked(in_port, MIM_CLOSE, 0, 0);
-      return MMSYSERR_NOERROR;
-    }
-    case MIDM_PREPARE:
-      return prepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MIDM_UNPREPARE:
-      return unprepare(reinterpret_cast<MIDIHDR*>(param1), param2);
-    case MIDM_ADDBUFFER: {
-      MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
-      if (!in_port.open) return MMSYSERR_INVALHANDLE;
-      if (header_too_small(param1, param2) || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
-      if (!unit_present() || in_port.dead) return MMSYSERR_NODRIVER;
-      if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-      if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-      header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-      header->dwBytesRecorded = 0;
-      in_queue.push_back(header);
-      return MMSYSERR_NOERROR;
-    }
-    case MIDM_START: {
-      if (!in_port.open) return MMSYSERR_INVALHANDLE;
-      if (!unit_present() || in_port.dead) return MMSYSERR_NODRIVER;
-      if (!in_started) {
-        in_started = true;
-        in_start_us = now_us();
-        next_quarter_frame_us = in_start_us;
-        if (wake_event != nullptr) SetEvent(wake_event);
-      }
-      return MMSYSERR_NOERROR;
-    }
-    case MIDM_STOP: {
-      if (!in_port.open) return MMSYSERR_INVALHANDLE;
-      wait_for_delivery();
-      in_started = false;
-      return MMSYSERR_NOERROR;
-    }
-    case MIDM_RESET: {
-      if (!in_port.open) return MMSYSERR_INVALHANDLE;
-      wait_for_delivery();
-      in_started = false;
-      std::deque<MIDIHDR*> returned;
-      returned.swap(in_queue);
-      for (MIDIHDR* header : returned) {
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-        callback_unlocked(in_port, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0);
-      }
-      return MMSYSERR_NOERROR;
-    }
-    default:
-      return MMSYSERR_NOTSUPPORTED;
-  }
-}
-
-}  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&driver_lock);

@@ -20,9 +20,9 @@ std::vector<std::string> after(size_t mark) {
 
 using Lines = std::vector<std::string>;
 
-}  // namespace
-
-TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
+// The test dialog with its combo box filled afresh whenever its list drops down, as the program fills the
+// port list.
+void start_with_list_filled_on_dropdown() {
   test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_COMMAND && LOWORD(wparam) == ID_COMBO && HIWORD(wparam) == CBN_DROPDOWN) {
       SendDlgItemMessageA(dialog, ID_COMBO, CB_RESETCONTENT, 0, 0);
@@ -32,6 +32,12 @@ TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
     return false;
   };
   start_dialog(test_dialog_template());
+}
+
+}  // namespace
+
+TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
+  start_with_list_filled_on_dropdown();
 
   size_t mark = mark_now();
   EXPECT_EQ(headless_combo_choose(ID_COMBO, 0), USER32_REFUSED);  // the list is closed
@@ -53,9 +59,16 @@ TEST(ComboBox, ListActionsNotifyInThePlatformOrder) {
   EXPECT_EQ(after(mark),
             (Lines{"COMMAND 1010 7 sel=-1 text= dropped=0", "COMMAND 1010 10 sel=-1 text= dropped=1",
                    "COMMAND 1010 8 sel=-1 text= dropped=0"}));
+}
+
+// The keys and typing in a box whose list was opened (and so filled) and closed without a choice.
+TEST(ComboBox, KeysAndTypingNotifyInThePlatformOrder) {
+  start_with_list_filled_on_dropdown();
+  headless_combo_open(ID_COMBO);
+  headless_combo_cancel(ID_COMBO);
 
   // Arrow keys in the closed box: CBN_SELCHANGE only, and nothing at the end of the list.
-  mark = mark_now();
+  size_t mark = mark_now();
   headless_key(VK_DOWN);
   headless_key(VK_DOWN);
   headless_key(VK_UP);

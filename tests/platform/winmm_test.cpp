@@ -40,47 +40,77 @@ SimSetup quick_unit() {
   return setup;
 }
 
-TEST(Winmm, InputHeaderRules) {
-  winmm_use_backend(sim_start(quick_unit()));
+// An input opened on the simulated unit with a recording callback; what the open called back is kept in
+// `opened`. Whatever a case leaves queued is handed back and the input closed at its end.
+class WinmmInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    winmm_use_backend(sim_start(quick_unit()));
+    ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
+    opened = recorder.take();
+  }
+  void TearDown() override {
+    if (!in) return;
+    midiInReset(in);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+  }
+  void prepare_and_queue(Buffer& buffer) {
+    ASSERT_EQ(midiInPrepareHeader(in, &buffer.header, HDR), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &buffer.header, HDR), MMSYSERR_NOERROR);
+  }
+  // The events that the bytes, arriving from the unit, make.
+  std::vector<RecordedEvent> feed(const std::vector<uint8_t>& bytes) {
+    sim_inject(0, bytes);
+    sim_flush();
+    return recorder.take();
+  }
+
   EventRecorder recorder;
   HMIDIIN in = nullptr;
-  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-  auto opened = recorder.take();
+  std::vector<RecordedEvent> opened;
+  // Members, so that they outlive the reset at the end that hands back what is still queued.
+  Buffer first, second;
+};
+
+TEST_F(WinmmInput, OpenCallsBackAndPrepareKeepsToTheHeaderRules) {
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].msg, static_cast<UINT>(MIM_OPEN));
   EXPECT_EQ(opened[0].thread, std::this_thread::get_id());
 
-  Buffer a, b, zero(0);
   // A size below offsetof(MIDIHDR, dwOffset) is refused and the flags stay.
-  a.header.dwFlags = MHDR_DONE;
-  EXPECT_EQ(midiInPrepareHeader(in, &a.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
+  first.header.dwFlags = MHDR_DONE;
+  EXPECT_EQ(midiInPrepareHeader(in, &first.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
   EXPECT_EQ(midiInPrepareHeader(in, nullptr, HDR), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
   // Unprepared headers are refused; an unprepare of one succeeds unchanged.
-  EXPECT_EQ(midiInAddBuffer(in, &a.header, HDR), MIDIERR_UNPREPARED);
-  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  EXPECT_EQ(midiInAddBuffer(in, &first.header, HDR), MIDIERR_UNPREPARED);
+  EXPECT_EQ(midiInUnprepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
   // Prepare clears DONE and INQUEUE; a second prepare changes nothing.
-  a.header.dwFlags = MHDR_DONE | MHDR_INQUEUE;
-  ASSERT_EQ(midiInPrepareHeader(in, &a.header, offsetof(MIDIHDR, dwOffset)), MMSYSERR_NOERROR);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
-  a.header.dwFlags |= MHDR_DONE;
-  EXPECT_EQ(midiInPrepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-  ASSERT_EQ(midiInPrepareHeader(in, &b.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInPrepareHeader(in, &zero.header, HDR), MMSYSERR_NOERROR);
+  first.header.dwFlags = MHDR_DONE | MHDR_INQUEUE;
+  ASSERT_EQ(midiInPrepareHeader(in, &first.header, offsetof(MIDIHDR, dwOffset)), MMSYSERR_NOERROR);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED));
+  first.header.dwFlags |= MHDR_DONE;
+  EXPECT_EQ(midiInPrepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+}
 
+TEST_F(WinmmInput, AddBufferChecksInOrderAndQueuedBuffersStayOverStartAndStop) {
+  Buffer zero(0);
+  for (Buffer* buffer : {&first, &second, &zero}) {
+    ASSERT_EQ(midiInPrepareHeader(in, &buffer->header, HDR), MMSYSERR_NOERROR);
+  }
   // Add buffer: short size and zero length first, then queued, then unprepared.
   EXPECT_EQ(midiInAddBuffer(in, &zero.header, HDR), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(midiInAddBuffer(in, &a.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
-  a.header.dwBytesRecorded = 99;
-  ASSERT_EQ(midiInAddBuffer(in, &a.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
-  EXPECT_EQ(a.header.dwBytesRecorded, 0u);
-  EXPECT_EQ(midiInAddBuffer(in, &a.header, HDR), MIDIERR_STILLPLAYING);
-  ASSERT_EQ(midiInAddBuffer(in, &b.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MIDIERR_STILLPLAYING);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_EQ(midiInAddBuffer(in, &first.header, offsetof(MIDIHDR, dwOffset) - 1), MMSYSERR_INVALPARAM);
+  first.header.dwBytesRecorded = 99;
+  ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_EQ(first.header.dwBytesRecorded, 0u);
+  EXPECT_EQ(midiInAddBuffer(in, &first.header, HDR), MIDIERR_STILLPLAYING);
+  ASSERT_EQ(midiInAddBuffer(in, &second.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(midiInUnprepareHeader(in, &first.header, HDR), MIDIERR_STILLPLAYING);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
   EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
 
   // Start twice, stop twice: no effect the second time. Empty buffers stay queued over a stop.
@@ -89,8 +119,12 @@ TEST(Winmm, InputHeaderRules) {
   EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
   EXPECT_EQ(midiInStop(in), MMSYSERR_NOERROR);
   EXPECT_TRUE(recorder.take().empty());
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+}
 
+TEST_F(WinmmInput, ResetHandsEveryBufferBackAndUnprepareClearsOnlyPrepared) {
+  prepare_and_queue(first);
+  prepare_and_queue(second);
   // Reset hands every queued buffer back, in queue order, on the caller's thread.
   EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
   const auto returned = recorder.take();
@@ -101,46 +135,31 @@ TEST(Winmm, InputHeaderRules) {
     EXPECT_TRUE(returned[i].data.empty());
     EXPECT_EQ(returned[i].thread, std::this_thread::get_id());
   }
-  EXPECT_EQ(returned[0].param1, reinterpret_cast<DWORD_PTR>(&a.header));
-  EXPECT_EQ(returned[1].param1, reinterpret_cast<DWORD_PTR>(&b.header));
+  EXPECT_EQ(returned[0].param1, reinterpret_cast<DWORD_PTR>(&first.header));
+  EXPECT_EQ(returned[1].param1, reinterpret_cast<DWORD_PTR>(&second.header));
 
   // Unprepare clears PREPARED only.
-  EXPECT_EQ(midiInUnprepareHeader(in, &a.header, HDR), MMSYSERR_NOERROR);
-  EXPECT_EQ(a.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
-  a.expect_sentinels();
-  b.expect_sentinels();
-  EXPECT_EQ(a.header.lpData, a.bytes);
-  EXPECT_EQ(a.header.dwBufferLength, 512u);
+  EXPECT_EQ(midiInUnprepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
+  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_DONE));
+  first.expect_sentinels();
+  second.expect_sentinels();
+  EXPECT_EQ(first.header.lpData, first.bytes);
+  EXPECT_EQ(first.header.dwBufferLength, 512u);
 
   EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
   const auto closed = recorder.take();
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(closed[0].msg, static_cast<UINT>(MIM_CLOSE));
   EXPECT_EQ(closed[0].thread, std::this_thread::get_id());
+  in = nullptr;
 }
 
-// An input with two 512-byte buffers queued and started: the parser's short messages, SysEx into buffers,
-// and a stop that hands back the partial buffer.
-TEST(Winmm, InputParsing) {
-  winmm_use_backend(sim_start(quick_unit()));
-  EventRecorder recorder;
-  HMIDIIN in = nullptr;
-  Buffer first, second;
-  ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
-  for (Buffer* b : {&first, &second}) {
-    ASSERT_EQ(midiInPrepareHeader(in, &b->header, HDR), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInAddBuffer(in, &b->header, HDR), MMSYSERR_NOERROR);
-  }
+// Note on, the same by running status, a quarter frame, a clock, a stray data byte after the quarter frame
+// (system common ends running status), a program change, a tune request.
+TEST_F(WinmmInput, ShortMessagesComeOneByOneFromTheInputThread) {
+  prepare_and_queue(first);
+  prepare_and_queue(second);
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  recorder.take();
-  auto feed = [&](const std::vector<uint8_t>& bytes) {
-    sim_inject(0, bytes);
-    sim_flush();
-    return recorder.take();
-  };
-
-  // Note on, the same by running status, a quarter frame, a clock, a stray data byte after the quarter
-  // frame (system common ends running status), a program change, a tune request.
   auto events = feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6});
   ASSERT_EQ(events.size(), 6u);
   const DWORD_PTR shorts[] = {0x7F4090, 0x004190, 0x25F1, 0xF8, 0x05C3, 0xF6};
@@ -150,9 +169,16 @@ TEST(Winmm, InputParsing) {
   }
   EXPECT_NE(events[0].thread, std::this_thread::get_id());
   EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));  // untouched
+}
 
+// With two 512-byte buffers queued: a SysEx stays whole around a realtime byte, and one longer than a
+// buffer goes on in the next.
+TEST_F(WinmmInput, SysexFillsTheQueuedBuffersInTurn) {
+  prepare_and_queue(first);
+  prepare_and_queue(second);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
   // A reply with a clock byte inside: the clock is delivered on its own and the SysEx stays whole.
-  events = feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
+  auto events = feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
   EXPECT_EQ(events[0].param1, 0xF8u);
@@ -173,9 +199,13 @@ TEST(Winmm, InputParsing) {
   EXPECT_EQ(events[0].data, std::vector<uint8_t>(long_sysex.begin(), long_sysex.begin() + 512));
   EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&first.header));
   EXPECT_EQ(events[1].data, std::vector<uint8_t>(long_sysex.begin() + 512, long_sysex.end()));
+}
 
+TEST_F(WinmmInput, SysexWithoutABufferIsDroppedAndAStatusBreaksOne) {
+  ASSERT_EQ(midiInPrepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
   // No buffer queued: the SysEx is dropped without a word, and only the short message comes through.
-  events = feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
+  auto events = feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
 
@@ -188,13 +218,16 @@ TEST(Winmm, InputParsing) {
   EXPECT_EQ(events[0].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
   EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_DATA));
   EXPECT_EQ(events[1].param1, 0x7F4090u);
+}
 
+TEST_F(WinmmInput, StopHandsBackAPartBufferAndAStartBeginsAfresh) {
+  ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
   // Stop hands back a partly filled buffer on the caller's thread; an empty one stays queued.
-  ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
-  ASSERT_EQ(midiInAddBuffer(in, &second.header, HDR), MMSYSERR_NOERROR);
+  prepare_and_queue(first);
+  prepare_and_queue(second);
   EXPECT_TRUE(feed({0xF0, 0x2C, 0x4D, 0x21}).empty());
   ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
-  events = recorder.take();
+  auto events = recorder.take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGDATA));
   EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&first.header));
@@ -209,8 +242,6 @@ TEST(Winmm, InputParsing) {
   events = feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x7E, 0xF7}));
-  midiInReset(in);
-  EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
 }
 
 // Names are UTF-8. szPname takes at most 31 bytes and a NUL, cut after the last whole character that fits:

@@ -6,66 +6,11 @@
 extern const unsigned char nofirmware_res[];
 extern const size_t nofirmware_res_size;
 
-namespace {
-
-void put16(Bytes& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void put32(Bytes& out, uint32_t value) {
-  put16(out, static_cast<uint16_t>(value));
-  put16(out, static_cast<uint16_t>(value >> 16));
-}
-
-void put_id(Bytes& out, WORD ordinal, const std::string& name) {
-  if (name.empty()) {
-    put16(out, 0xFFFF);
-    put16(out, ordinal);
-    return;
-  }
-  for (char c : name) put16(out, static_cast<uint8_t>(c));
-  put16(out, 0);
-}
-
-void pad4(Bytes& out) {
-  while (out.size() % 4 != 0) out.push_back(0);
-}
-
-// One entry of a .res file: header (sizes, type, name, version fields) then the data.
-void put_resource(Bytes& out, const PlatformResource& resource, const uint8_t* data, uint32_t size) {
-  Bytes header;
-  put_id(header, resource.type_ordinal, resource.type_name);
-  put_id(header, resource.name_ordinal, resource.name);
-  pad4(header);
-  put32(header, 0);
-  put16(header, resource.memory_flags);
-  put16(header, resource.language);
-  put32(header, 0);
-  put32(header, 0);
-  put32(out, size);
-  put32(out, static_cast<uint32_t>(header.size() + 8));
-  out.insert(out.end(), header.begin(), header.end());
-  out.insert(out.end(), data, data + size);
-  pad4(out);
-}
-
-}  // namespace
-
 HINSTANCE module_with_image(const Bytes& image) {
   // Modules keep pointers into their bytes for the life of the process.
-  static std::deque<Bytes> files;
-  Bytes& file = files.emplace_back();
-  PlatformResource empty{0, "", 0, "", 0, 0, nullptr, 0};
-  put_resource(file, empty, nullptr, 0);
-  for (const PlatformResource& resource : platform_module_resources(nullptr)) {
-    if (resource.name == "FIRMWAREFILE") {
-      put_resource(file, resource, image.data(), static_cast<uint32_t>(image.size()));
-    } else {
-      put_resource(file, resource, resource.data, resource.size);
-    }
-  }
-  return platform_register_module(file.data(), file.size());
+  static std::deque<Bytes> images;
+  const Bytes& kept = images.emplace_back(image);
+  return platform_module_replacing("FIRMWAREFILE", kept.data(), kept.size());
 }
 
 HINSTANCE nofirmware_module() {

@@ -29,6 +29,7 @@ stub deps scripts/deps.sh 1
 stub test_all scripts/test_all.sh 0
 stub vexa build/vexa 0
 stub vexa_bench build/vexa_bench 0
+stub vexa_shell_bench build/vexa_shell_bench 0
 stub tui_figures bench/tui_figures.sh 0
 for script in install deb dist; do stub "$script" "packaging/$script.sh" 0; done
 for tool in cmake ctest emcmake clang-format node; do stub "$tool" "bin/$tool" 0.3; done

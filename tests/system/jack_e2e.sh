@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # End to end over JACK: a private JACK server (dummy driver, no realtime, a server name of its own), vexa-sim
 # as the unit on it, and the program under the headless driver with VEXA_MIDI=jack (vexa_jack_e2e, one
-# TEST per run). Everything started here is stopped on the way out, whatever happens.
-# Usage: jack_e2e.sh JACKD VEXA_SIM VEXA_JACK_E2E        Exit 77: JACK cannot run here (test skipped).
+# TEST per run), then with VEXA the shell commands (shell_jack.sh). Everything started here is stopped on
+# the way out, whatever happens.
+# Usage: jack_e2e.sh JACKD VEXA_SIM VEXA_JACK_E2E [VEXA]        Exit 77: JACK cannot run here (test skipped).
 set -uo pipefail
 jackd=$1
 sim=$2
 e2e=$3
+vexa=${4:-}
+here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d)
 server="vexa-e2e-$$-$RANDOM"
@@ -117,6 +120,13 @@ if start_sim --update-mode --erase-ms 300; then
   run_test JackE2E.UpdateModeUnit || failed=1
 else
   failed=1
+fi
+stop "$sim_pid"
+sim_pid=""
+
+if [[ -n "$vexa" ]]; then
+  source "$here/shell_jack.sh"
+  shell_tests "$vexa" "$here/../.." || failed=1
 fi
 
 exit $failed
