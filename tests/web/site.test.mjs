@@ -229,7 +229,9 @@ function engine_tests(engine) {
     await dialog(b.page);
     await b.page.getByText(`Version ${VERSION}-rebuilt is ready`).waitFor();
     assert.equal(await build_of(b.page), 1);
-    // A's update goes on to the end under the version it started with.
+    // A's update goes on to the end under the version it started with. A is brought to the front for it:
+    // headless Chromium answers no queries of a page left behind another one.
+    await a.page.native.bringToFront?.();
     await a.page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
     assert.equal(await a.page.evaluate(() => window.vexaUnit.packets.length), image_packets().length);
     assert.equal(await build_of(a.page), 1);
