@@ -100,14 +100,21 @@ build-win:
 	cmake --build build-win -j$(JOBS)
 
 # The browser build: build-web/site/ is the whole site (static files). Debian's Emscripten needs node to
-# find its own modules.
+# find its own modules. With REF=<tag> (any revision) it builds the site of that release from the
+# release's own sources into build-web-<tag>/site/ instead: a site pinned to that version.
+WEB_DIR = $(if $(REF),build-web-$(subst /,-,$(REF)),build-web)
 web:
+ifdef REF
+	JOBS=$(JOBS) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/web_release.sh $(REF) $(WEB_DIR)
+else
 	NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build-web $(CMAKE_FLAGS) >/dev/null
 	NODE_PATH=/usr/share/nodejs cmake --build build-web -j$(JOBS)
+endif
 
-# Serves the site on http://127.0.0.1:8080/ with the isolation headers and the Content-Security-Policy.
+# Serves the site (of REF, when given) on http://127.0.0.1:8080/ with the isolation headers and the
+# Content-Security-Policy.
 run-web: web
-	scripts/serve_web.py build-web/site 8080
+	scripts/serve_web.py $(WEB_DIR)/site 8080
 
 clean:
-	rm -rf build build-asan build-tsan build-win build-web dist
+	rm -rf build build-asan build-tsan build-win build-web build-web-* dist

@@ -23,11 +23,11 @@ run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-d
 check_packages=("${run_packages[@]}" libgtest-dev help2man groff-base)
 # `make bench`: the upload benchmark, and the terminal program's figures in tmux.
 bench_packages=("${check_packages[@]}" libbenchmark-dev tmux procps)
-# `make web`: Emscripten, and the browsers with node for its tests: Chromium, Firefox, and WebKit's driver
-# with its MiniBrowser, which needs an X server (npm is Debian's own package unless the installed node
-# brings it).
-web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten chromium chromium-driver firefox-esr
-              webkit2gtk-driver xvfb nodejs)
+# `make web`: Emscripten, the icon tools that make the site's icons, and the browsers with node for its
+# tests: Chromium, Firefox, and WebKit's driver with its MiniBrowser, which needs an X server (npm is Debian's
+# own package unless the installed node brings it).
+web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten icoutils imagemagick chromium chromium-driver
+              firefox-esr webkit2gtk-driver xvfb nodejs)
 command -v npm >/dev/null || web_packages+=(npm)
 # `make loc`: the script that counts the lines of the sources git tracks.
 loc_packages=(git python3)

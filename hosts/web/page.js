@@ -1,10 +1,9 @@
-// The page of the vexa utility: gets MIDI access, starts the program (vexa.js, WebAssembly on Workers)
-// and draws its dialog from the state that the program's host posts (hosts/web/web_host.cpp). Every click
-// and key goes to the program as a person's input; what the page shows comes only from that state.
+// The page of the vexa utility once start.js has started the program: draws its dialog from the state that
+// the program's host posts (hosts/web/web_host.cpp). Every click and key goes to the program as a person's
+// input; what the page shows comes only from that state.
 'use strict';
 
 (() => {
-  const params = new URLSearchParams(location.search);
   const $ = (id) => document.getElementById(id);
 
   // Dialog units to pixels: the dialog font's base units (6 x 13 pixels at 8 points), enlarged.
@@ -23,91 +22,9 @@
   let elements = [];     // per template index: {root, focus (the element that takes focus), kind (of KINDS)}
   let shown_box = null;  // serial of the message box on screen
   let running = false;
-  let sim = false;
 
   const call = (name, ...args) => (running ? Module['_' + name](...args) : -1);
   const settings_bar = window.vexa_settings_bar(call, () => running);
-
-  // ---- Start-up ----
-
-  function notice(title, html, offer_sim = true) {
-    $('loading').hidden = true;
-    $('notice-title').textContent = title;
-    $('notice-text').innerHTML = html;
-    $('use-sim').hidden = !offer_sim;
-    $('notice').hidden = false;
-  }
-
-  const BROWSERS = '<p>The utility talks to the vexa through Web MIDI. It works in Chrome and Edge ' +
-    '(version 79 or later) and in Firefox (version 108 or later, which offers a site permission add-on ' +
-    'when it is first asked). Safari has no Web MIDI.</p>';
-
-  function start_program(mode) {
-    sim = mode === 'sim';
-    $('notice').hidden = true;
-    $('loading').hidden = false;
-    window.Module['arguments'] = [mode];
-    const script = document.createElement('script');
-    script.src = 'vexa.js';
-    document.body.append(script);
-  }
-
-  async function start() {
-    if (!window.crossOriginIsolated) {
-      if (await isolate()) return;
-      notice('The page could not start',
-             '<p>This page needs cross-origin isolation for its threads. Serve it with the headers ' +
-             '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
-             '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
-             'service worker can add them.</p>', false);
-      return;
-    }
-    if (params.get('midi') === 'sim') return start_program('sim');
-    if (!navigator.requestMIDIAccess) {
-      return notice('This browser has no Web MIDI', BROWSERS +
-                    '<p>You can still try every part of the utility with a simulated unit.</p>');
-    }
-    try {
-      window.Module['vexaMidiAccess'] = await navigator.requestMIDIAccess({sysex: true});
-    } catch (error) {
-      if (error.name === 'NotAllowedError' || error.name === 'SecurityError') {
-        return notice('Access to MIDI devices was refused',
-                      '<p>The utility needs to send System Exclusive messages to the vexa. To allow ' +
-                      'it, click the icon at the left of the address bar, set "MIDI devices" (or ' +
-                      '"Control and reprogram your MIDI devices") to Allow, and reload the page.</p>' +
-                      BROWSERS);
-      }
-      return notice('MIDI could not be started',
-                    '<p>The browser could not open its MIDI service (' + escape_html(error.name) +
-                    ': ' + escape_html(error.message) + '). Check that the vexa is plugged in and ' +
-                    'that no other program holds it, then reload the page.</p>' + BROWSERS);
-    }
-    start_program('webmidi');
-  }
-
-  // Registers the service worker that adds the isolation headers; true when the page reloads for it.
-  async function isolate() {
-    if (!('serviceWorker' in navigator) || !window.isSecureContext) return false;
-    if (sessionStorage.getItem('vexa-isolating')) {
-      sessionStorage.removeItem('vexa-isolating');
-      return false;
-    }
-    try {
-      await navigator.serviceWorker.register('sw.js');
-      await navigator.serviceWorker.ready;
-    } catch (error) {
-      return false;
-    }
-    sessionStorage.setItem('vexa-isolating', '1');
-    location.reload();
-    return true;
-  }
-
-  function escape_html(text) {
-    const div = document.createElement('div');
-    div.textContent = String(text);
-    return div.innerHTML;
-  }
 
   // ---- Resources as files ----
 
@@ -494,6 +411,7 @@
       $('sim-boot').setAttribute('aria-pressed', String(Boolean(next.sim.boot)));
     }
     if (next.dialog) settings_bar.draw();
+    document.dispatchEvent(new CustomEvent('vexa-state', {detail: next}));
   }
 
   // ---- Input ----
@@ -508,7 +426,7 @@
     if (shown_box !== null) {
       if (key === 'Enter' || key === ' ' || key === 'Escape') call('web_dismiss_box', shown_box);
       else handled = key !== 'Tab';
-    } else if (key === 'F9' && sim) {
+    } else if (key === 'F9' && Module['vexaMode'] === 'sim') {
       call('web_sim_toggle_boot');
     } else if (dropped_combo(d)) {
       const combo = dropped_combo(d);
@@ -556,6 +474,7 @@
 
   window.Module = {
     arguments: [],
+    locateFile: (name) => vexaSite.file(name),
     print: (text) => console.log(text),
     printErr: (text) => console.warn(text),
     vexaPage: {
@@ -573,6 +492,7 @@
         settings_bar.hide();
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';
+        document.dispatchEvent(new CustomEvent('vexa-state', {detail: null}));
       },
     },
   };
@@ -587,10 +507,5 @@
   });
   $('close').addEventListener('click', () => call('web_close'));
   $('box-ok').addEventListener('click', () => shown_box !== null && call('web_dismiss_box', shown_box));
-  $('use-sim').addEventListener('click', () => {
-    history.replaceState(null, '', '?midi=sim');
-    start_program('sim');
-  });
   $('sim-boot').addEventListener('click', () => call('web_sim_toggle_boot'));
-  start();
 })();

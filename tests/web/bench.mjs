@@ -1,8 +1,8 @@
 // Browser benchmark: the whole image uploaded through the page (program, stand-in, Web MIDI back-end,
 // the page's main thread) into the unit stand-in, which answers every message after a latency L, at L = 1,
 // 2 and 5 ms. Prints for each the wall time, packets per second and the ratio to the protocol's floor
-// (messages x L + erase time); then the time from loading the page to the drawn dialog and the size of the
-// site.
+// (messages x L + erase time); then the time from loading the page to the drawn dialog, the size of the
+// site and what its service worker keeps for use offline.
 import {readdirSync, statSync} from 'node:fs';
 import path from 'node:path';
 
@@ -51,12 +51,30 @@ try {
     drawn.push(await page.evaluate(() => performance.getEntriesByName('vexa-dialog-drawn')[0].startTime));
     await close();
   }
+  // What the service worker keeps for use offline, once the first visit has installed it.
+  const {page, close} = await browser.open(server.url, {});
+  await page.getByText('Kept for use offline').waitFor();
+  const kept = await page.evaluate(async () => {
+    let bytes = 0;
+    let files = 0;
+    for (const name of await caches.keys()) {
+      const store = await caches.open(name);
+      for (const request of await store.keys()) {
+        bytes += (await (await store.match(request)).blob()).size;
+        ++files;
+      }
+    }
+    return {bytes, files, usage: (await navigator.storage.estimate()).usage};
+  });
+  await close();
   const site = readdirSync(SITE).map((name) => [name, statSync(path.join(SITE, name)).size]);
   const total = site.reduce((sum, [, size]) => sum + size, 0);
   console.log(`page load to drawn dialog: ${drawn.map((ms) => ms.toFixed(0) + ' ms').join(', ')} ` +
               '(first load, then cached)');
   console.log(`site: ${(total / 1024).toFixed(0)} KiB (` +
               site.map(([name, size]) => `${name} ${(size / 1024).toFixed(1)}`).join(', ') + ')');
+  console.log(`kept offline: ${kept.files} files, ${(kept.bytes / 1024).toFixed(0)} KiB in the service worker's ` +
+              `store, ${(kept.usage / 1024).toFixed(0)} KiB of the origin's storage in use`);
 } finally {
   await browser.close();
   server.stop();

@@ -25,6 +25,9 @@ const ENGINES = {
     cannot: {
       'stand-in': 'classic WebDriver runs no script before the page\'s own, so there is no stand-in for Web ' +
                   'MIDI (WebKit has none: navigator.requestMIDIAccess is undefined)',
+      'beside': 'each page is a WebDriver session of its own, a browser of its own: no two pages share a ' +
+                'service worker',
+      'hard reload': 'classic WebDriver reloads a page only as a plain reload does',
     },
   },
 };
@@ -129,6 +132,7 @@ class Page {
   locator(css) { return new Locator(this, {css}); }
   evaluate(fn, arg) { return this.engine.evaluate(fn, arg); }
   reload() { return this.engine.reload(); }
+  goto(url) { return this.engine.goto(url); }
   url() { return this.engine.url(); }
   title() { return this.engine.evaluate(() => document.title); }
   // Requests to other origins, and errors on the page; null where the engine cannot tell.
@@ -190,6 +194,7 @@ async function puppeteer_page(context, url, unit, query, lead_blank) {
     type: (text) => page.keyboard.type(text),
     screenshot: (handle, path) => handle.screenshot({path}),
     reload: () => page.reload(),
+    goto: (address) => page.goto(address),
     url: () => page.url(),
   };
   const response = await page.goto(url + query);
@@ -203,7 +208,14 @@ async function launch_puppeteer(name, program) {
   });
   return {
     async open(url, unit, query) {
-      return puppeteer_page(await browser.createBrowserContext(), url, unit, query, name === 'chromium');
+      const context = await browser.createBrowserContext();
+      const opened = await puppeteer_page(context, url, unit, query, name === 'chromium');
+      // Another page of the same context (its service workers and storage), a tab beside the first.
+      opened.beside = async (next_url, next_unit, next_query) => {
+        const other = await puppeteer_page(context, next_url, next_unit, next_query, name === 'chromium');
+        return {...other, close: () => other.engine.native.close()};
+      };
+      return opened;
     },
     close: () => browser.close(),
   };
@@ -227,17 +239,19 @@ export function version(name) {
   return String(spawnSync(command, args).stdout).trim().replace(/ built on .*/, '');
 }
 
-// The engine, started: open(url, unit, query, options) -> {page, headers, close}, close(). `unit`
+// The engine, started: open(url, unit, query, options) -> {page, headers, close, beside}, close(). `unit`
 // holds the options of the stand-in unit (unit.mjs), or null for none; headers are the page's response
-// headers, null where the engine does not show them.
+// headers, null where the engine does not show them. beside(url, unit, query) opens another page of the
+// same browser context, where the engine can ('beside').
 export async function launch(name) {
   const {program, cannot} = ENGINES[name];
   const started = name === 'webkit' ? await launch_webkit() : await launch_puppeteer(name, program);
+  const wrap = ({engine, headers = null, close, beside}) => ({
+    page: new Page(engine), headers, close,
+    beside: beside && (async (url, unit, query = '') => wrap(await beside(url, unit, query))),
+  });
   return {
     name, cannot, close: started.close,
-    async open(url, unit, query = '', options = {}) {
-      const {engine, headers = null, close} = await started.open(url, unit, query, options);
-      return {page: new Page(engine), headers, close};
-    },
+    open: async (url, unit, query = '', options = {}) => wrap(await started.open(url, unit, query, options)),
   };
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 site=${VEXA_SITE:-../../build-web/site}
-if [[ ! -f "$site/vexa.wasm" || ! -d node_modules/puppeteer-core ]]; then
+if [[ ! -f "$site/sw.js" || ! -d node_modules/puppeteer-core ]]; then
   echo "browser tests: need $site (make web) and node_modules (scripts/deps.sh web)" >&2
   exit 77
 fi
@@ -14,4 +14,5 @@ if [[ ! -x /usr/bin/chromium && ! -x /usr/bin/firefox-esr && ! -x /usr/bin/WebKi
   echo "browser tests: no browser installed (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 --test-reporter=spec browser.test.mjs settings.test.mjs
+exec node --test --test-concurrency=1 --test-reporter=spec browser.test.mjs settings.test.mjs site.test.mjs \
+  permission.test.mjs guard.test.mjs lifecycle.test.mjs

@@ -1,6 +1,6 @@
 // What the browser tests and the benchmark share: the site served as `make run-web` serves it.
 import {spawn} from 'node:child_process';
-import {existsSync} from 'node:fs';
+import {existsSync, readFileSync} from 'node:fs';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
@@ -9,7 +9,7 @@ export const SITE = process.env.VEXA_SITE || path.join(ROOT, 'build-web/site');
 
 // Exit code 77 (skipped) when the site is missing.
 export function require_site() {
-  if (!existsSync(path.join(SITE, 'vexa.wasm'))) {
+  if (!existsSync(path.join(SITE, 'sw.js'))) {
     console.error(`browser tests: ${SITE} missing (make web)`);
     process.exit(77);
   }
@@ -29,4 +29,19 @@ export function serve(plain = false) {
       if (found) resolve({url: `http://127.0.0.1:${found[1]}/`, stop: () => server.kill()});
     });
   });
+}
+
+const hex = (bytes) => bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ');
+
+// The image as the unit must receive it: the firmware file's packets, one per line after the header line.
+export function image_packets() {
+  const file = readFileSync(path.join(ROOT, 'res/firmware.bin'));
+  const packets = [];
+  let start = file.indexOf(0x0d) + 1;
+  while (file[start] === 0xf0) {
+    const end = file.indexOf(0xf7, start);
+    packets.push(hex([...file.subarray(start, end + 1)]));
+    start = end + 2;
+  }
+  return packets;
 }

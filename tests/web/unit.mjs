@@ -31,6 +31,8 @@ export function install_unit(options) {
   window.vexaUnit = unit;
   // A browser without Atomics.waitAsync (Firefox before 145).
   if (options.wait_async === false) delete Atomics.waitAsync;
+  stand_in_permission(options.permission ?? (options.web_midi === 'refused' ? 'denied' : 'granted'));
+  if (options.user_agent) Object.defineProperty(Navigator.prototype, 'userAgent', {get: () => options.user_agent});
   if (options.web_midi === 'missing') {
     delete Navigator.prototype.requestMIDIAccess;
     return;
@@ -59,6 +61,7 @@ export function install_unit(options) {
   // its latency and no later, as the Linux build's simulated unit does.
   const deliver = (bytes, delay_ms) => {
     const due = performance.now() + delay_ms;
+    if (options.untimed) return wait_untimed(() => arrive(bytes, due), due);
     if (!unit.exact) return setTimeout(() => arrive(bytes, due), delay_ms);
     setTimeout(() => {
       while (performance.now() < due);
@@ -150,4 +153,27 @@ export function install_unit(options) {
     unit.requested = request;
     return Promise.resolve(access);
   };
+
+  // What the browser says of the permission for MIDI with System Exclusive messages before the page asks:
+  // 'granted' or 'denied' as a person decided on an earlier visit, 'prompt' on the first, 'missing' where a
+  // browser has no navigator.permissions.
+  function stand_in_permission(state) {
+    if (state === 'missing') {
+      delete Navigator.prototype.permissions;
+      return;
+    }
+    const query = Permissions.prototype.query;
+    Permissions.prototype.query = function(descriptor) {
+      if (descriptor && descriptor.name === 'midi') return Promise.resolve({name: 'midi', state});
+      return query.call(this, descriptor);
+    };
+  }
+
+  // A page in the background fires its timers once a second at most, yet a unit's replies reach it as
+  // MIDI events, which are not held back: an untimed unit waits out its latency on a message channel.
+  function wait_untimed(then, due) {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => (performance.now() >= due ? then() : channel.port2.postMessage(null));
+    channel.port2.postMessage(null);
+  }
 }

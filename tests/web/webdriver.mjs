@@ -117,6 +117,7 @@ async function webkit_page(display, url, unit, query, shared_memory) {
       writeFileSync(path, Buffer.from(png, 'base64'));
     },
     reload: () => session.call('POST', session.path + '/refresh', {}),
+    goto: (address) => session.call('POST', session.path + '/url', {url: address}),
     url: () => session.call('GET', session.path + '/url'),
   };
   try {

@@ -1,0 +1,90 @@
+// A firmware update on the page, in Chromium, Firefox and WebKit (driver.mjs): while the firmware is
+// written, leaving or reloading the page asks first (and not once the update has ended), and a page reloaded
+// during the write says so when it starts again. The unit is the stand-in of unit.mjs. A test that needs
+// what an engine cannot do is skipped with the reason. VEXA_ENGINES runs some engines only.
+import assert from 'node:assert/strict';
+import {after, before, describe, test} from 'node:test';
+
+import {launch, missing, version} from './driver.mjs';
+import {require_site, serve} from './support.mjs';
+
+require_site();
+
+const ENGINES = ['chromium', 'firefox', 'webkit'];
+const CHOSEN = (process.env.VEXA_ENGINES || '').split(/\s+/).filter(Boolean);
+const TITLE = 'Quorvanex vexa 3.1';
+const UNIT = {mode: 'boot', erase_ms: 200, keep_history: false};
+// Long enough for a navigation the page lets go; one it holds back never ends.
+const NAVIGATION_MS = 5000;
+
+function engine_tests(engine) {
+  let server;
+  let browser;
+  before(async () => {
+    server = await serve();
+    browser = await launch(engine);
+  });
+  after(async () => {
+    await browser?.close();
+    server?.stop();
+  });
+
+  const check = (title, needs, body) => test(title, async (t) => {
+    const reason = needs.map((need) => browser.cannot[need]).find(Boolean);
+    return reason ? t.skip(reason) : body(t);
+  });
+
+  // A page with the unit in update mode, its update started and writing; the browser's questions on
+  // leaving are answered by `answer` and listed in `asked`.
+  async function writing(answer) {
+    const opened = await browser.open(server.url, UNIT);
+    const {page} = opened;
+    opened.asked = [];
+    page.native.on('dialog', (dialog) => {
+      opened.asked.push(dialog.type());
+      return answer === 'stay' ? dialog.dismiss() : dialog.accept();
+    });
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    await page.getByRole('combobox', {name: 'MIDI port'}).click();
+    await page.getByRole('option', {name: 'vexa'}).click();
+    await page.locator('#client [role=status]').filter({hasText: 'vexa in update mode'}).waitFor();
+    await page.getByRole('button', {name: 'Update firmware'}).click();
+    await page.locator('#client [role=status]').filter({hasText: /^Writing$/}).waitFor();
+    return opened;
+  }
+
+  check('leaving while the firmware is written asks first; once the update has ended it does not', ['stand-in'],
+        async () => {
+    const {page, close, asked} = await writing('stay');
+    const here = await page.evaluate(() => location.href);
+    const elsewhere = server.url + '?midi=sim';
+    await page.native.goto(elsewhere, {timeout: NAVIGATION_MS}).catch(() => null);
+    assert.deepEqual(asked, ['beforeunload']);
+    assert.equal(await page.evaluate(() => location.href), here);
+    await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
+    assert.equal(await page.evaluate(() => window.vexaUnit.mode), 'running');
+    await page.native.goto(elsewhere, {timeout: NAVIGATION_MS});
+    assert.deepEqual(asked, ['beforeunload']);
+    await close();
+  });
+
+  check('a page reloaded while the firmware was written says so when it starts again', ['stand-in'], async () => {
+    const {page, close, asked} = await writing('leave');
+    await page.reload();
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    assert.deepEqual(asked, ['beforeunload']);
+    const note = page.getByRole('status').filter({hasText: 'while the firmware was being written'});
+    assert.match(await note.textContent(), /reloaded while the firmware was being written, so the update did not finish/);
+    // Started again, without an update in between, the page has nothing to say.
+    await page.reload();
+    await page.getByRole('dialog', {name: TITLE}).waitFor();
+    await page.locator('#update-note').waitFor({state: 'hidden'});
+    await close();
+  });
+}
+
+for (const engine of ENGINES) {
+  const chosen = CHOSEN.length === 0 || CHOSEN.includes(engine);
+  const skip = !chosen ? 'not in VEXA_ENGINES' : missing(engine);
+  describe(engine + (skip ? '' : ` (${version(engine)})`), {skip: skip || false}, () => engine_tests(engine));
+}
