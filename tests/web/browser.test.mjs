@@ -256,6 +256,12 @@ function engine_tests(run) {
       const {page} = opened;
       await connect(page);
       await opened.device_text.filter({hasText: 'vexa in update mode'}).waitFor();
+      // Firefox before 145 (Debian 12's firefox-esr without its security updates) has no Atomics.waitAsync
+      // of its own: there the page learns of sends the other way, which the next case tests.
+      if (wait_async && !(await page.evaluate(() => typeof Atomics.waitAsync === 'function'))) {
+        await finish(t, opened);
+        return t.skip('the engine has no Atomics.waitAsync');
+      }
       const page_waits = await page.evaluate(() => Module.HEAP32[(Module._webmidi_ring() >> 2) + 2]);
       assert.equal(page_waits, wait_async ? 1 : 0);
       await page.getByRole('button', {name: 'Update firmware'}).click();

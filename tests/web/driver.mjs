@@ -153,9 +153,21 @@ async function by_role(page, role, name, lead_blank) {
   return found.length || name === undefined || !lead_blank ? found : page.$$(aria(role, ' ' + name));
 }
 
+// Sets the page's size. puppeteer sends a screen orientation with it, which Firefox before 141 (Debian 12's
+// firefox-esr without its security updates) does not know; the size itself goes in the command before, so
+// there the page is only waited for until it has it.
+async function set_viewport(page) {
+  try {
+    await page.setViewport(VIEWPORT);
+  } catch (error) {
+    if (!String(error.message).includes('setScreenOrientationOverride')) throw error;
+    await page.waitForFunction((width) => window.innerWidth === width, {}, VIEWPORT.width);
+  }
+}
+
 async function puppeteer_page(context, url, unit, query, lead_blank) {
   const page = await context.newPage();
-  await page.setViewport(VIEWPORT);
+  await set_viewport(page);
   if (unit) await page.evaluateOnNewDocument(install_unit, unit);
   const origin = new URL(url).origin;
   const foreign = [];
@@ -195,7 +207,8 @@ async function puppeteer_page(context, url, unit, query, lead_blank) {
     screenshot: (handle, path) => handle.screenshot({path}),
     reload: () => page.reload(),
     goto: (address) => page.goto(address),
-    url: () => page.url(),
+    // From the page itself: puppeteer's own record of it misses a navigation the page makes in Firefox 140.
+    url: () => page.evaluate(() => location.href),
   };
   const response = await page.goto(url + query);
   return {engine, headers: response.headers(), close: () => context.close()};
