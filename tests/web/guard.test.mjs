@@ -3,10 +3,10 @@
 // during the write says so when it starts again. The unit is the stand-in of unit.mjs. A test that needs
 // what an engine cannot do is skipped with the reason. VEXA_ENGINES runs some engines only.
 import assert from 'node:assert/strict';
-import {after, before, describe, test} from 'node:test';
+import {describe} from 'node:test';
 
-import {launch, missing, version} from './driver.mjs';
-import {require_site, serve} from './support.mjs';
+import {missing, version} from './driver.mjs';
+import {engine_setup, require_site} from './support.mjs';
 
 require_site();
 
@@ -18,26 +18,13 @@ const UNIT = {mode: 'boot', erase_ms: 200, keep_history: false};
 const NAVIGATION_MS = 5000;
 
 function engine_tests(engine) {
-  let server;
-  let browser;
-  before(async () => {
-    server = await serve();
-    browser = await launch(engine);
-  });
-  after(async () => {
-    await browser?.close();
-    server?.stop();
-  });
-
-  const check = (title, needs, body) => test(title, async (t) => {
-    const reason = needs.map((need) => browser.cannot[need]).find(Boolean);
-    return reason ? t.skip(reason) : body(t);
-  });
+  const run = engine_setup(engine);
+  const {check} = run;
 
   // A page with the unit in update mode, its update started and writing; the browser's questions on
   // leaving are answered by `answer` and listed in `asked`.
   async function writing(answer) {
-    const opened = await browser.open(server.url, UNIT);
+    const opened = await run.browser.open(run.server.url, UNIT);
     const {page} = opened;
     opened.asked = [];
     page.native.on('dialog', (dialog) => {
@@ -57,7 +44,7 @@ function engine_tests(engine) {
         async () => {
     const {page, close, asked} = await writing('stay');
     const here = await page.evaluate(() => location.href);
-    const elsewhere = server.url + '?midi=sim';
+    const elsewhere = run.server.url + '?midi=sim';
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS}).catch(() => null);
     assert.deepEqual(asked, ['beforeunload']);
     assert.equal(await page.evaluate(() => location.href), here);

@@ -3,10 +3,10 @@
 // asks the person, on a click. The browser's answer to navigator.permissions is the stand-in's (unit.mjs).
 // A test that needs what an engine cannot do is skipped with the reason. VEXA_ENGINES runs some engines only.
 import assert from 'node:assert/strict';
-import {after, before, describe, test} from 'node:test';
+import {describe} from 'node:test';
 
-import {launch, missing, version} from './driver.mjs';
-import {require_site, serve} from './support.mjs';
+import {missing, version} from './driver.mjs';
+import {engine_setup, require_site} from './support.mjs';
 
 require_site();
 
@@ -29,27 +29,14 @@ async function explained(page) {
 }
 
 function engine_tests(engine) {
-  let server;
-  let browser;
-  before(async () => {
-    server = await serve();
-    browser = await launch(engine);
-  });
-  after(async () => {
-    await browser?.close();
-    server?.stop();
-  });
-
-  const check = (title, needs, body) => test(title, async (t) => {
-    const reason = needs.map((need) => browser.cannot[need]).find(Boolean);
-    return reason ? t.skip(reason) : body(t);
-  });
+  const run = engine_setup(engine);
+  const {check} = run;
 
   check('not granted before: the page says why, and asks when "Connect to MIDI devices" is pressed', ['stand-in'],
         async () => {
     // As a browser other than Firefox says it is: the Firefox paragraph is the next test's.
     for (const permission of ['prompt', 'missing']) {
-      const {page, close} = await browser.open(server.url, {permission, user_agent: CHROME});
+      const {page, close} = await run.browser.open(run.server.url, {permission, user_agent: CHROME});
       const text = await explained(page);
       assert.doesNotMatch(text, /Plug in the vexa/);
       await page.getByRole('button', {name: 'Connect to MIDI devices'}).click();
@@ -61,7 +48,7 @@ function engine_tests(engine) {
 
   check('in Firefox the explanation asks for the vexa to be plugged in before allowing', ['stand-in'], async (t) => {
     // Firefox as it is; the other engines as Firefox says it is.
-    const {page, close} = await browser.open(server.url, {permission: 'prompt',
+    const {page, close} = await run.browser.open(run.server.url, {permission: 'prompt',
                                                           user_agent: engine === 'firefox' ? undefined : FIREFOX});
     if (engine === 'firefox') t.diagnostic(await page.evaluate(() => navigator.userAgent));
     assert.match(await explained(page),
@@ -71,13 +58,13 @@ function engine_tests(engine) {
 
   check('granted before: the page starts at once; refused on the click: the page says how to allow it', ['stand-in'],
         async () => {
-    const granted = await browser.open(server.url, {permission: 'granted'});
+    const granted = await run.browser.open(run.server.url, {permission: 'granted'});
     await granted.page.getByRole('dialog', {name: TITLE}).waitFor();
     assert.deepEqual(await requested(granted.page), {sysex: true});
     await granted.page.locator('#notice').waitFor({state: 'hidden'});
     await granted.close();
 
-    const refused = await browser.open(server.url, {permission: 'prompt', web_midi: 'refused'});
+    const refused = await run.browser.open(run.server.url, {permission: 'prompt', web_midi: 'refused'});
     await refused.page.getByRole('button', {name: 'Connect to MIDI devices'}).click();
     await refused.page.getByRole('heading', {name: 'Access to MIDI devices was refused'}).waitFor();
     await refused.page.getByRole('button', {name: 'Connect to MIDI devices'}).waitFor({state: 'hidden'});

@@ -2,7 +2,10 @@
 import {spawn} from 'node:child_process';
 import {existsSync, readFileSync} from 'node:fs';
 import path from 'node:path';
+import {after, before, test} from 'node:test';
 import {fileURLToPath} from 'node:url';
+
+import {launch} from './driver.mjs';
 
 export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 export const SITE = process.env.VEXA_SITE || path.join(ROOT, 'build-web/site');
@@ -44,4 +47,24 @@ export function image_packets() {
     start = end + 2;
   }
   return packets;
+}
+
+// What one engine's tests share: the site served and the engine started before them and both stopped after
+// them (`run.server`, `run.browser`), and `run.check(title, needs, body)`, a test that is skipped with the
+// engine's reason where it cannot do one of `needs`.
+export function engine_setup(engine) {
+  const run = {server: null, browser: null};
+  before(async () => {
+    run.server = await serve();
+    run.browser = await launch(engine);
+  });
+  after(async () => {
+    await run.browser?.close();
+    run.server?.stop();
+  });
+  run.check = (title, needs, body) => test(title, async (t) => {
+    const reason = needs.map((need) => run.browser.cannot[need]).find(Boolean);
+    return reason ? t.skip(reason) : body(t);
+  });
+  return run;
 }
