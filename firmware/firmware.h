@@ -81,6 +81,8 @@ void on_update_button();
 DWORD WINAPI upload_thread(LPVOID parameter);
 UploadResult run_upload();
 
+// The status line's text for an UploadStatus code; null where the code changes nothing.
+const char* upload_status_text(uint32_t status);
 void on_upload_status(LPARAM status);
 void on_upload_progress(LPARAM position);
 void on_upload_done();

@@ -29,6 +29,10 @@ const char* const STATUS_TEXTS[] = {
 
 }  // namespace
 
+const char* upload_status_text(uint32_t status) {
+  return status < sizeof STATUS_TEXTS / sizeof STATUS_TEXTS[0] ? STATUS_TEXTS[status] : nullptr;
+}
+
 void on_upload_status(LPARAM status) {
   uint32_t code = static_cast<uint32_t>(status);
   if (code == STATUS_DATA_CORRUPT) {
@@ -36,8 +40,8 @@ void on_upload_status(LPARAM status) {
     PostMessageA(main_dialog, WM_CLOSE, 0, 0);
     return;
   }
-  if (code < sizeof STATUS_TEXTS / sizeof STATUS_TEXTS[0] && STATUS_TEXTS[code] != nullptr) {
-    SetDlgItemTextA(main_dialog, IDC_STATUS_TEXT, STATUS_TEXTS[code]);
+  if (const char* text = upload_status_text(code); text != nullptr) {
+    SetDlgItemTextA(main_dialog, IDC_STATUS_TEXT, text);
   }
 }
 

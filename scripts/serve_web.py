@@ -3,13 +3,17 @@
 Content-Security-Policy. Usage: scripts/serve_web.py [site folder] [port]"""
 import functools
 import http.server
+import os
+import re
 import sys
 
-# Only this origin: scripts, the program's Workers and its WebAssembly; the picture and the icon are
-# made on the page as blob: URLs.
-POLICY = ("default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
-          "img-src 'self' blob: data:; style-src 'self'; connect-src 'self'; object-src 'none'; "
-          "base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
+
+def page_policy(site):
+    """The page's own Content-Security-Policy (its meta element), and what only a header can say: that no
+    other site may show the page in a frame."""
+    with open(os.path.join(site, 'index.html'), encoding='utf-8') as page:
+        found = re.search(r'http-equiv="Content-Security-Policy" content="([^"]*)"', page.read())
+    return (found.group(1) + '; ' if found else '') + "frame-ancestors 'none'"
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -20,7 +24,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def end_headers(self):
         self.send_header('Cross-Origin-Opener-Policy', 'same-origin')
         self.send_header('Cross-Origin-Embedder-Policy', 'require-corp')
-        self.send_header('Content-Security-Policy', POLICY)
+        self.send_header('Content-Security-Policy', self.policy)
         self.send_header('Cache-Control', 'no-cache')
         super().end_headers()
 
@@ -31,6 +35,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 def main():
     site = sys.argv[1] if len(sys.argv) > 1 else 'build-web/site'
     port = int(sys.argv[2]) if len(sys.argv) > 2 else 8080
+    Handler.policy = page_policy(site)
     handler = functools.partial(Handler, directory=site)
     with http.server.ThreadingHTTPServer(('127.0.0.1', port), handler) as server:
         print(f'Serving {site} on http://127.0.0.1:{server.server_address[1]}/ (Ctrl+C stops)', flush=True)

@@ -52,18 +52,17 @@ int require_reported(const SettingValues& values, const std::vector<int>& needed
 // Compares what the unit reported after the changes with what was asked; prints what changed.
 int confirm_changes(const std::vector<int>& changed, const SettingValues& before,
                     const SettingValues& wanted) {
-  const SettingValues after = read_back(changed);
+  const SettingValues after = read_back(changed, interrupted);
   bool disagrees = false;
   bool missing = false;
   for (int i : changed) {
     const size_t at = static_cast<size_t>(i);
     const std::string name = SETTINGS[i].name;
     if (!after[at]) {
-      note("the unit did not report " + name + " back");
+      note(unconfirmed(i, wanted, after));
       missing = true;
     } else if (after[at] != wanted[at]) {
-      note(name + " was set to " + value_text(i, wanted[at]) + ", but the unit reports " +
-           value_text(i, after[at]));
+      note(unconfirmed(i, wanted, after));
       disagrees = true;
     } else {
       std::fprintf(streams().out, "%s=%s (was %s)\n", name.c_str(), value_text(i, after[at]).c_str(),

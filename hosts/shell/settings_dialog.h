@@ -40,3 +40,10 @@ struct PersonInput {
 std::vector<PersonInput> inputs_to_set(int index, int wanted);
 // Queues one input at the current dialog (user32_ext.h); returns the layer's result.
 int queue_input(const PersonInput& input);
+
+// Reads the settings `indices` back from the unit once the dialog is idle (readback.cpp): the values that
+// the unit reported, empty for those it did not. `stop` ends it early (an interrupt).
+SettingValues read_back(const std::vector<int>& indices, bool (*stop)());
+// Empty when the read-back `after` confirms setting `index` as `wanted`; otherwise the line that says how
+// the unit did not.
+std::string unconfirmed(int index, const SettingValues& wanted, const SettingValues& after);

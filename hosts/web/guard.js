@@ -7,37 +7,62 @@
 'use strict';
 
 (() => {
-  // The status line's texts from the update button to the result (firmware/status.cpp).
-  const UPDATE_STEPS = ['Preparing', 'Erasing', 'Writing'];
   // Kept in the tab's session while an update runs: still there when the page starts, it was interrupted.
+  // Where site storage is blocked (with cookies) reading it throws: then only that notice is lost.
   const WRITING = 'vexa-writing';
   const note = document.getElementById('update-note');
 
+  let steps = null;       // the status line's texts while an update runs, as the program has them
   let status_index = -1;  // the control that shows the update's steps while one runs
   let result = '';
   let hidden_meanwhile = false;
-  let lock = null;
+  let lock = null;  // the screen wake lock held, or the request for it while the browser decides
+  let told = false;  // the notice of an interrupted update is on screen in a page that runs the program
 
   const writing = () => status_index >= 0;
+  const update_steps = () => (steps ??= UTF8ToString(Module._web_update_steps()).split('\n'));
+
+  function remember(interrupted) {
+    try {
+      if (interrupted) sessionStorage.setItem(WRITING, '1');
+      else sessionStorage.removeItem(WRITING);
+    } catch (error) {
+      // blocked or full: the update goes on without the notice after a reload
+    }
+  }
+
+  function remembered() {
+    try {
+      return sessionStorage.getItem(WRITING) !== null;
+    } catch (error) {
+      return false;
+    }
+  }
 
   function say(text) {
     note.textContent = text;
     note.hidden = false;
   }
 
-  async function take_lock() {
+  // One request at a time: a page that flips visibility quickly would otherwise hold two locks, one of them
+  // never released. A lock that comes when it is no longer wanted is let go at once.
+  function take_lock() {
     if (!navigator.wakeLock || document.hidden || lock) return;
-    try {
-      lock = await navigator.wakeLock.request('screen');
-    } catch (error) {
-      return;  // refused (a power saver, a policy): the update goes on without it
-    }
-    lock.addEventListener('release', () => { lock = null; });
-    if (!writing()) release_lock();
+    const asked = navigator.wakeLock.request('screen').then((held) => {
+      const wanted = lock === asked && writing() && !document.hidden;
+      if (lock === asked) lock = wanted ? held : null;
+      if (!wanted) return held.release().catch(() => {});
+      held.addEventListener('release', () => {
+        if (lock === held) lock = null;
+      });
+    }, () => {
+      if (lock === asked) lock = null;  // refused (a power saver, a policy): the update goes on without it
+    });
+    lock = asked;
   }
 
   function release_lock() {
-    if (lock) lock.release().catch(() => {});
+    if (lock && lock.release) lock.release().catch(() => {});
     lock = null;
   }
 
@@ -50,14 +75,14 @@
     status_index = index;
     hidden_meanwhile = document.hidden;
     note.hidden = true;
-    sessionStorage.setItem(WRITING, '1');
     addEventListener('beforeunload', ask_before_leaving);
     take_lock();
+    remember(true);
   }
 
   function ended() {
     status_index = -1;
-    sessionStorage.removeItem(WRITING);
+    remember(false);
     removeEventListener('beforeunload', ask_before_leaving);
     release_lock();
     if (hidden_meanwhile && !document.hidden) tell_hidden();
@@ -73,13 +98,16 @@
   function on_state(event) {
     const state = event.detail;
     const controls = state && state.dialog ? state.dialog.controls : [];
+    // The program runs: the page reloads no more (site.js), so the notice stays on screen.
+    if (told) remember(false);
+    told = false;
     if (writing()) {
       const status = controls[status_index];
-      if (status && UPDATE_STEPS.includes(status.text)) return;
+      if (status && update_steps().includes(status.text)) return;
       result = status ? status.text.trim() : '';
       return ended();
     }
-    const index = controls.findIndex((c) => c.kind === 'text' && UPDATE_STEPS.includes(c.text));
+    const index = controls.findIndex((c) => c.kind === 'text' && update_steps().includes(c.text));
     if (index >= 0) started(index);
   }
 
@@ -93,8 +121,8 @@
     tell_hidden();
   }
 
-  if (sessionStorage.getItem(WRITING)) {
-    sessionStorage.removeItem(WRITING);
+  if (remembered()) {
+    told = true;
     say('This page was reloaded while the firmware was being written, so the update did not finish. If ' +
         'the vexa comes up in update mode, choose it in the port list and press Update firmware again.');
   }

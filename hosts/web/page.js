@@ -494,6 +494,11 @@
         document.title = 'vexa utility (ended with ' + result + ')';
         document.dispatchEvent(new CustomEvent('vexa-state', {detail: null}));
       },
+      settings_loaded(pointer) {
+        const problem = UTF8ToString(pointer);
+        Module['_free'](pointer);
+        if (running) settings_bar.loaded(problem);
+      },
     },
   };
 

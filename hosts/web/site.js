@@ -1,6 +1,6 @@
 // The site around the program: its files' names, its service worker (sw.js), which keeps the site for use
 // without a network and makes the page cross-origin isolated where the host cannot send the headers, and
-// the version the page runs. page.js asks it whether the program may start (vexaSite.prepare).
+// the version the page runs. start.js asks it whether the program may start (vexaSite.prepare).
 //
 // A new version of the site is fetched by the browser in the background and waits. It is taken when the
 // page starts next, before the program runs, and only if no other page of the site is open: so never while
@@ -28,49 +28,72 @@ window.vexaSite = (() => {
   }
   const file = (name) => files.get(name) || name;
 
+  // The site's own worker serves this page: not one of a site in a folder around it.
+  const own_worker = new URL('sw.js', location.href).href;
+  const served = () => navigator.serviceWorker?.controller?.scriptURL === own_worker;
+
+  // The site's worker registered, or the reason why not (a text).
   async function register() {
-    if (!('serviceWorker' in navigator) || !window.isSecureContext) return null;
+    if (!('serviceWorker' in navigator) || !window.isSecureContext) return 'this browser has no service worker here';
     try {
       return await navigator.serviceWorker.register('sw.js');
     } catch (error) {
-      return null;
+      return error.message;
     }
   }
 
-  // Asks a worker of the site a question (sw.js answers 'take-over' and 'version').
+  // Asks a worker of the site a question (sw.js answers 'take-over' and 'version'). Resolves to the answer
+  // and the channel's port, or to null when none came in time: a later answer is not heard.
   function ask(worker, question) {
     return new Promise((resolve) => {
-      const channel = new MessageChannel();
-      const timer = setTimeout(() => resolve(null), TAKE_OVER_MS);
-      channel.port1.onmessage = (event) => {
+      const {port1, port2} = new MessageChannel();
+      const timer = setTimeout(() => {
+        port1.close();
+        resolve(null);
+      }, TAKE_OVER_MS);
+      port1.onmessage = (event) => {
         clearTimeout(timer);
-        resolve(event.data);
+        resolve({answer: event.data, port: port1});
       };
-      worker.postMessage(question, [channel.port2]);
+      worker.postMessage(question, [port2]);
     });
   }
 
-  // The waiting version takes over when this is the site's only open page; true once it controls the page.
+  // The waiting version takes over when this is the site's only open page, in two steps: it answers
+  // whether it may, and only a page that still waits for the answer tells it to. One that answers too late
+  // is not told and waits on, so a page that started meanwhile keeps the files that it was served. True
+  // when the page is to reload.
   async function take_over(registration) {
+    const asked = await ask(registration.waiting, 'take-over');
+    if (!asked || !asked.answer.taking) return false;
     const changed = new Promise((resolve) => {
-      navigator.serviceWorker.addEventListener('controllerchange', () => resolve(true), {once: true});
-      setTimeout(() => resolve(false), TAKE_OVER_MS);
+      navigator.serviceWorker.addEventListener('controllerchange', resolve, {once: true});
+      setTimeout(resolve, TAKE_OVER_MS);
     });
-    const answer = await ask(registration.waiting, 'take-over');
-    return Boolean(answer && answer.taking) && changed;
+    asked.port.postMessage('go');
+    await changed;
+    return true;
   }
 
   function reload() {
     location.reload();
-    return 'reloading';
+    return {outcome: 'reloading'};
   }
 
-  // True once the site's service worker is active, false when it could not be installed.
+  // True once the site's own worker is active; otherwise why it could not be installed (sw.js tells the
+  // site's pages which file it could not keep).
   function installed(registration) {
+    if (registration.active) return Promise.resolve(true);
     const worker = registration.installing || registration.waiting;
     return new Promise((resolve) => {
-      navigator.serviceWorker.ready.then(() => resolve(true));
-      worker?.addEventListener('statechange', () => worker.state === 'redundant' && resolve(false));
+      navigator.serviceWorker.addEventListener('message', (event) => {
+        if (event.data?.not_kept) resolve(event.data.not_kept);
+      });
+      navigator.serviceWorker.startMessages();
+      worker.addEventListener('statechange', () => {
+        if (worker.state === 'activated') resolve(true);
+        if (worker.state === 'redundant') resolve('the service worker was not installed');
+      });
     });
   }
 
@@ -86,8 +109,9 @@ window.vexaSite = (() => {
     setTimeout(once, START_MS);
   }
 
-  // 'start' when the program can run, 'reloading' when the page reloads first, 'failed' when the page
-  // cannot be isolated. A page that the service worker did not serve starts without waiting for it.
+  // {outcome}: 'start' when the program can run, 'reloading' when the page reloads first, 'not-isolated'
+  // when the page cannot be isolated and 'not-kept' when the site could not be kept for it, each with the
+  // `reason`. A page that the site's worker did not serve starts without waiting for it.
   async function prepare() {
     const address = new URL(location.href);
     const retried = address.searchParams.has(ISOLATING);
@@ -95,22 +119,24 @@ window.vexaSite = (() => {
       address.searchParams.delete(ISOLATING);
       history.replaceState(history.state, '', address);
     }
-    const served = Boolean(navigator.serviceWorker && navigator.serviceWorker.controller);
-    if (served) {
+    if (served()) {
       const registration = await navigator.serviceWorker.getRegistration();
       if (registration && registration.waiting && (await take_over(registration))) return reload();
     }
     if (window.crossOriginIsolated) {
-      after_start(() => register().then((registration) => registration && watch(registration)));
-      return 'start';
+      after_start(() => register().then((registration) => typeof registration !== 'string' && watch(registration)));
+      return {outcome: 'start'};
     }
     // The service worker isolates the pages it serves. This one it did not serve (the first visit, or a
     // reload that bypassed it): one reload is enough.
-    const registration = served || retried ? null : await register();
-    if (!registration || !(await installed(registration))) return 'failed';
+    if (served() || retried) return {outcome: 'not-isolated', reason: 'the service worker did not isolate it'};
+    const registration = await register();
+    if (typeof registration === 'string') return {outcome: 'not-isolated', reason: registration};
+    const kept = await installed(registration);
+    if (kept !== true) return {outcome: 'not-kept', reason: kept};
     address.searchParams.set(ISOLATING, '');
     location.replace(address);
-    return 'reloading';
+    return {outcome: 'reloading'};
   }
 
   // Says below the page whether the site is kept for offline use and whether a new version waits.
@@ -119,8 +145,8 @@ window.vexaSite = (() => {
     const show = async () => {
       const waiting = registration.waiting;
       if (waiting && registration.active) {
-        const answer = await ask(waiting, 'version');
-        const version = answer && answer.version ? 'Version ' + answer.version : 'A new version';
+        const asked = await ask(waiting, 'version');
+        const version = asked && asked.answer.version ? 'Version ' + asked.answer.version : 'A new version';
         state.textContent = '· ' + version + ' is ready: it starts the next time this page is opened.';
       } else if (registration.active) {
         state.textContent = '· Kept for use offline.';

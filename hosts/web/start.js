@@ -30,20 +30,30 @@
                                          escape_html(what) + '). Reloading the page starts it again.</p>', false);
     const script = document.createElement('script');
     script.src = vexaSite.file('vexa.js');
+    script.onerror = () => notice('The utility could not be loaded', '<p>The program (' + escape_html(script.src) +
+                                  ') did not come from the host: the network may be down, or a new version ' +
+                                  'of the site replaced it meanwhile. Reloading the page tries again.</p>', false);
     document.body.append(script);
   }
 
   async function start() {
-    const site = await vexaSite.prepare();
-    if (site === 'reloading') return;
-    if (site === 'failed') {
-      notice('The page could not start',
-             '<p>This page needs cross-origin isolation for its threads. Serve it with the headers ' +
-             '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
-             '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
-             'service worker can add them. Where it is served that way, reloading the page tries ' +
-             'again.</p>', false);
-      return;
+    const {outcome, reason} = await vexaSite.prepare();
+    if (outcome === 'reloading') return;
+    if (outcome === 'not-isolated') {
+      return notice('The page could not start',
+                    '<p>This page needs cross-origin isolation for its threads, and did not get it (' +
+                    escape_html(reason) + '). Serve it with the headers ' +
+                    '<code>Cross-Origin-Opener-Policy: same-origin</code> and ' +
+                    '<code>Cross-Origin-Embedder-Policy: require-corp</code>, or over https so that its ' +
+                    'service worker can add them. Where it is served that way, reloading the page tries ' +
+                    'again.</p>', false);
+    }
+    if (outcome === 'not-kept') {
+      return notice('The page could not start',
+                    '<p>On its first visit to a host that does not send the headers for cross-origin ' +
+                    'isolation, the page keeps the whole site in the browser first, and that did not ' +
+                    'finish (' + escape_html(reason) + '). The network may be down, or the site on the ' +
+                    'host was being replaced. Reloading the page tries again.</p>', false);
     }
     // The program's threads share their memory: without a SharedArrayBuffer it cannot start at all, with
     // the simulated unit or without.
@@ -117,5 +127,6 @@
     start_program('sim');
   });
   $('connect-midi').addEventListener('click', connect_midi);
-  start();
+  start().catch((error) => notice('The page could not start', '<p>' + escape_html(error) + '. Reloading the page ' +
+                                  'tries again.</p>', false));
 })();

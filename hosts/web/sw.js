@@ -2,15 +2,19 @@
 // file of the site with the start of its SHA-256 ("./" is the page).
 //
 // It stores the whole site when it is installed, checking each file against its hash, so that the page
-// starts without a network afterwards and a store never holds files of two builds. It serves the stored
-// files first and the network for anything else, and adds the two headers that make the page
-// cross-origin isolated (needed for the program's threads) to every response, for hosts that cannot send
-// them. A new version waits until no page of the old one is open, or until a starting page that is the
-// only one asks it to take over (site.js).
+// starts without a network afterwards and a store never holds files of two builds. It answers for the
+// site's own files and pages only, from the store, and adds the two headers that make the page
+// cross-origin isolated (needed for the program's threads), for hosts that cannot send them; anything else
+// in its folder (another page, a site in a folder inside) it leaves to the host. A new version waits until
+// no page of the old one is open, or until a starting page that is the only one asks it to take over and,
+// still waiting, tells it to (site.js).
 'use strict';
 
 const STORE_PREFIX = 'vexa ' + self.registration.scope + ' ';
 const STORE = STORE_PREFIX + SITE.files[0][1];
+const NAMES = new Set(SITE.files.map(([name]) => name));
+// How long a waiting version that may take over waits for the page to tell it to.
+const GO_MS = 10000;
 
 async function hash_of(response) {
   const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', await response.clone().arrayBuffer()));
@@ -21,7 +25,8 @@ async function hash_of(response) {
 async function store_site() {
   const store = await caches.open(STORE);
   await Promise.all(SITE.files.map(async ([name, hash]) => {
-    const response = await fetch(new Request(name, {cache: name === './' ? 'no-cache' : 'default'}));
+    const response = await fetch(new Request(name, {cache: name === './' ? 'no-cache' : 'default'}))
+        .catch((error) => Promise.reject(new Error(name + ': ' + error.message)));
     if (!response.ok) throw new Error(name + ': ' + response.status);
     // A host that is being updated may still serve the old page: the install fails and is tried again.
     if (!(await hash_of(response)).startsWith(hash)) throw new Error(name + ' is not of this build');
@@ -38,23 +43,51 @@ async function activate() {
   }
 }
 
-async function open_pages() {
-  const pages = await self.clients.matchAll({type: 'window', includeUncontrolled: true});
-  return pages.filter((page) => page.url.startsWith(self.registration.scope));
+// The site's name of an address: "./" for the page (its folder's address, with or without "index.html" and
+// a query, as "?midi=sim"), a file's name for the site's other files, null for anything else.
+function site_name(url) {
+  const scope = new URL(self.registration.scope);
+  if (url.origin !== scope.origin || !url.pathname.startsWith(scope.pathname)) return null;
+  const rest = url.pathname.slice(scope.pathname.length);
+  const name = rest === '' || rest === 'index.html' ? './' : rest;
+  return NAMES.has(name) ? name : null;
 }
 
-self.addEventListener('install', (event) => event.waitUntil(store_site()));
+async function open_pages() {
+  const pages = await self.clients.matchAll({type: 'window', includeUncontrolled: true});
+  return pages.filter((page) => site_name(new URL(page.url)) === './');
+}
+
+// A first visit's page waits for the site to be kept: a file that could not be is named to it.
+async function install() {
+  try {
+    await store_site();
+  } catch (error) {
+    for (const page of await open_pages()) page.postMessage({not_kept: error.message});
+    throw error;
+  }
+}
+
+// Asked to take over: whether the asking page is the site's only open one, then, told to go while it still
+// is, the take-over.
+function take_over(reply) {
+  return open_pages().then((pages) => new Promise((resolve) => {
+    const taking = pages.length <= 1;
+    reply.onmessage = (event) => {
+      if (event.data === 'go') resolve(open_pages().then((now) => now.length <= 1 && self.skipWaiting()));
+    };
+    reply.postMessage({taking});
+    setTimeout(resolve, taking ? GO_MS : 0);
+  }));
+}
+
+self.addEventListener('install', (event) => event.waitUntil(install()));
 self.addEventListener('activate', (event) => event.waitUntil(activate()));
 self.addEventListener('message', (event) => {
   const reply = event.ports[0];
   if (!reply) return;
   if (event.data === 'version') reply.postMessage({version: SITE.version});
-  if (event.data !== 'take-over') return;
-  event.waitUntil(open_pages().then((pages) => {
-    const taking = pages.length <= 1;
-    reply.postMessage({taking});
-    if (taking) return self.skipWaiting();
-  }));
+  if (event.data === 'take-over') event.waitUntil(take_over(reply));
 });
 
 function isolated(response) {
@@ -65,22 +98,12 @@ function isolated(response) {
   return new Response(response.body, {status: response.status, statusText: response.statusText, headers});
 }
 
-// The page is opened by its folder's address, with or without "index.html" and a query ("?midi=sim").
-function stored_name(url) {
-  const scope = new URL(self.registration.scope);
-  if (url.pathname === scope.pathname || url.pathname === scope.pathname + 'index.html') return './';
-  return url.pathname.startsWith(scope.pathname) ? url.pathname.slice(scope.pathname.length) : null;
-}
-
-async function respond(request, url) {
-  const name = stored_name(url);
-  const stored = name !== null && (await caches.open(STORE).then((store) => store.match(name)));
+async function respond(request, name) {
+  const stored = await caches.open(STORE).then((store) => store.match(name));
   return isolated(stored || (await fetch(request)));
 }
 
 self.addEventListener('fetch', (event) => {
-  const request = event.request;
-  const url = new URL(request.url);
-  if (url.origin !== self.location.origin || request.method !== 'GET') return;
-  event.respondWith(respond(request, url));
+  const name = site_name(new URL(event.request.url));
+  if (name !== null && event.request.method === 'GET') event.respondWith(respond(event.request, name));
 });

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "firmware/firmware.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/user32_ext.h"
@@ -265,5 +266,14 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* web_icon_file(int id) {
 }
 
 EMSCRIPTEN_KEEPALIVE int web_file_size() { return static_cast<int>(file_bytes.size()); }
+
+// The status line's texts while an update runs, before its result, one a line: the page's guard tells a
+// running update by them.
+EMSCRIPTEN_KEEPALIVE const char* web_update_steps() {
+  static const std::string steps = std::string(upload_status_text(STATUS_PREPARING)) + '\n' +
+                                   upload_status_text(STATUS_ERASING) + '\n' +
+                                   upload_status_text(STATUS_WRITING);
+  return steps.c_str();
+}
 
 }  // extern "C"

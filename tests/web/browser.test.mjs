@@ -379,16 +379,27 @@ function engine_tests(run) {
     await finish(t, opened);
   });
 
-  check('a static host that sets no headers: the service worker isolates the page', [], async (t) => {
+  check('a static host that sets no headers: the service worker isolates the page, under its own policy', [],
+        async (t) => {
     const plain = await serve(true);
+    let opened = null;
     try {
-      const opened = await open(browser.cannot['stand-in'] ? null : {}, '?midi=sim', plain.url);
+      opened = await open(browser.cannot['stand-in'] ? null : {}, '?midi=sim', plain.url);
       const {page} = opened;
       await page.getByRole('dialog', {name: TITLE}).waitFor();
       assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
       assert.equal(await page.evaluate(() => Boolean(navigator.serviceWorker.controller)), true);
+      // The page's own policy holds where the host sends none: no style, as no script, from the page's text.
+      assert.equal(await page.evaluate(() => new Promise((resolve) => {
+        document.addEventListener('securitypolicyviolation', () => resolve('refused'));
+        document.head.append(Object.assign(document.createElement('style'), {textContent: 'main {}'}));
+        setTimeout(() => resolve('applied'), 1000);
+      })), 'refused');
+      page.errors?.splice(0, Infinity, ...page.errors.filter((error) => !/Content Security Policy/i.test(error)));
       await finish(t, opened);
+      opened = null;
     } finally {
+      await opened?.close();
       plain.stop();
     }
   });

@@ -17,15 +17,29 @@ const UNIT = {mode: 'boot', erase_ms: 200, keep_history: false};
 // Long enough for a navigation the page lets go; one it holds back never ends.
 const NAVIGATION_MS = 5000;
 
+// Site storage blocked, as with cookies blocked, and screen wake locks that the test grants (vexaLocks).
+function blocked_storage_and_wake_lock() {
+  Object.defineProperty(window, 'sessionStorage', {get: () => { throw new DOMException('insecure', 'SecurityError'); }});
+  const locks = window.vexaLocks = {asked: 0, held: 0, waiting: []};
+  const lock = () => Object.assign(new EventTarget(), {release: async () => { --locks.held; }});
+  locks.grant = () => locks.waiting.splice(0).forEach((resolve) => resolve(lock(++locks.held)));
+  const request = () => new Promise((resolve) => {
+    ++locks.asked;
+    locks.waiting.push(resolve);
+  });
+  Object.defineProperty(Navigator.prototype, 'wakeLock', {get: () => ({request})});
+}
+
 function engine_tests(engine) {
   const run = engine_setup(engine);
   const {check} = run;
 
   // A page with the unit in update mode, its update started and writing; the browser's questions on
-  // leaving are answered by `answer` and listed in `asked`.
-  async function writing(answer) {
+  // leaving are answered by `answer` and listed in `asked`. `before` runs ahead of the page's scripts.
+  async function writing(answer, before) {
     const opened = await run.browser.open(run.server.url, UNIT);
     const {page} = opened;
+    if (before) await page.native.evaluateOnNewDocument(before).then(() => page.reload());
     opened.asked = [];
     page.native.on('dialog', (dialog) => {
       opened.asked.push(dialog.type());
@@ -40,9 +54,14 @@ function engine_tests(engine) {
     return opened;
   }
 
-  check('leaving while the firmware is written asks first; once the update has ended it does not', ['stand-in'],
-        async () => {
-    const {page, close, asked} = await writing('stay');
+  check('leaving while the firmware is written asks first, with site storage blocked too, and one wake lock is ' +
+        'held however the page flips; once the update has ended it does not ask', ['stand-in'], async () => {
+    const {page, close, asked} = await writing('stay', blocked_storage_and_wake_lock);
+    // The page is shown twice more while its lock is still asked for.
+    await page.evaluate(() => {
+      for (let i = 0; i < 2; ++i) document.dispatchEvent(new Event('visibilitychange'));
+      window.vexaLocks.grant();
+    });
     const here = await page.evaluate(() => location.href);
     const elsewhere = run.server.url + '?midi=sim';
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS}).catch(() => null);
@@ -50,6 +69,7 @@ function engine_tests(engine) {
     assert.equal(await page.evaluate(() => location.href), here);
     await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
     assert.equal(await page.evaluate(() => window.vexaUnit.mode), 'running');
+    assert.deepEqual(await page.evaluate(() => [window.vexaLocks.asked, window.vexaLocks.held]), [1, 0]);
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS});
     assert.deepEqual(asked, ['beforeunload']);
     await close();

@@ -115,8 +115,13 @@ async function saved_loaded_and_refused() {
   await until(page, (want) => window.vexaUnit.settings.join() === want, [0, 7, 1, 3, 1, 0, 1, 0, 1, 0].join());
   await page.getByRole('spinbutton', {name: 'MIDI Machine Control ID'}).and(page.locator('[aria-valuenow="7"]'))
       .waitFor();
-  const sets = (await received(page)).filter((m) => m.length === 6 && m[4] !== 0x7f).slice(-10);
+  // Then read back, each setting once, before the buttons come back.
+  await page.getByRole('button', {name: 'Load settings…'}).and(page.locator(':enabled')).waitFor();
+  const all = await received(page);
+  const sets = all.filter((m) => m.length === 6 && m[4] !== 0x7f).slice(-10);
   assert.deepEqual(sets.map((m) => m[3]), [0x52, 0x55, 0x58, 0x5c, 0x5a, 0x59, 0x5b, 0x5d, 0x53, 0x56]);
+  const read = all.slice(all.lastIndexOf(sets[9]) + 1).filter((m) => m[4] === 0x7f).map((m) => m[3]);
+  assert.deepEqual(read.sort(), sets.map((m) => m[3]).sort());
 
   // Refused files: a box names the problem, and the unit receives nothing.
   const before_refusals = (await received(page)).length;
@@ -138,6 +143,27 @@ async function saved_loaded_and_refused() {
   await page.getByRole('checkbox', {name: 'Enable TRVX'}).click();
   await until(page, (count) => window.vexaUnit.received.length > count, before_refusals);
   assert.deepEqual((await received(page)).slice(before_refusals), [[0xf0, 0x2c, 0x4d, 0x5d, 0x01, 0xf7]]);
+
+  // A unit that keeps its brightness: the file is applied and read back, and the page names the setting.
+  await page.evaluate(() => {
+    const unit = window.vexaUnit;
+    unit.settings = new Proxy(unit.settings, {set: (kept, i, value) => (i === '3' || (kept[i] = value), true)});
+  });
+  await load(page, 'dim.json', JSON.stringify({...tour, settings: {...tour.settings, brightness: 12}}));
+  await page.getByRole('alertdialog', {name: 'Settings not confirmed'}).waitFor();
+  assert.equal(await page.locator('#refusal-text').textContent(),
+               'dim.json: brightness was set to 12, but the unit reports 3.');
+  await page.keyboard.press('Enter');
+  // No file while a message box is open, nor when the program's memory is refused for it.
+  await page.getByRole('button', {name: 'Help: Blank leading zero'}).click();
+  await page.getByRole('alertdialog', {name: 'Help'}).waitFor();
+  assert.equal(await page.getByRole('button', {name: 'Load settings…'}).isDisabled(), true);
+  await page.keyboard.press('Enter');
+  await page.evaluate(() => { Module._malloc = () => 0; });
+  await load(page, 'tour.json', JSON.stringify(tour));
+  await refusal.waitFor();
+  assert.equal(await page.locator('#refusal-text').textContent(),
+               'tour.json: the program has no memory left for it. Nothing was changed.');
   await finish(opened);
 }
 

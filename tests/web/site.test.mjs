@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
-import {appendFileSync, cpSync, mkdtempSync, readdirSync, readFileSync, rmSync} from 'node:fs';
+import {appendFileSync, cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
@@ -247,6 +247,95 @@ function engine_tests(engine) {
     await update_with_sim(b.page);
     await a.close();
     await host.stop();
+  });
+
+  // A new version (its worker changed) waits while page A writes firmware; A is reloaded meanwhile.
+  check('a reload during the write is told when the page starts again, also after a new version took over',
+        ['stand-in'], async () => {
+    const folder = copy_site(`told-${engine}`);
+    const host = await start_host(folder);
+    const {page, close} = await browser.open(host.url, {mode: 'boot', erase_ms: 200, keep_history: false});
+    try {
+      page.native.on('dialog', (question) => question.accept());
+      await kept(page);
+      await connect(page);
+      await device_text(page, 'vexa in update mode');
+      await page.getByRole('button', {name: 'Update firmware'}).click();
+      await device_text(page, /^Writing$/);
+      appendFileSync(path.join(folder, 'sw.js'), '// the next version\n');
+      await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+      await page.getByText('is ready').waitFor();
+      await page.reload();
+      await kept(page);
+      assert.match(await page.locator('#update-note').textContent(), /reloaded while the firmware was being written/);
+    } finally {
+      await close();
+      await host.stop();
+    }
+  });
+
+  check('a new version that answers too late does not take over the page that started meanwhile', [], async () => {
+    const host = await start_host(copy_site(`late-${engine}`));
+    const next = path.join(scratch, `late-next-${engine}`);
+    cpSync(rebuilt_site(), next, {recursive: true});
+    // Its answers come after the page has given up waiting for them.
+    appendFileSync(path.join(next, 'sw.js'), 'const post = MessagePort.prototype.postMessage;\n' +
+      'MessagePort.prototype.postMessage = function(...args) { setTimeout(() => post.apply(this, args), 6000); };\n');
+    const {page, close} = await browser.open(host.url, unit(), '?midi=sim');
+    try {
+      await kept(page);
+      host.publish(next);
+      await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+      await page.getByText('is ready').waitFor();
+      await page.reload();
+      await dialog(page);
+      await new Promise((resolve) => setTimeout(resolve, 3000));
+      await host.stop();
+      assert.equal(await build_of(page), 1);
+      // Offline, the program's threads still have their file: the store the page was served from is there.
+      assert.equal(await page.evaluate(() => fetch(vexaSite.file('vexa.worker.js')).then((r) => r.ok, () => false)), true);
+    } finally {
+      await close();
+      await host.stop();
+    }
+  });
+
+  check('in a folder of the host: the worker answers for its site only, a release inside is an app of its own, ' +
+        'a failed start says why', [], async () => {
+    const folder = copy_site(`folders-${engine}`);
+    cpSync(SITE, path.join(folder, '3.1'), {recursive: true});
+    cpSync(SITE, path.join(folder, 'broken'), {recursive: true});
+    const lost = readdirSync(SITE).find((name) => name.startsWith('vexa.worker.'));
+    rmSync(path.join(folder, 'broken', lost));
+    writeFileSync(path.join(folder, 'notes.html'), '<!doctype html><title>Notes</title>');
+    const host = await start_host(folder);
+    const {page, close} = await browser.open(host.url, null);
+    const app_id = async () => (await (await page.native.createCDPSession()).send('Page.getAppId')).appId;
+    try {
+      // The program gone from the host: a notice instead of the start's text.
+      await until(page, () => !document.getElementById('notice').hidden);
+      await page.evaluate(() => {
+        const file = vexaSite.file;
+        vexaSite.file = (name) => (name === 'vexa.js' ? 'gone.js' : file(name));
+      });
+      await page.getByRole('button', {name: 'Try the simulated unit'}).click();
+      await page.getByRole('heading', {name: 'The utility could not be loaded'}).waitFor();
+      await page.goto(host.url + 'notes.html');
+      assert.equal(await page.evaluate(() => window.crossOriginIsolated), false);
+      for (const release of ['', '3.1/']) {
+        await page.goto(host.url + release + '?midi=sim');
+        await kept(page);
+        assert.equal(await page.evaluate(() => navigator.serviceWorker.controller.scriptURL), host.url + release + 'sw.js');
+        if (!CANNOT[engine]?.installing) assert.equal(await app_id(), host.url + release);
+      }
+      // A first visit whose worker cannot keep a file of the site names it.
+      await page.goto(host.url + 'broken/?midi=sim');
+      await page.getByRole('heading', {name: 'The page could not start'}).waitFor();
+      assert.match(await page.locator('#notice').textContent(), new RegExp(`did not finish \\(${lost}: 404\\)`));
+    } finally {
+      await close();
+      await host.stop();
+    }
   });
 
   check('two sites on one host (a release kept in a folder of its own) keep their own stores, offline or gone',
