@@ -17,6 +17,8 @@ window.vexaSite = (() => {
   const TAKE_OVER_MS = 5000;
   // How long the service worker's registration waits for the program to start.
   const START_MS = 3000;
+  // How long a page waits for the reason of a failed install after the worker's state says so.
+  const REASON_MS = 1000;
   const $ = (id) => document.getElementById(id);
 
   // Plain name -> name with the content hash (site.cmake), for the files the scripts load.
@@ -28,9 +30,16 @@ window.vexaSite = (() => {
   }
   const file = (name) => files.get(name) || name;
 
-  // The site's own worker serves this page: not one of a site in a folder around it.
+  // The site's own worker serves this page: not one of a site in a folder around it. Where site storage is
+  // blocked, Firefox throws on navigator.serviceWorker: no worker serves the page then.
   const own_worker = new URL('sw.js', location.href).href;
-  const served = () => navigator.serviceWorker?.controller?.scriptURL === own_worker;
+  function served() {
+    try {
+      return navigator.serviceWorker?.controller?.scriptURL === own_worker;
+    } catch (error) {
+      return false;
+    }
+  }
 
   // The site's worker registered, or the reason why not (a text).
   async function register() {
@@ -80,8 +89,8 @@ window.vexaSite = (() => {
     return {outcome: 'reloading'};
   }
 
-  // True once the site's own worker is active; otherwise why it could not be installed (sw.js tells the
-  // site's pages which file it could not keep).
+  // True once the site's own worker is active; otherwise why it could not be installed. sw.js names the file
+  // that it could not keep, and the word may come after the worker's state.
   function installed(registration) {
     if (registration.active) return Promise.resolve(true);
     const worker = registration.installing || registration.waiting;
@@ -92,7 +101,7 @@ window.vexaSite = (() => {
       navigator.serviceWorker.startMessages();
       worker.addEventListener('statechange', () => {
         if (worker.state === 'activated') resolve(true);
-        if (worker.state === 'redundant') resolve('the service worker was not installed');
+        if (worker.state === 'redundant') setTimeout(() => resolve('the service worker was not installed'), REASON_MS);
       });
     });
   }
