@@ -44,13 +44,21 @@ std::vector<int> used_controls() {
   return ids;
 }
 
+char hot_key_of(int id) {
+  User32Dialog dialog;
+  EXPECT_TRUE(user32_read_dialog(dialog));
+  for (const TuiHotKey& k : tui_hot_keys(dialog))
+    if (k.target == id) return k.letter;
+  return 0;
+}
+
 bool overlap(const TuiZone& a, const TuiZone& b) {
   return a.row < b.row + b.rows && b.row < a.row + a.rows && a.col < b.col + b.cols && b.col < a.col + a.cols;
 }
 
 }  // namespace
 
-TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceAndApart) {
+TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceApartAndAtHand) {
   start();
   connect_and_tick();
   for (const Size& size : SIZES) {
@@ -82,6 +90,21 @@ TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceAndApart) {
         EXPECT_FALSE(overlap(*z, *other)) << "control " << id << "\n" << text;
       zones.push_back(z);
     }
+  }
+  // A click on a check box's zone ticks it, whichever layout placed it; where the dialog scrolls and it is
+  // out of view, its hot key goes there and ticks it.
+  for (const Size& size : SIZES) {
+    SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
+    const int before = headless_checked(IDC_ENABLE_TRVX);
+    frame(size.rows, size.cols);
+    if (const TuiZone* z = zone_of(IDC_ENABLE_TRVX)) {
+      EXPECT_EQ(tui_click(screen, z->row, z->col), USER32_OK);
+    } else {
+      ASSERT_EQ(size.layout, TuiLayout::scrolled) << tui_grid_text(screen.grid);
+      EXPECT_EQ(tui_key(view, screen, TuiKey{hot_key_of(IDC_ENABLE_TRVX)}), USER32_OK);
+    }
+    EXPECT_TRUE(headless_wait_idle());
+    EXPECT_NE(headless_checked(IDC_ENABLE_TRVX), before);
   }
   // A larger terminal keeps the dialog as its template has it; 80 x 24 fits it in two columns.
   frame(24, 80);
@@ -145,33 +168,6 @@ TEST_F(TuiLayoutTest, ScrolledDialogKeepsTheFocusAndBoxesInView) {
   EXPECT_EQ(tui_key(view, screen, TuiKey{TUI_KEY_ENTER}), USER32_OK);
   EXPECT_TRUE(headless_wait_idle());
   EXPECT_TRUE(headless_boxes().empty());
-}
-
-TEST_F(TuiLayoutTest, ClicksAndHotKeysActInEveryLayout) {
-  start();
-  connect_and_tick();
-  for (const Size& size : SIZES) {
-    SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
-    // A click on the check box's zone ticks it, whichever layout placed it.
-    const int before = headless_checked(IDC_ENABLE_TRVX);
-    frame(size.rows, size.cols);
-    const TuiZone* z = zone_of(IDC_ENABLE_TRVX);
-    if (size.layout == TuiLayout::scrolled && !z) {
-      // Not in view: its hot key goes there and ticks it.
-      User32Dialog dialog;
-      ASSERT_TRUE(user32_read_dialog(dialog));
-      char letter = 0;
-      for (const TuiHotKey& k : tui_hot_keys(dialog))
-        if (k.target == IDC_ENABLE_TRVX) letter = k.letter;
-      ASSERT_NE(letter, 0);
-      EXPECT_EQ(tui_key(view, screen, TuiKey{letter}), USER32_OK);
-    } else {
-      ASSERT_NE(z, nullptr) << tui_grid_text(screen.grid);
-      EXPECT_EQ(tui_click(screen, z->row, z->col), USER32_OK);
-    }
-    EXPECT_TRUE(headless_wait_idle());
-    EXPECT_NE(headless_checked(IDC_ENABLE_TRVX), before);
-  }
 }
 
 TEST_F(TuiLayoutTest, PictureWithoutUtf8IsColouredBlanks) {

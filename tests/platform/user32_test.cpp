@@ -75,39 +75,53 @@ TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
 }
 
 // The kind that hosts draw a control as comes from its class and the type bits of its style alone: flags
-// beside the type change nothing, and types that share bits with another stay apart.
+// beside the type change nothing, and types that share bits with another stay apart. The first of each
+// kind carries the class and style of the program's own controls (res/).
 TEST(DialogManager, KindFollowsTheClassAndTheTypeOfTheStyle) {
   test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
     return false;
   };
-  constexpr DWORD child = WS_CHILD | WS_VISIBLE;
   constexpr DWORD OWNER_DRAWN = 0x0B;    // BS_OWNERDRAW: BS_AUTOCHECKBOX's bits and one more
   constexpr DWORD ENHANCED_META = 0x0F;  // SS_ENHMETAFILE: SS_BITMAP's bits and one more
+  struct Kind {
+    WORD ordinal;  // 0: by name
+    const char* name;
+    DWORD style;
+    const char* kind;
+  };
+  const Kind kinds[] = {
+      {0x80, nullptr, BS_PUSHBUTTON | WS_TABSTOP, "push_button"},
+      {0x80, nullptr, BS_DEFPUSHBUTTON, "push_button"},
+      {0x80, nullptr, BS_AUTORADIOBUTTON, "push_button"},
+      {0x80, nullptr, OWNER_DRAWN, "push_button"},
+      {0x80, nullptr, BS_AUTOCHECKBOX | WS_DISABLED, "check_box"},
+      {0x80, nullptr, BS_CHECKBOX | BS_NOTIFY, "check_box"},
+      {0x80, nullptr, BS_3STATE, "check_box"},
+      {0x80, nullptr, BS_GROUPBOX, "group_box"},
+      {0x80, nullptr, BS_GROUPBOX | WS_TABSTOP, "group_box"},
+      {0x82, nullptr, SS_CENTER, "text"},
+      {0x82, nullptr, ENHANCED_META, "text"},
+      {0x82, nullptr, SS_ICON, "text"},
+      {0, "STATIC", SS_BITMAP, "picture"},
+      {0x82, nullptr, SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, "picture"},
+      {0x81, nullptr, WS_BORDER | ES_CENTER | ES_NOHIDESEL | ES_NUMBER, "edit"},
+      {0x85, nullptr, WS_VSCROLL | CBS_DROPDOWN | CBS_HASSTRINGS, "combo_box"},
+      {0, "MSCTLS_PROGRESS32", 0, "progress_bar"},
+      {0, "MSCTLS_TRACKBAR32", WS_TABSTOP | TBS_BOTH | TBS_NOTICKS, "trackbar"},
+      {0, "msctls_trackbar32", TBS_HORZ, "trackbar"},
+      {0, "MSCTLS_UPDOWN32", WS_TABSTOP | UDS_ALIGNRIGHT | UDS_ARROWKEYS, "up_down"},
+      {0, "msctls_updown32", UDS_HORZ, "up_down"},
+  };
   TemplateBuilder t(WS_POPUP | WS_CAPTION | DS_SETFONT, 100, 100, "Kinds");
-  t.item(0x80, 1, child | BS_DEFPUSHBUTTON, 0, 0, 10, 10)
-      .item(0x80, 2, child | BS_CHECKBOX | BS_NOTIFY, 0, 0, 10, 10)
-      .item(0x80, 3, child | BS_3STATE, 0, 0, 10, 10)
-      .item(0x80, 4, child | BS_AUTORADIOBUTTON, 0, 0, 10, 10)
-      .item(0x80, 5, child | BS_GROUPBOX | WS_TABSTOP, 0, 0, 10, 10)
-      .item(0x80, 6, child | OWNER_DRAWN, 0, 0, 10, 10)
-      .item(0x82, 7, child | SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, 0, 0, 10, 10)
-      .item(0x82, 8, child | ENHANCED_META, 0, 0, 10, 10)
-      .item(0x82, 9, child | SS_ICON, 0, 0, 10, 10)
-      .item(0x81, 10, child | ES_CENTER, 0, 0, 10, 10)
-      .item(0x85, 11, child | CBS_DROPDOWN, 0, 0, 10, 10)
-      .item("msctls_PROGRESS32", 12, child, 0, 0, 10, 10)
-      .item("MSCTLS_TRACKBAR32", 13, child | TBS_HORZ, 0, 0, 10, 10)
-      .item("msctls_updown32", 14, child | UDS_HORZ, 0, 0, 10, 10);
+  for (const Kind& k : kinds) t.item(k.ordinal, 1, WS_CHILD | WS_VISIBLE | k.style, 0, 0, 10, 10, "", k.name);
   start_dialog(t);
 
   User32Dialog d{};
   ASSERT_TRUE(user32_read_dialog(d));
-  std::vector<std::string> kinds;
-  for (const User32Control& c : d.controls) kinds.push_back(user32_kind_name(c.kind));
-  EXPECT_EQ(kinds, (std::vector<std::string>{"push_button", "check_box", "check_box", "push_button",
-                                             "group_box", "push_button", "picture", "text", "text", "edit",
-                                             "combo_box", "progress_bar", "trackbar", "up_down"}));
+  ASSERT_EQ(d.controls.size(), std::size(kinds));
+  for (size_t i = 0; i < std::size(kinds); ++i)
+    EXPECT_EQ(user32_kind_name(d.controls[i].kind), kinds[i].kind) << i;
   EXPECT_EQ(headless_close(), USER32_OK);
 }
 

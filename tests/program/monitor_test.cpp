@@ -168,25 +168,24 @@ TEST_F(MonitorTest, AnOutputThatCannotBeOpenedWarnsWhileTheTimerRuns) {
   EXPECT_EQ(midi_in_port.load(), nullptr);
 }
 
-TEST_F(MonitorTest, AnInputThatCannotBeOpenedClosesTheOutputAgain) {
-  SimSetup setup;
-  setup.inputs[0].open_result = MMSYSERR_ALLOCATED;
-  start(setup);
-  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
-  headless_combo_choose(IDC_PORT_COMBO, 0);
-  expect_box("Warning", INPUT_FAILED);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_TRUE(unit_received().empty());
-}
-
 // Opening the input fails at one step, first called directly and then through the person's choice.
 struct InputFault {
+  const char* name;
   WinmmInputFaults faults;
+  bool refused;  // midiInOpen itself fails
   OpenInResult result;
 };
 
-void PrintTo(const InputFault& fault, std::ostream* out) { *out << open_in_result_name(fault.result); }
+const InputFault INPUT_FAULTS[] = {
+    {"Open", {}, true, OPEN_IN_FAILED},
+    {"FirstPrepare", {1, 0, 0}, false, OPEN_IN_PREPARE_FAILED},
+    {"SecondPrepare", {2, 0, 0}, false, OPEN_IN_PREPARE_FAILED},
+    {"FirstAddBuffer", {0, 1, 0}, false, OPEN_IN_QUEUE_FAILED},
+    {"SecondAddBuffer", {0, 2, 0}, false, OPEN_IN_QUEUE_FAILED},
+    {"Start", {0, 0, 1}, false, OPEN_IN_START_FAILED},
+};
+
+void PrintTo(const InputFault& fault, std::ostream* out) { *out << fault.name; }
 
 class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<InputFault> {
  protected:
@@ -198,7 +197,9 @@ class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<
 };
 
 TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
-  start();
+  SimSetup setup;
+  if (GetParam().refused) setup.inputs[0].open_result = MMSYSERR_ALLOCATED;
+  start(setup);
   winmm_set_input_faults(GetParam().faults);
   EXPECT_EQ(open_midi_in(0), GetParam().result);
   expect_nothing_open();
@@ -211,43 +212,58 @@ TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_TRUE(unit_received().empty());
 
+  winmm_use_backend(sim_start(SimSetup()));
   connect_and_tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
   EXPECT_EQ(unit_received().size(), 12u);  // the read-back burst and the brightness echo
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest,
-                         ::testing::Values(InputFault{{1, 0, 0}, OPEN_IN_PREPARE_FAILED},
-                                           InputFault{{2, 0, 0}, OPEN_IN_PREPARE_FAILED},
-                                           InputFault{{0, 1, 0}, OPEN_IN_QUEUE_FAILED},
-                                           InputFault{{0, 2, 0}, OPEN_IN_QUEUE_FAILED},
-                                           InputFault{{0, 0, 1}, OPEN_IN_START_FAILED}));
+INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest, ::testing::ValuesIn(INPUT_FAULTS),
+                         [](const ::testing::TestParamInfo<InputFault>& info) { return info.param.name; });
 
-TEST_F(MonitorTest, AnOutputWithoutAnInputOfItsNameOpensNothingAndSaysNothing) {
+// The output chosen is opened with the first input whose name begins with its whole name, or not at all.
+TEST_F(MonitorTest, AnOutputIsOpenedWithItsInputOrNotAtAll) {
   SimSetup setup;
   setup.outputs = {{"Synth", false}, {"vexa", true}};
-  setup.inputs = {{"vex", false}, {"Synth In", false}};
+  setup.inputs = {{"vex", false}, {"vexa", true}};
   start(setup);
-  connect(1);
+  connect(0);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_TRUE(headless_box_log().empty());
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
-}
-
-TEST_F(MonitorTest, PairingTakesTheFirstInputThatBeginsWithTheOutputName) {
-  SimSetup setup;
-  setup.outputs = {{"Keys", false}, {"vexa", true}};
-  setup.inputs = {{"Keys", false}, {"vexa", true}, {"vexa 2", false}};
-  start(setup);
-  EXPECT_EQ(find_matching_input(0), 0);
-  EXPECT_EQ(find_matching_input(1), 1);
-  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // no such output: its made-up name matches nothing
   connect(1);
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), (std::vector<std::string>{"Keys", "vexa"}));
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), (std::vector<std::string>{"Synth", "vexa"}));
   EXPECT_EQ(headless_combo_selection(IDC_PORT_COMBO), 1);
+}
+
+TEST(Pairing, TheFirstInputThatBeginsWithTheWholeOutputNameCaseByCase) {
+  // A name longer than szPname is cut after a whole character, the same for the output and its input.
+  const std::string long_name =
+      "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+      "berl\xC3\xA4nge und Kl\xC3\xA4nge";
+  struct Case {
+    std::vector<std::string> outputs, inputs;
+    std::vector<int> paired;  // for each output, and one more that does not exist
+  };
+  const Case cases[] = {
+      {{"Keys", "vexa"}, {"Keys", "vexa", "vexa 2"}, {0, 1, NO_MATCHING_INPUT}},
+      {{"", "vexa 2", "VEXA"}, {"Keys", "vexa"}, {0, NO_MATCHING_INPUT, NO_MATCHING_INPUT}},
+      {{"vexa"}, {}, {NO_MATCHING_INPUT}},
+      {{long_name}, {"Keys", long_name + " In"}, {1, NO_MATCHING_INPUT}},
+  };
+  for (const Case& c : cases) {
+    SimSetup setup;
+    setup.outputs.clear();
+    setup.inputs.clear();
+    for (const std::string& name : c.outputs) setup.outputs.push_back({name});
+    for (const std::string& name : c.inputs) setup.inputs.push_back({name});
+    winmm_use_backend(sim_start(setup));
+    for (size_t i = 0; i < c.paired.size(); ++i)
+      EXPECT_EQ(find_matching_input(static_cast<int>(i)), c.paired[i]) << c.outputs[0] << ", output " << i;
+  }
 }
 
 TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
@@ -292,41 +308,6 @@ TEST_F(MonitorTest, AReplyDuringATickIsShownAtTheNextTick) {
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
   EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
-  SimSetup setup;
-  setup.outputs = {{"", false}, {"vexa 2", false}, {"VEXA", false}};
-  setup.inputs = {{"Keys", false}, {"vexa", false}};
-  winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), 0);                  // an empty name matches the first input
-  EXPECT_EQ(find_matching_input(1), NO_MATCHING_INPUT);  // the input's name is shorter than the output's
-  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // names compare case by case
-  setup.inputs.clear();
-  winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), NO_MATCHING_INPUT);
-}
-
-// A name longer than szPname is cut after a whole character, the same for the output and its input, so
-// the two still pair.
-TEST_F(MonitorTest, ALongNameOfManyBytesIsListedWholeCharactersAndPairs) {
-  const std::string name =
-      "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
-      "berl\xC3\xA4nge und Kl\xC3\xA4nge";
-  SimSetup setup;
-  setup.outputs = {{name, true}};
-  setup.inputs = {{"Keys", false}, {name + " In", true}};
-  start(setup);
-  EXPECT_EQ(find_matching_input(0), 1);
-  connect(0);
-  tick();
-  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
-                                                                           "berl\xC3\xA4nge und Kl"});
 }
 
 }  // namespace

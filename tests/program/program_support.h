@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,83 +25,6 @@
 #include "resource.h"
 
 using Bytes = std::vector<uint8_t>;
-
-// The names of the program's results and modes. Tests compare names; the printers below make a failing
-// comparison show the name with its value.
-inline const char* upload_result_name(UploadResult result) {
-  switch (result) {
-    case UPLOAD_OK:
-      return "UPLOAD_OK";
-    case UPLOAD_TIMEOUT:
-      return "UPLOAD_TIMEOUT";
-    case UPLOAD_CORRUPT_IMAGE:
-      return "UPLOAD_CORRUPT_IMAGE or UPLOAD_FINISH_TIMEOUT";
-    case UPLOAD_CHECKSUM:
-      return "UPLOAD_CHECKSUM or UPLOAD_INVALID_FIRMWARE";
-    case UPLOAD_NOT_IN_UPDATE_MODE:
-      return "UPLOAD_NOT_IN_UPDATE_MODE";
-    case UPLOAD_CANCELLED:
-      return "UPLOAD_CANCELLED";
-  }
-  return "no UploadResult";
-}
-
-inline const char* open_out_result_name(OpenOutResult result) {
-  switch (result) {
-    case OPEN_OUT_OK:
-      return "OPEN_OUT_OK";
-    case OPEN_OUT_NO_DEVICE:
-      return "OPEN_OUT_NO_DEVICE";
-    case OPEN_OUT_FAILED:
-      return "OPEN_OUT_FAILED";
-  }
-  return "no OpenOutResult";
-}
-
-inline const char* open_in_result_name(OpenInResult result) {
-  switch (result) {
-    case OPEN_IN_OK:
-      return "OPEN_IN_OK";
-    case OPEN_IN_NO_DEVICE:
-      return "OPEN_IN_NO_DEVICE";
-    case OPEN_IN_FAILED:
-      return "OPEN_IN_FAILED";
-    case OPEN_IN_PREPARE_FAILED:
-      return "OPEN_IN_PREPARE_FAILED";
-    case OPEN_IN_QUEUE_FAILED:
-      return "OPEN_IN_QUEUE_FAILED";
-    case OPEN_IN_START_FAILED:
-      return "OPEN_IN_START_FAILED";
-  }
-  return "no OpenInResult";
-}
-
-inline const char* device_mode_name(DeviceMode mode) {
-  switch (mode) {
-    case Absent:
-      return "Absent";
-    case Running:
-      return "Running";
-    case UpdateMode:
-      return "UpdateMode";
-    case NothingShown:
-      return "NothingShown";
-  }
-  return "no DeviceMode";
-}
-
-inline void PrintTo(UploadResult result, std::ostream* out) {
-  *out << upload_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(OpenOutResult result, std::ostream* out) {
-  *out << open_out_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(OpenInResult result, std::ostream* out) {
-  *out << open_in_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(DeviceMode mode, std::ostream* out) {
-  *out << device_mode_name(mode) << " (" << static_cast<int>(mode) << ")";
-}
 
 // A mode byte of the program's shared state as the mode it holds.
 inline DeviceMode mode_of(const std::atomic<uint8_t>& mode) { return static_cast<DeviceMode>(mode.load()); }
@@ -164,15 +86,16 @@ inline SimSetup answering_at_once() {
   return setup;
 }
 
-// The data packets of an image, each from its 0xF0 through the first 0xF7 after it.
-inline std::vector<Bytes> image_packets(const uint8_t* image, size_t length) {
+// The data packets of an image after its header, each from its 0xF0 through the first 0xF7 after it.
+inline std::vector<Bytes> image_packets(const Bytes& image) {
   std::vector<Bytes> packets;
-  for (size_t i = 0; i < length; ++i) {
+  for (size_t i = HEADER_LENGTH; i < image.size(); ++i) {
     if (image[i] != 0xF0) continue;
     size_t end = i + 1;
-    while (end < length && image[end] != 0xF7) ++end;
-    if (end == length) break;
-    packets.emplace_back(image + i, image + end + 1);
+    while (end < image.size() && image[end] != 0xF7) ++end;
+    if (end == image.size()) break;
+    packets.emplace_back(image.begin() + static_cast<std::ptrdiff_t>(i),
+                         image.begin() + static_cast<std::ptrdiff_t>(end + 1));
     i = end;
   }
   return packets;
@@ -184,6 +107,20 @@ inline Bytes embedded_image() {
     if (resource.name == "FIRMWAREFILE") return Bytes(resource.data, resource.data + resource.size);
   }
   return {};
+}
+
+// The header line and the first four packets of the embedded image, each with its CR, and the terminator:
+// an upload of a few exchanges.
+inline Bytes small_image() {
+  const Bytes full = embedded_image();
+  Bytes image(full.begin(), full.begin() + HEADER_LENGTH + 1);
+  const std::vector<Bytes> packets = image_packets(full);
+  for (size_t i = 0; i < 4; ++i) {
+    image.insert(image.end(), packets[i].begin(), packets[i].end());
+    image.push_back(0x0D);
+  }
+  image.push_back(0xFF);
+  return image;
 }
 
 // A module with the program's resources whose firmware image is replaced by `image`.
