@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -123,29 +124,81 @@ inline Bytes small_image() {
   return image;
 }
 
+extern const unsigned char nofirmware_res[];
+extern const size_t nofirmware_res_size;
+
 // A module with the program's resources whose firmware image is replaced by `image`.
-HINSTANCE module_with_image(const Bytes& image);
+inline HINSTANCE module_with_image(const Bytes& image) {
+  static std::deque<Bytes> images;  // modules keep pointers into their bytes for the life of the process
+  const Bytes& kept = images.emplace_back(image);
+  return platform_module_replacing("FIRMWAREFILE", kept.data(), kept.size());
+}
+
 // The program's resources without the firmware image (nofirmware.rc), as a module of its own.
-HINSTANCE nofirmware_module();
+inline HINSTANCE nofirmware_module() {
+  static const HINSTANCE module = platform_register_module(nofirmware_res, nofirmware_res_size);
+  return module;
+}
 
 class ProgramTest : public ::testing::Test {
  protected:
   // Starts the program over the simulated devices. Pauses run ten times faster than they are logged,
   // and the presence timer moves only when a test calls tick().
-  void start(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr, unsigned sleep_divisor = 10);
-  void TearDown() override;
+  void start(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr, unsigned sleep_divisor = 10) {
+    winmm_use_backend(sim_start(setup));
+    platform_set_sleep_divisor(sleep_divisor);
+    user32_set_manual_timers(true);
+    ASSERT_EQ(headless_start(test_entry, module), 0);
+    ASSERT_TRUE(headless_wait_dialog());
+  }
+
+  void TearDown() override {
+    if (!headless_running()) return;
+    for (int i = 0; i < 10 && !headless_boxes().empty(); ++i) headless_dismiss_box();
+    headless_close();
+    for (int i = 0; i < 10 && !headless_boxes().empty(); ++i) {
+      headless_wait_box(500);
+      headless_dismiss_box();
+    }
+    EXPECT_EQ(headless_exit_code(20000), 0);
+  }
 
   // The person opens the port list and chooses entry `index` (the simulated unit is entry 0).
-  void connect(int index = 0);
+  void connect(int index = 0) {
+    ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+    ASSERT_EQ(headless_combo_choose(IDC_PORT_COMBO, index), USER32_OK);
+    settle();
+  }
+
   // Every reply that is due has been decoded and the dialog has applied it.
-  void settle();
+  void settle() {
+    sim_flush();
+    ASSERT_TRUE(headless_wait_idle());
+  }
+
   // One tick of the presence timer, and the dialog's reaction to it.
-  void tick();
+  void tick() {
+    user32_advance_timers(PRESENCE_PERIOD_MS);
+    ASSERT_TRUE(headless_wait_idle());
+  }
+
   // Connects to the simulated unit and waits for the first tick.
-  void connect_and_tick();
+  void connect_and_tick() {
+    connect();
+    tick();
+  }
+
   // Dismisses the top message box after checking its title and text.
-  void expect_box(const char* title, const std::string& text);
+  void expect_box(const char* title, const std::string& text) {
+    ASSERT_TRUE(headless_wait_box());
+    EXPECT_EQ(headless_boxes().back().title, title);
+    EXPECT_EQ(headless_boxes().back().text, text);
+    headless_dismiss_box();
+  }
 
   // The last message the unit received.
-  Bytes last_received();
+  Bytes last_received() {
+    std::vector<Bytes> received = unit_received();
+    return received.empty() ? Bytes() : received.back();
+  }
 };

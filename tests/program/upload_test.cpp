@@ -11,33 +11,26 @@ namespace {
 
 const Bytes ERASE = {0xF0, 0x2C, 0x4D, 0x12, 0xF7};
 
-// What the dialog showed, sampled at the pauses of the worker and of the dialog thread.
+// The status line's texts in turn; the progress bar at each of the worker's 200 ms pauses (the erase's), and
+// the status line and the bar during the dialog's pause after a success.
 std::mutex seen_lock;
-std::vector<std::string> seen_status;
+std::vector<std::string> statuses;
 std::vector<int> erase_progress;
 std::string status_at_done;
 int progress_at_done = -1;
-std::atomic<int> packet_pauses{0};
-std::atomic<uint32_t> latency_after_mode_check{0};  // non-zero: the unit's latency from the first 50 ms pause
 
-void watch_pauses(DWORD ms) {
-  if (GetCurrentThreadId() == ui_thread_id) {
-    if (ms != 2000) return;
-    std::lock_guard<std::mutex> hold(seen_lock);
-    status_at_done = headless_text(IDC_STATUS_TEXT);
-    progress_at_done = headless_position(IDC_PROGRESS);
-    return;
-  }
-  if (ms == 50 && latency_after_mode_check != 0) {
-    const uint32_t latency = latency_after_mode_check.exchange(0);
-    sim_with_unit([latency](SimUnit& unit) { unit.config.reply_latency_us = latency; });
-  }
-  if (ms == 1 && ++packet_pauses > 1) return;
-  headless_wait_idle();
-  const std::string status = headless_text(IDC_STATUS_TEXT);
+void note_status(HWND window, const char* text) {
   std::lock_guard<std::mutex> hold(seen_lock);
-  if (seen_status.empty() || seen_status.back() != status) seen_status.push_back(status);
+  if (GetDlgCtrlID(window) == IDC_STATUS_TEXT) statuses.push_back(text);
+}
+
+void note_pause(DWORD ms) {
+  if (ms == 200) headless_wait_idle();  // the progress posted before the pause is shown
+  std::lock_guard<std::mutex> hold(seen_lock);
   if (ms == 200) erase_progress.push_back(headless_position(IDC_PROGRESS));
+  if (ms != 2000) return;
+  status_at_done = headless_text(IDC_STATUS_TEXT);
+  progress_at_done = headless_position(IDC_PROGRESS);
 }
 
 class UploadTest : public ProgramTest {
@@ -49,11 +42,13 @@ class UploadTest : public ProgramTest {
     connect_and_tick();
     ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
     ASSERT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
-    platform_set_sleep_hook(watch_pauses);
+    user32_set_text_hook(note_status);
+    platform_set_sleep_hook(note_pause);
     ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
   }
 
   void TearDown() override {
+    user32_set_text_hook(nullptr);
     platform_set_sleep_hook(nullptr);
     winmm_set_call_hook(nullptr);
     ProgramTest::TearDown();
@@ -71,18 +66,14 @@ class UploadTest : public ProgramTest {
 };
 
 TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnectedState) {
-  // "Preparing" is seen at the worker's first pause: the unit answers the mode check only after it, and
-  // quickly again from then on.
-  SimSetup setup = update_mode_unit();
-  setup.unit.reply_latency_us = 20000;
-  latency_after_mode_check = update_mode_unit().unit.reply_latency_us;
-  start_upload(setup);
+  start_upload();
   EXPECT_FALSE(headless_enabled(IDC_PORT_COMBO));
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
   ASSERT_TRUE(wait_status(" "));
   {
     std::lock_guard<std::mutex> hold(seen_lock);
-    EXPECT_EQ(seen_status, (std::vector<std::string>{"Preparing", "Erasing", "Writing"}));
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{"Preparing", "Erasing", "Writing", "Programming successful", " "}));
     EXPECT_EQ(status_at_done, "Programming successful");
     EXPECT_EQ(progress_at_done, 99);  // the last ACK leaves the position on the CR before the terminator
   }
@@ -170,32 +161,34 @@ TEST_F(UploadTest, StatusCodesAndProgressReachTheDisplay) {
   EXPECT_EQ(headless_exit_code(), 0);
 }
 
-// Person actions during the write stage, each at the moment the worker hands a packet to the output: it
-// holds the port for the whole send, so the action's message can only follow that send. Each action
-// waits a while for its message, which must not come before the worker's send is through.
+// Person actions during the write stage, at the worker's 100th, 200th and 300th send (long before its end,
+// which closes the ports): it holds the port for the whole send, so the action's message can only follow
+// that send. Each action waits a while for its message, which must not come before the worker's send is
+// through.
+struct Action {
+  void (*act)();
+  Bytes message;
+};
+
+const Action ACTIONS[] = {
+    {[] { user32_click(IDC_BLANK_FRAMES); }, {0xF0, 0x2C, 0x4D, 0x55, 0x01, 0xF7}},
+    {[] { user32_slider_drag(IDC_BRIGHTNESS, 5); }, {0xF0, 0x2C, 0x4D, 0x56, 0x05, 0xF7}},
+    {[] {
+       user32_click(IDC_MMC_ID_EDIT);
+       user32_key(VK_TAB);  // leaving the box commits its ID
+     },
+     {0xF0, 0x2C, 0x4D, 0x53, 0x00, 0xF7}},
+};
+
 std::atomic<int> worker_sends{0};
-const Bytes TICKED_BLANK_FRAMES = {0xF0, 0x2C, 0x4D, 0x55, 0x01, 0xF7};
-const Bytes BRIGHTNESS_5 = {0xF0, 0x2C, 0x4D, 0x56, 0x05, 0xF7};
-const Bytes MMC_ID_0 = {0xF0, 0x2C, 0x4D, 0x53, 0x00, 0xF7};
 
 void act_during_sends(const char* call) {
   if (std::strcmp(call, "midiOutLongMsg") != 0 || GetCurrentThreadId() == ui_thread_id) return;
   const int send = ++worker_sends;
-  const Bytes* expected = nullptr;
-  if (send == 100) {
-    user32_click(IDC_BLANK_FRAMES);
-    expected = &TICKED_BLANK_FRAMES;
-  } else if (send == 200) {
-    user32_slider_drag(IDC_BRIGHTNESS, 5);
-    expected = &BRIGHTNESS_5;
-  } else if (send == 300) {
-    user32_click(IDC_MMC_ID_EDIT);
-    user32_key(VK_TAB);  // leaving the box commits its ID
-    expected = &MMC_ID_0;
-  } else {
-    return;
-  }
-  headless_wait_until([expected] { return count_received(*expected) > 0; }, 200);
+  const int action = send / 100 - 1;
+  if (send % 100 != 0 || action > 2) return;
+  ACTIONS[action].act();
+  headless_wait_until([action] { return count_received(ACTIONS[action].message) > 0; }, 200);
 }
 
 TEST_F(UploadTest, SettingsChangedDuringTheWriteNeverOverlapItsSends) {
@@ -212,10 +205,8 @@ TEST_F(UploadTest, SettingsChangedDuringTheWriteNeverOverlapItsSends) {
   EXPECT_EQ(sim_unit_snapshot().packets, packets);
   // Every send of the worker reached the unit at once: no packet waited for its answer or went twice.
   EXPECT_EQ(count_sleeps(1), 0);
-  for (size_t i = 0; i < packets.size(); ++i) ASSERT_EQ(count_received(packets[i]), 1) << i;
-  for (const Bytes* action : {&TICKED_BLANK_FRAMES, &BRIGHTNESS_5, &MMC_ID_0}) {
-    EXPECT_EQ(count_received(*action), 1);
-  }
+  for (const Bytes& packet : packets) EXPECT_EQ(count_received(packet), 1);
+  for (const Action& action : ACTIONS) EXPECT_EQ(count_received(action.message), 1);
   // The status query, the erase, the packets, the verify and the finish, and the three settings.
   EXPECT_EQ(unit_received().size(), before + packets.size() + 7);
 }
