@@ -1,48 +1,11 @@
 // The terminal front end's keys and clicks, through the real program on the headless driver with the
 // simulated unit: each reaches its control as a person's input, and the unit sees what it should.
-#include "hosts/tui/frontend_tui.h"
-#include "program_support.h"
+#include "tui_support.h"
 
 namespace {
 
-class TuiInput : public ProgramTest {
+class TuiInput : public TuiTest {
  protected:
-  // The frame that the front end would show now, on a 60 x 50 terminal.
-  const TuiScreen& frame() {
-    User32Dialog dialog;
-    const bool open = user32_read_dialog(dialog);
-    screen = tui_draw(open ? &dialog : nullptr, user32_open_boxes(), TuiPicture{}, view, 50, 60);
-    return screen;
-  }
-
-  int key(int code, bool shift = false, bool alt = false) {
-    frame();
-    const int result = tui_key(view, screen, TuiKey{code, shift, alt});
-    EXPECT_TRUE(headless_wait_idle());
-    return result;
-  }
-
-  // Clicks the middle of the first zone of that kind and control.
-  int click(TuiZoneKind kind, int id, int value = -1) {
-    for (const TuiZone& z : frame().zones) {
-      if (z.kind != kind || z.id != id || (value >= 0 && z.value != value)) continue;
-      const int result = tui_click(screen, z.row + z.rows / 2, z.col + z.cols / 2);
-      EXPECT_TRUE(headless_wait_idle());
-      return result;
-    }
-    ADD_FAILURE() << "no zone for control " << id;
-    return USER32_NO_CONTROL;
-  }
-
-  char hot_key_of(int id) {
-    User32Dialog dialog;
-    EXPECT_TRUE(user32_read_dialog(dialog));
-    for (const TuiHotKey& k : tui_hot_keys(dialog))
-      if (k.target == id) return k.letter;
-    ADD_FAILURE() << "no hot key for control " << id;
-    return 0;
-  }
-
   // The port list by keys: F4 opens it, the arrows move in it, Enter takes the entry; the unit answers.
   void choose_port_by_keys() {
     EXPECT_EQ(key(tui_key_f(4)), USER32_OK);
@@ -56,9 +19,6 @@ class TuiInput : public ProgramTest {
     EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
     ASSERT_TRUE(headless_enabled(IDC_ENABLE_TRVX));
   }
-
-  TuiView view;
-  TuiScreen screen;
 };
 
 Bytes set_message(int param, int value) { return bytes_of({0xF0, 0x2C, 0x4D, param, value, 0xF7}); }
