@@ -3,11 +3,6 @@
 
 namespace {
 
-const int TWELVE_DISABLED[] = {IDC_UPDATE_BUTTON,  IDC_BRIGHTNESS,     IDC_BLANK_LEADING_ZERO,
-                               IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC, IDC_INFINITE_FLYWHEEL,
-                               IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,   IDC_MTC_FULL_MESSAGE,
-                               IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,    IDC_MMC_ID_SPIN};
-
 const char OUTPUT_FAILED[] =
     "Selected MIDI output not available.\nPort is probably used by an other application.";
 const char INPUT_FAILED[] =
@@ -28,35 +23,25 @@ TEST_F(MonitorTest, ConnectingReadsBackEverySettingAndShowsTheFirmware) {
   platform_clear_sleeps();
   connect();
 
-  std::vector<Bytes> burst = unit_received();
-  ASSERT_GE(burst.size(), 11u);
-  const int order[] = {0x52, 0x55, 0x53, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x56};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(burst[i], bytes_of({0xF0, 0x2C, 0x4D, order[i], 0x7F, 0xF7})) << i;
-  EXPECT_EQ(burst[10], bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
-  // The unit is told its brightness back once, at the slider's first redraw after the reply.
-  ASSERT_EQ(burst.size(), 12u);
-  EXPECT_EQ(burst[11], bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x09, 0xF7}));
+  // The ten read-back messages and the status query; the unit is told its brightness back once, at the
+  // slider's first redraw after the reply.
+  std::vector<Bytes> burst;
+  for (int param : {0x52, 0x55, 0x53, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x56})
+    burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, param, 0x7F, 0xF7}));
+  burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
+  burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x09, 0xF7}));
+  EXPECT_EQ(unit_received(), burst);
   EXPECT_EQ(brightness_sent.load(), 9);
-  std::vector<DWORD> pauses = sleeps_of(ui_thread_id);
-  EXPECT_EQ(pauses, std::vector<DWORD>(12, 50));
+  EXPECT_EQ(sleeps_of(ui_thread_id), std::vector<DWORD>(12, 50));
 
-  EXPECT_EQ(headless_checked(IDC_BLANK_LEADING_ZERO), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_BLANK_FRAMES), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_STATIONARY_LTC), BST_UNCHECKED);  // 1 means the output is off
-  EXPECT_EQ(headless_checked(IDC_INFINITE_FLYWHEEL), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_MTC_MMC_LOCATE), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_LTC_HOLD_OFF), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_MTC_FULL_MESSAGE), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
+  std::vector<int> ticked;  // 0x58 at 1 means the stationary LTC output is off
+  for (auto [id, param] : CHECK_BOXES) ticked.push_back(headless_checked(id));
+  EXPECT_EQ(ticked, (std::vector<int>{BST_CHECKED, 0, 0, BST_CHECKED, 0, BST_CHECKED, 0, BST_CHECKED}));
   EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "041");
   EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), 41);
   EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
   EXPECT_EQ(headless_range_max(IDC_BRIGHTNESS), 15);
-  for (int id : TWELVE_DISABLED) {
-    if (id != IDC_UPDATE_BUTTON) {
-      EXPECT_TRUE(headless_enabled(id)) << id;
-    }
-  }
+  for (int id : SETTINGS_CONTROLS) EXPECT_TRUE(headless_enabled(id)) << id;
 
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "");
   tick();
@@ -102,7 +87,8 @@ TEST_F(MonitorTest, LosingTheUnitGreysTheSettingsAndNothingReconnectsByItself) {
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
-  for (int id : TWELVE_DISABLED) EXPECT_FALSE(headless_enabled(id)) << id;
+  for (int id : SETTINGS_CONTROLS) EXPECT_FALSE(headless_enabled(id)) << id;
+  EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
   EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
   EXPECT_EQ(headless_text(IDC_PORT_COMBO), "");
   // The values stay; only the controls are greyed.

@@ -27,6 +27,17 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// The eight check boxes and their parameter bytes, in the order of the bytes.
+constexpr std::pair<int, int> CHECK_BOXES[] = {{IDC_BLANK_LEADING_ZERO, 0x52}, {IDC_BLANK_FRAMES, 0x55},
+                                               {IDC_STATIONARY_LTC, 0x58},     {IDC_INFINITE_FLYWHEEL, 0x59},
+                                               {IDC_MTC_MMC_LOCATE, 0x5A},     {IDC_LTC_HOLD_OFF, 0x5B},
+                                               {IDC_MTC_FULL_MESSAGE, 0x5C},   {IDC_ENABLE_TRVX, 0x5D}};
+// Every control of a setting, enabled as the unit reports its value.
+constexpr int SETTINGS_CONTROLS[] = {IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC,
+                                     IDC_INFINITE_FLYWHEEL,  IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,
+                                     IDC_MTC_FULL_MESSAGE,   IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,
+                                     IDC_BRIGHTNESS,         IDC_MMC_ID_SPIN};
+
 // A mode byte of the program's shared state as the mode it holds.
 inline DeviceMode mode_of(const std::atomic<uint8_t>& mode) { return static_cast<DeviceMode>(mode.load()); }
 

@@ -34,24 +34,16 @@ class SettingsTest : public ProgramTest {
 TEST_F(SettingsTest, EachCheckBoxSendsItsOwnMessageAndPauses) {
   start();
   connect_and_tick();
-  struct Box {
-    int id;
-    int param;
-    int ticked_value;
-  };
-  const Box boxes[] = {{IDC_BLANK_LEADING_ZERO, 0x52, 1}, {IDC_BLANK_FRAMES, 0x55, 1},
-                       {IDC_STATIONARY_LTC, 0x58, 0},     {IDC_INFINITE_FLYWHEEL, 0x59, 1},
-                       {IDC_MTC_MMC_LOCATE, 0x5A, 1},     {IDC_LTC_HOLD_OFF, 0x5B, 1},
-                       {IDC_MTC_FULL_MESSAGE, 0x5C, 1},   {IDC_ENABLE_TRVX, 0x5D, 1}};
-  for (const Box& box : boxes) {
-    bool was_ticked = headless_checked(box.id) == BST_CHECKED;
+  for (auto [id, param] : CHECK_BOXES) {
+    const int ticked_value = param == 0x58 ? 0 : 1;  // 0x58 at 0: the stationary LTC output is on
+    const bool was_ticked = headless_checked(id) == BST_CHECKED;
     platform_clear_sleeps();
-    ASSERT_EQ(headless_click(box.id), USER32_OK);
-    int value = was_ticked ? 1 - box.ticked_value : box.ticked_value;
-    EXPECT_EQ(last_received(), set_message(box.param, value)) << box.id;
+    ASSERT_EQ(headless_click(id), USER32_OK);
+    const int value = was_ticked ? 1 - ticked_value : ticked_value;
+    EXPECT_EQ(last_received(), set_message(param, value)) << id;
     EXPECT_EQ(sleeps_of(ui_thread_id), std::vector<DWORD>{50});
-    headless_click(box.id);
-    EXPECT_EQ(last_received(), set_message(box.param, 1 - value)) << box.id;
+    headless_click(id);
+    EXPECT_EQ(last_received(), set_message(param, 1 - value)) << id;
   }
   // The unit took every value back to where it was: stationary LTC output on (0), the rest off.
   SimUnit unit = sim_unit_snapshot();
