@@ -272,18 +272,14 @@ TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {
       control(User32Kind::check_box, IDC_MTC_MMC_LOCATE, 40, 184, 86, 8, BS_AUTOCHECKBOX,
               "MTC with MMC Locate"),
   });
-  const std::vector<TuiHotKey> keys = tui_hot_keys(d);
-  ASSERT_EQ(keys.size(), 5u);
-  EXPECT_EQ(keys[0].letter, 'u');
-  EXPECT_EQ(keys[0].target, IDC_UPDATE_BUTTON);
-  EXPECT_EQ(keys[1].letter, 'b');
-  // "Brightness" finds b taken and takes its next letter; its key goes to the slider inside the group.
-  EXPECT_EQ(keys[2].letter, 'r');
-  EXPECT_EQ(keys[2].target, IDC_BRIGHTNESS);
-  EXPECT_EQ(keys[2].offset, 1);
-  EXPECT_EQ(keys[3].letter, 'm');
-  EXPECT_EQ(keys[3].target, IDC_MMC_ID_EDIT);
-  EXPECT_EQ(keys[4].letter, 'w');
-  EXPECT_EQ(keys[4].target, IDC_MTC_MMC_LOCATE);
-  EXPECT_EQ(keys[4].offset, 4);
+  // Each key's letter, target and offset in its caption. "Brightness" finds b taken and takes its next
+  // letter; its key goes to the slider inside the group.
+  const auto key = [](char letter, int target, int offset) {
+    return letter + (" " + std::to_string(target) + " " + std::to_string(offset));
+  };
+  std::vector<std::string> keys;
+  for (const TuiHotKey& k : tui_hot_keys(d)) keys.push_back(key(k.letter, k.target, k.offset));
+  EXPECT_EQ(keys, (std::vector<std::string>{key('u', IDC_UPDATE_BUTTON, 0),
+                                            key('b', IDC_BLANK_LEADING_ZERO, 0), key('r', IDC_BRIGHTNESS, 1),
+                                            key('m', IDC_MMC_ID_EDIT, 0), key('w', IDC_MTC_MMC_LOCATE, 4)}));
 }

@@ -66,23 +66,4 @@ TEST_F(DialogTest, HelpButtonsShowTheirTextsAndEscapeAndEnterDoNothing) {
   EXPECT_EQ(headless_box_log().size(), 2u);
 }
 
-TEST_F(DialogTest, WithoutTheFirmwareResourceItWarnsTwiceAndStaysUsable) {
-  start(SimSetup(), nofirmware_module());
-  std::vector<User32MessageBox> log;
-  ASSERT_TRUE(headless_wait_until([&] { return (log = headless_box_log()).size() == 1; }));
-  EXPECT_EQ(log[0].title, "Warning");
-  EXPECT_EQ(log[0].text, "hResLoad");
-  headless_dismiss_box();
-  ASSERT_TRUE(headless_wait_until([&] { return (log = headless_box_log()).size() == 2; }));
-  EXPECT_EQ(log[1].text, "lpResLock");
-  headless_dismiss_box();
-  ASSERT_TRUE(headless_wait_idle());
-  EXPECT_EQ(firmware_image, nullptr);
-
-  connect_and_tick();
-  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-  headless_click(IDC_HELP_UPDATE);
-  expect_box("Help", HELP_UPDATE);
-}
-
 }  // namespace

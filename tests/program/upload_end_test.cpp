@@ -156,9 +156,9 @@ TEST_P(EndingTest, SendsPausesShowsAndReturns) {
   const std::vector<Bytes> packets = image_packets(image);
   if (given.image) given.image(image);
   start(setup, image.empty() ? nofirmware_module() : module_with_image(image), 200);
-  for (int i = 0; image.empty() && i < 2; ++i) {  // "hResLoad" and "lpResLock"
-    ASSERT_TRUE(headless_wait_box());
-    headless_dismiss_box();
+  if (image.empty()) {  // the dialog warns of the missing image twice and stays usable
+    expect_box("Warning", "hResLoad");
+    expect_box("Warning", "lpResLock");
   }
   connect_and_tick();
   ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
