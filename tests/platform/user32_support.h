@@ -186,10 +186,6 @@ inline INT_PTR CALLBACK recording_proc(HWND dialog, UINT message, WPARAM wparam,
     test_ui_thread = GetCurrentThreadId();
     test_ui_thread_id = std::this_thread::get_id();
   }
-  if (message == WM_APP + 99) {
-    (*reinterpret_cast<const std::function<void()>*>(lparam))();
-    return TRUE;
-  }
   bool handled = test_hook && test_hook(dialog, message, wparam, lparam);
   std::string line = describe(dialog, message, wparam, lparam);
   if (!line.empty()) recorder.add(line);
@@ -218,9 +214,4 @@ inline std::vector<std::string> only(const std::vector<std::string>& lines, cons
   for (const auto& line : lines)
     if (line.rfind(prefix, 0) == 0) out.push_back(line);
   return out;
-}
-
-// Runs a task on the UI thread (as a sent message from this thread) and waits for it.
-inline void on_ui(const std::function<void()>& task) {
-  SendMessageA(test_dialog, WM_APP + 99, 0, reinterpret_cast<LPARAM>(&task));
 }

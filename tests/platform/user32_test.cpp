@@ -210,6 +210,7 @@ TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
       if (kill_after_gate) KillTimer(dialog, 1);
     }
     if (message == WM_APP + 4) SendDlgItemMessageA(dialog, ID_SLIDER, TBM_SETPOS, TRUE, 30);
+    if (message == WM_APP + 5) SetTimer(dialog, 1, 500, nullptr);
     return false;
   };
   start_dialog(test_dialog_template());
@@ -243,9 +244,9 @@ TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
   EXPECT_EQ(recorder.since(mark), (std::vector<std::string>{"gate", "APP 1 0"}));
 
   // SetTimer with an existing id restarts it.
-  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  SendMessageA(dialog, WM_APP + 5, 0, 0);
   user32_advance_timers(300);
-  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  SendMessageA(dialog, WM_APP + 5, 0, 0);
   user32_advance_timers(300);
   ASSERT_TRUE(headless_wait_idle());
   EXPECT_EQ(only(recorder.since(), "TIMER").size(), 1u);
