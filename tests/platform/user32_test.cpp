@@ -113,7 +113,7 @@ TEST(DialogManager, KindFollowsTheClassAndTheTypeOfTheStyle) {
   ASSERT_TRUE(user32_read_dialog(d));
   ASSERT_EQ(d.controls.size(), std::size(kinds));
   for (size_t i = 0; i < std::size(kinds); ++i)
-    EXPECT_EQ(user32_kind_name(d.controls[i].kind), kinds[i].kind) << i;
+    EXPECT_STREQ(user32_kind_name(d.controls[i].kind), kinds[i].kind) << i;
   EXPECT_EQ(headless_close(), USER32_OK);
 }
 
