@@ -99,7 +99,7 @@ TEST(ComboBox, KeysAndTypingNotifyInThePlatformOrder) {
 
 TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
   start_dialog(test_dialog_template());
-  EXPECT_EQ(only(recorder.lines(), "NOTIFY"), (Lines{"NOTIFY 1000 -12 pos=0"}));  // shown once
+  EXPECT_EQ(only(recorder.since(), "NOTIFY"), (Lines{"NOTIFY 1000 -12 pos=0"}));  // shown once
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETRANGEMAX), 100);
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETPAGESIZE), 20);
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETLINESIZE), 1);
