@@ -27,6 +27,7 @@ TEST(ShellCommandLine, UsageErrorsSendNothing) {
       {{"get", "--list"}, "--list takes no command"},
       {{"status", "--midi"}, "--midi needs NAME"},
       {{"status", "extra"}, "usage: vexa status"},
+      {{"backup", "--", "-x", "y"}, "usage: vexa backup [FILE]"},  // after --, no option
       {{"update", "--json=yes"}, "--json takes no value"},
       {{"status", "--port="}, "--port needs NAME"},
       {{"--port", "a", "status", "--port", "b"}, "--port is given twice"},
