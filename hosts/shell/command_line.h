@@ -35,10 +35,9 @@ struct CommandLine {
   bool json = false;
   bool help = false;
   bool version = false;
-  bool list = false;
+  bool list = false;  // given as --list
 };
 
-// True when the arguments name a command (a word that is no option and no option's value).
-bool names_command(const std::vector<std::string>& args);
-// Parses options and command in any order; false with the problem in `error` (exit code 2).
+// Parses options and command in any order (--list stands for the command list); false with the problem in
+// `error` (exit code 2). A line without a command is the dialog's: at most --midi, --help and --version.
 bool parse_command_line(const std::vector<std::string>& args, CommandLine& line, std::string& error);

@@ -11,6 +11,7 @@
 #include "hosts/web/web_host.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/midi/webmidi/midi_webmidi.h"
+#include "platform/win32/user32_ext.h"
 #include "platform/win32/winmm_ext.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   const bool sim = argc > 1 && std::strcmp(argv[1], "sim") == 0;
   winmm_use_backend(sim ? sim_start() : midi_backend_webmidi());
   web_watch_start(sim);
+  user32_set_drawn(true);
   char command_line[] = "";
   const int result = WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
   web_watch_stop();

@@ -146,3 +146,15 @@ TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
                                 "NOTIFY 1000 -12 pos=12", "HSCROLL 6 0 from=1000", "HSCROLL 8 0 from=1000",
                                 "NOTIFY 1000 -12 pos=0"}));
 }
+
+// Paint, and with it NM_CUSTOMDRAW, comes only while the host draws the windows; what waits comes once it
+// does.
+TEST(Trackbar, IsPaintedOnlyWhereTheHostDrawsIt) {
+  start_dialog(test_dialog_template());
+  user32_set_drawn(false);
+  size_t mark = mark_now();
+  send_to(ID_SLIDER, TBM_SETPOS, TRUE, 30);
+  EXPECT_EQ(after(mark), Lines{});
+  user32_set_drawn(true);
+  EXPECT_EQ(after(mark), (Lines{"NOTIFY 1000 -12 pos=30"}));
+}

@@ -204,6 +204,7 @@ inline void start_dialog(const TemplateBuilder& t) {
   static TemplateBuilder kept = t;
   kept = t;
   entry_template = kept.get();
+  user32_set_drawn(true);
   ASSERT_EQ(headless_start(template_entry), 0);
   ASSERT_TRUE(headless_wait_dialog());
 }

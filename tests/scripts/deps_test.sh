@@ -2,10 +2,12 @@
 # scripts/deps.sh against the real apt on a made-up machine: a dpkg database and a package archive of its
 # own in a scratch folder (APT_CONFIG, DPKG_ADMINDIR), and in place of dpkg a stub that only logs what apt
 # asks of it. Nothing on this machine is installed, removed or fetched.
-#   - With the other JACK installed (jackd1, libjack0, libjack-dev), `deps.sh test` installs nothing, names
+#   - With an installed package that conflicts with a wanted one, `deps.sh test` installs nothing, names
 #     both sides of each conflict, prints the command that replaces them and leaves the architectures as
 #     they were.
-#   - Without it, `deps.sh run` installs its list, with --no-remove.
+#   - With JACK 1 installed (jackd1, libjack0, libjack-dev), `deps.sh test` installs the rest beside it and
+#     nothing of JACK 2.
+#   - With neither, `deps.sh run` installs its list with JACK 2's development files, with --no-remove.
 # As root deps.sh takes its install path; as another user it prints what to install, which is checked.
 # Usage: deps_test.sh REPO
 set -uo pipefail
@@ -40,6 +42,11 @@ APT::Sandbox::User "root";
 Acquire::Languages "none";
 EOF
 export APT_CONFIG=$work/apt.conf DPKG_ADMINDIR=$admin
+# The browser tests' npm, which deps.sh runs after an install, only succeeds.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/npm"
+chmod +x "$work/bin/npm"
+export PATH=$work/bin:$PATH
 
 # One entry of the archive's index, "name[:arch]" and then its relation fields, one a line. Every entry
 # points at the same small package: apt checks only its size and hash, and the stub dpkg never opens it.
@@ -62,6 +69,11 @@ jack1_status() {
   installed jackd1 "Provides: jack-daemon" "Conflicts: jack-daemon" "Depends: libjack0 (= 1)"
   installed libjack0
   installed libjack-dev "Depends: libjack0 (= 1)" "Provides: libjack0.100.0-dev"
+}
+# A tool that conflicts with CMake, and one that needs it.
+conflicting_status() {
+  installed oldtool "Conflicts: cmake"
+  installed oldtool-extras "Depends: oldtool"
 }
 
 # The archive: every package in deps.sh's lists, the JACK 2 side with Debian's relations, the rest plain.
@@ -99,40 +111,46 @@ apt-get update -q >"$work/update.log" 2>&1 || { cat "$work/update.log" >&2; fail
 as_root=0
 [[ $(id -u) -eq 0 ]] && as_root=1
 
-echo "=== the other JACK installed: deps.sh test stops and names both sides"
-jack1_status >"$admin/status"
+history=$root/var/log/apt/history.log
+echo "=== a package in the way: deps.sh test stops and names both sides"
+conflicting_status >"$admin/status"
 echo amd64 >"$admin/arch"
 : >"$work/dpkg.log"
 "$deps" test >"$work/out" 2>&1 && fail "deps.sh test went on"
-for text in "libjack-jackd2-dev conflicts with libjack-dev (installed)" \
-  "libjack-jackd2-0 conflicts with libjack0 (installed)" "jackd2 conflicts with jackd1 (installed)" \
-  "Nothing was installed or removed"; do
+for text in "cmake conflicts with oldtool (installed)" "Nothing was installed or removed"; do
   grep -qF -- "$text" "$work/out" || fail "deps.sh does not say: $text"
 done
 # The command offered replaces them after apt has asked, on a machine as it was before.
-replace='dpkg --add-architecture i386 && apt-get update && apt-get install --no-install-recommends .*jackd2'
+replace='dpkg --add-architecture i386 && apt-get update && apt-get install --no-install-recommends .*cmake'
 grep -qE "^  $replace" "$work/out" || fail "no command that replaces them, or one that does not ask"
 if [[ $as_root -eq 1 ]]; then
+  grep -qF "oldtool-extras (installed) needs oldtool, which would go" "$work/out" || fail "oldtool-extras not named"
   [[ ! -s $work/dpkg.log ]] || fail "deps.sh had dpkg run: $(cat "$work/dpkg.log")"
   [[ -z $(dpkg --print-foreign-architectures) ]] || fail "the i386 architecture was left added"
-  cmp -s <(jack1_status) "$admin/status" || fail "the dpkg status changed"
+  cmp -s <(conflicting_status) "$admin/status" || fail "the dpkg status changed"
 fi
 
-echo "=== the same for \`make run\`: jackd1 needs libjack0, which would go"
-"$deps" run >"$work/out" 2>&1 && fail "deps.sh run went on"
+echo "=== JACK 1 installed: deps.sh test installs the rest beside it"
+jack1_status >"$admin/status"
+: >"$work/dpkg.log"
+"$deps" test >"$work/out" 2>&1
+code=$?
+grep -qE "jackd2|libjack-jackd2" "$work/out" "$history" 2>/dev/null && fail "JACK 2 was asked for"
 if [[ $as_root -eq 1 ]]; then
-  grep -qF "jackd1 (installed) needs libjack0, which would go" "$work/out" || fail "jackd1 is not named"
-  grep -qF "what \`make run\` needs" "$work/out" || fail "the target is not named"
-  [[ ! -s $work/dpkg.log ]] || fail "deps.sh had dpkg run: $(cat "$work/dpkg.log")"
+  [[ $code -eq 0 ]] || fail "deps.sh test failed with $code"
+  grep -qE "^Install: (.*, )?librtmidi-dev:" "$history" || fail "librtmidi-dev was not installed"
+  grep -q -- "--remove\|--purge" "$work/dpkg.log" && fail "dpkg was asked to remove"
+else
+  grep -qF "conflicts with" "$work/out" && fail "a conflict is named where there is none"
 fi
+: >"$history"
 
-echo "=== a machine without it: deps.sh run installs its list, with --no-remove"
+echo "=== neither: deps.sh run installs its list with JACK 2, with --no-remove"
 : >"$admin/status"
 "$deps" run >"$work/out" 2>&1
 code=$?
 if [[ $as_root -eq 1 ]]; then
   [[ $code -eq 0 ]] || fail "deps.sh run failed with $code"
-  history=$root/var/log/apt/history.log
   for name in cmake libjack-jackd2-dev libjack-jackd2-0; do
     grep -qE "^Install: (.*, )?$name:" "$history" || fail "$name was not installed: $(cat "$history")"
   done

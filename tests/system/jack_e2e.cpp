@@ -68,6 +68,7 @@ class JackE2E : public ::testing::Test {
       GTEST_SKIP() << "run by tests/system/jack_e2e.sh";
     ASSERT_EQ(env("VEXA_MIDI"), "jack");
     winmm_use_backend(midi_backend_rtmidi("jack"));
+    user32_set_drawn(true);
     ASSERT_EQ(headless_start(WinMain), 0);
     ASSERT_TRUE(headless_wait_dialog());
   }
