@@ -13,6 +13,7 @@ int command_backup(const CommandLine& line);
 int command_restore(const CommandLine& line);
 int command_update(const CommandLine& line);
 int command_diagnose(const CommandLine& line);
+int command_timecode(const CommandLine& line);
 
 // Reads the settings `indices` back from the unit (readback.cpp): the values that the unit reported, empty
 // for those it did not.

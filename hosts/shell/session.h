@@ -22,6 +22,8 @@ void catch_interrupts();
 void release_interrupts();
 bool interrupted();
 int interrupted_exit();
+// For a command that an interrupt ends normally (timecode): the interrupt is taken as done.
+void forget_interrupt();
 
 // Starts the program (`module` NULL: the executable's own resources) with its presence timer under the
 // shell's control: the monitor's tick comes when the shell asks for it. EXIT_DONE or EXIT_UNIT_FAILED.

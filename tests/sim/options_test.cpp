@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,16 +40,45 @@ const OptionCase OPTION_CASES[] = {
     {{"noise", "5"},
      [](const SimConfig& c) { EXPECT_EQ(c.noise, SIM_NOISE_QUARTER_FRAME | SIM_NOISE_LONG_SYSEX); }},
     {{"long-sysex-length", "700"}, [](const SimConfig& c) { EXPECT_EQ(c.long_sysex_length, 700); }},
+    {{"timecode", "01:00:00:00", "29.97df"},
+     [](const SimConfig& c) {
+       EXPECT_TRUE(c.timecode.connected);
+       EXPECT_EQ(c.timecode.rate, TimecodeRate::fps2997df);
+       EXPECT_EQ(c.timecode.start_frame, 107892);
+     }},
+    {{"timecode", "00:00:10:00", "30", "timecode-step", "-2.5", "1.5", "timecode-step", "jump", "00:01:00:00",
+      "timecode-step", "gap", "0.25", "timecode-step", "stop", "2"},
+     [](const SimConfig& c) {
+       const std::vector<SimTimecodeStep> steps = {{SimTimecodeStep::Run, -2.5, 1500000, 0},
+                                                   {SimTimecodeStep::Jump, 1, 0, 1800},
+                                                   {SimTimecodeStep::Gap, 1, 250000, 0},
+                                                   {SimTimecodeStep::Run, 0, 2000000, 0}};
+       EXPECT_EQ(c.timecode.steps, steps);
+     }},
 };
 
 void PrintTo(const OptionCase& option, std::ostream* out) { *out << option.words[0]; }
 
-// The command line that vexa-sim reads: the name with its dashes, each value a word of its own.
+// Which of the words are options' names (the others are their values).
+std::vector<bool> option_names(const std::vector<const char*>& words) {
+  std::vector<bool> names(words.size(), false);
+  for (size_t i = 0; i < words.size(); ++i) {
+    names[i] = true;
+    for (const SimOption& option : SIM_OPTIONS) {
+      if (std::string(words[i]) != option.name) continue;
+      i += static_cast<size_t>(option.value_count);
+      break;
+    }
+  }
+  return names;
+}
+
+// The command line that vexa-sim reads: each option's name with its dashes, each value a word of its own.
 SimOptionResult from_command_line(SimConfig& config, const std::vector<const char*>& words,
                                   std::string& bad) {
   std::vector<std::string> storage;
-  for (const char* word : words) storage.push_back(word);
-  storage[0] = "--" + storage[0];
+  const std::vector<bool> names = option_names(words);
+  for (size_t i = 0; i < words.size(); ++i) storage.push_back((names[i] ? "--" : "") + std::string(words[i]));
   std::vector<const char*> argv;
   for (const std::string& word : storage) argv.push_back(word.c_str());
   return sim_read_options(config, argv, "--", {}, bad);
@@ -76,8 +106,15 @@ TEST_P(OptionTest, TheCommandLineAndTheConfigFileSetTheSameField) {
 
 INSTANTIATE_TEST_SUITE_P(Options, OptionTest, ::testing::ValuesIn(OPTION_CASES),
                          [](const ::testing::TestParamInfo<OptionCase>& info) {
+                           // The options named, each once.
                            std::string name;
-                           for (const char* c = info.param.words[0]; *c; ++c) name += *c == '-' ? '_' : *c;
+                           const std::vector<bool> names = option_names(info.param.words);
+                           for (size_t i = 0; i < names.size(); ++i) {
+                             std::string part = info.param.words[i];
+                             std::replace(part.begin(), part.end(), '-', '_');
+                             if (names[i] && name.find(part) == std::string::npos)
+                               name += (name.empty() ? "" : "_") + part;
+                           }
                            return name;
                          });
 
@@ -86,7 +123,7 @@ TEST(Options, EveryOptionIsTestedAndInTheHelp) {
   for (const SimOption& option : SIM_OPTIONS) {
     bool tested = false;
     for (const OptionCase& tested_case : OPTION_CASES)
-      tested |= std::string(tested_case.words[0]) == option.name;
+      for (const char* word : tested_case.words) tested |= std::string(word) == option.name;
     EXPECT_TRUE(tested) << option.name;
     EXPECT_NE(help.find(std::string("  --") + option.name + " "), std::string::npos) << option.name;
   }
@@ -111,6 +148,9 @@ TEST(Options, UnknownNamesAndBadValuesAreRefused) {
       {{"firmware", "31"}, SIM_OPTION_BAD_VALUE},
       {{"boot-code", "0x21"}, SIM_OPTION_BAD_VALUE},
       {{"packet-script", "5", "NXA"}, SIM_OPTION_BAD_VALUE},
+      {{"timecode", "01:00:00:25", "25"}, SIM_OPTION_BAD_VALUE},
+      {{"timecode", "01:00:00:00", "29.97"}, SIM_OPTION_BAD_VALUE},
+      {{"timecode-step", "play", "1"}, SIM_OPTION_BAD_VALUE},  // no time code input before it
   };
   for (const Refused& each : refused) {
     SimConfig from_arguments, from_file;

@@ -1,7 +1,7 @@
 # The shell commands of `vexa` over JACK against vexa-sim, as a script runs them: each command, each exit
 # code, a refused restore file that sends nothing (counted in vexa-sim's log), a backup and restore round
-# trip, two units with and without --port, an update byte for byte and one with three NAKs, and a command
-# ended by SIGTERM while it sets.
+# trip, two units with and without --port, an update byte for byte and one with three NAKs, a command
+# ended by SIGTERM while it sets, and vexa timecode of vexa-sim's time code.
 # Sourced by jack_e2e.sh, which provides start_sim, stop, $sim_pid, $work and $VEXA_SIM_LOG; shell_tests
 # takes the vexa executable and the source folder.
 
@@ -148,6 +148,49 @@ sys.exit(0 if taken == packets else 1)
 PY
 }
 
+# vexa timecode --json as a script reads it: JSON Lines of vexa-sim's time code, which plays, winds with full
+# messages and MMC Locate to ID 5, and plays again.
+timecode_json_is() {
+  python3 - "$work/out" <<'PY'
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+assert all('event' in e and 'at' in e for e in events), events
+assert events[0]['event'] == 'start' and events[0]['rate'] == '25' and events[0]['source'] == 'quarter-frame', events[0]
+sources = {(e['source'], e.get('mmc_id')) for e in events if e['event'] == 'locate'}
+assert ('full-message', None) in sources and ('mmc', 5) in sources, sources
+assert [e['event'] for e in events].count('start') >= 2, 'no start after the wind'
+summary = events[-1]
+assert summary['event'] == 'summary' and summary['rate'] == '25' and summary['frames'] > 50, summary
+assert set(summary['quarter_frame_ms']) == {'min', 'median', 'max'}, summary
+PY
+}
+
+# SIGTERM ends the listening as --seconds does: exit code 0, the summary last.
+timecode_ended_by_sigterm() {
+  "$shell_vexa" --midi jack timecode >"$work/out" 2>"$work/err" &
+  local pid=$!
+  for _ in $(seq 100); do grep -q running "$work/out" && break; sleep 0.1; done
+  kill -TERM "$pid"
+  wait "$pid" || { echo "FAIL: vexa timecode ended by SIGTERM exited with $?" >&2; return 1; }
+  tail -n 1 "$work/out" | grep -q "frames at 25 fps" || { echo "FAIL: no summary:" >&2; cat "$work/out" >&2; return 1; }
+}
+
+# Every unit started here is stopped again, whatever failed.
+timecode_tests() {
+  local result=0
+  start_sim --timecode 01:00:00:00 25 --timecode-step play 1.5 --timecode-step 10 0.5 --timecode-step play 60 \
+    --set 0x5C=1 --set 0x5A=1 --set 0x53=5 || return 1
+  expect_exit 0 timecode --seconds 4 --json && timecode_json_is && timecode_ended_by_sigterm ||
+    { cat "$work/out" >&2; result=1; }
+  stop "$sim_pid"
+  sim_pid=""
+  start_sim || return 1
+  expect_exit 1 timecode --seconds 1 --json && tail -n 1 "$work/out" | grep -q '"frames":0,"rate":null' || result=1
+  stop "$sim_pid"
+  sim_pid=""
+  return $result
+}
+
 shell_tests() {
   shell_vexa=$1
   local source=$2
@@ -160,11 +203,15 @@ shell_tests() {
   else
     failed=1
   fi
+  echo "--- shell commands, time code"
+  timecode_tests || failed=1
   echo "--- shell commands, no unit"
   expect_exit 3 status || failed=1
+  expect_exit 3 timecode --seconds 1 || failed=1
   if start_sim --update-mode --erase-ms 300; then
     echo "--- shell commands, a unit in update mode"
     expect_exit 4 get && expect_err "is in update mode" || failed=1
+    expect_exit 4 timecode --seconds 1 && expect_err "sends no time code" || failed=1
     expect_exit 0 update && expect_out "Programming successful: firmware 3.1 written to vexa" || failed=1
     update_was_exact "$source" || { echo "FAIL: the packets taken differ from the image" >&2; failed=1; }
     expect_exit 0 status && expect_out "running 3.1 on vexa" || failed=1
