@@ -1,4 +1,6 @@
-// The one line that the terminal and the page show below the dialog, and the errors' names.
+// The one line that the terminal and the page show below the dialog, the events and the errors in words.
+#include <cstdio>
+
 #include "timecode/timecode.h"
 
 namespace {
@@ -24,6 +26,32 @@ std::string timecode_line(const TimecodeShown& shown) {
   if (shown.has_time) line += ", " + counted(shown.dropouts, "drop-out", "drop-outs");
   if (shown.errors > 0) line += ", " + counted(shown.errors, "error", "errors");
   return line;
+}
+
+std::string timecode_event_text(const TimecodeEvent& e) {
+  const std::string time = timecode_text(e.time);
+  const std::string rate = std::string(timecode_rate_name(e.time.rate)) + " fps";
+  char length[32];
+  std::snprintf(length, sizeof length, "%.1f ms", e.length_us / 1000.0);
+  switch (e.kind) {
+    case TimecodeEventKind::start:
+      return "start " + time + " " + rate;
+    case TimecodeEventKind::stop:
+      return "stop " + time;
+    case TimecodeEventKind::locate:
+      return "locate " + time +
+             (e.source == TimecodeSource::mmc ? " (MMC to ID " + std::to_string(e.mmc_id) + ")"
+                                              : " (full message)");
+    case TimecodeEventKind::dropout:
+      return "drop-out of " + std::string(length) + ", then " + time;
+    case TimecodeEventKind::jump:
+      return "jump from " + timecode_text(e.from) + " to " + time;
+    case TimecodeEventKind::rate:
+      return "rate " + rate;
+    case TimecodeEventKind::error:
+      return std::string("error: ") + timecode_error_name(e.error);
+  }
+  return "";
 }
 
 const char* timecode_error_name(TimecodeError error) {

@@ -155,5 +155,8 @@ TimecodeSpread timecode_spread(const TimecodeReader& reader);
 // The line below the dialog: "Time code 01:00:05:12 25 fps running, 0 drop-outs" with the last locate and
 // the errors when there are any; "Time code: no time code" before any came (line.cpp).
 std::string timecode_line(const TimecodeShown& shown);
+// An event in words, without its time: "start 01:00:00:02 25 fps", "locate 01:02:03:04 (MMC to ID 5)",
+// "drop-out of 40.0 ms, then 01:00:00:08", "error: missing piece", ...
+std::string timecode_event_text(const TimecodeEvent& event);
 // "missing piece", "repeated piece", ...
 const char* timecode_error_name(TimecodeError error);

@@ -87,34 +87,6 @@ Json event_json(const Listening& l, const TimecodeEvent& e) {
   return object;
 }
 
-std::string event_text(const Listening& l, const TimecodeEvent& e) {
-  char at[64];
-  std::snprintf(at, sizeof at, "%.3f ", seconds_since(l, e.at_us));
-  char length[32];
-  std::snprintf(length, sizeof length, "%.1f ms", rounded_ms(e.length_us));
-  const std::string time = timecode_text(e.time);
-  const std::string rate = std::string(timecode_rate_name(e.time.rate)) + " fps";
-  switch (e.kind) {
-    case TimecodeEventKind::start:
-      return at + std::string("start ") + time + " " + rate;
-    case TimecodeEventKind::stop:
-      return at + std::string("stop ") + time;
-    case TimecodeEventKind::locate:
-      return at + std::string("locate ") + time +
-             (e.source == TimecodeSource::mmc ? " (MMC to ID " + std::to_string(e.mmc_id) + ")"
-                                              : " (full message)");
-    case TimecodeEventKind::dropout:
-      return at + std::string("drop-out of ") + length + ", then " + time;
-    case TimecodeEventKind::jump:
-      return at + std::string("jump from ") + timecode_text(e.from) + " to " + time;
-    case TimecodeEventKind::rate:
-      return at + std::string("rate ") + rate;
-    case TimecodeEventKind::error:
-      return at + std::string("error: ") + timecode_error_name(e.error);
-  }
-  return at;
-}
-
 void report(Listening& l, const TimecodeEvent& e) {
   if (e.kind == TimecodeEventKind::start ||
       (e.kind == TimecodeEventKind::locate && e.source != TimecodeSource::mmc))
@@ -123,7 +95,9 @@ void report(Listening& l, const TimecodeEvent& e) {
   if (l.json) {
     write_json(l, event_json(l, e));
   } else {
-    write_line(l, event_text(l, e));
+    char at[32];
+    std::snprintf(at, sizeof at, "%.3f ", seconds_since(l, e.at_us));
+    write_line(l, at + timecode_event_text(e));
   }
 }
 
@@ -201,11 +175,12 @@ void summary(Listening& l) {
                    {"at", seconds_since(l, now)}});
     return;
   }
-  const std::string rate_text = rate ? std::string(timecode_rate_name(shown.time.rate)) + " fps" : "no rate";
+  std::string line =
+      rate ? std::to_string(shown.frames) + " frames at " + timecode_rate_name(shown.time.rate) + " fps"
+           : std::string("no time code");
   char text[256];
-  std::snprintf(text, sizeof text, "%u frames at %s, %u drop-outs, %u errors", shown.frames,
-                rate_text.c_str(), shown.dropouts, shown.errors);
-  std::string line = text;
+  std::snprintf(text, sizeof text, ", %u drop-outs, %u errors", shown.dropouts, shown.errors);
+  line += text;
   if (spread.count > 0) {
     std::snprintf(text, sizeof text, "; quarter frames %.2f ms apart (min), %.2f (median), %.2f (max)",
                   rounded_ms(spread.min_us), rounded_ms(spread.median_us), rounded_ms(spread.max_us));

@@ -25,24 +25,10 @@ SimTimecodeStep gap(double seconds) {
 }
 SimTimecodeStep jump_to_two_hours() { return SimTimecodeStep{SimTimecodeStep::Jump, 1, 0, 2 * 90000}; }
 
+// The event in words, and when a stop came.
 std::string describe(const TimecodeEvent& e) {
-  const std::string time = timecode_text(e.time);
-  switch (e.kind) {
-    case TimecodeEventKind::start:
-      return "start " + time;
-    case TimecodeEventKind::stop:
-      return "stop " + time + " at " + std::to_string(e.at_us);
-    case TimecodeEventKind::locate:
-      return (e.source == TimecodeSource::mmc ? "locate mmc " + std::to_string(e.mmc_id) + " "
-                                              : "locate full ") +
-             time;
-    case TimecodeEventKind::dropout:
-      return "dropout " + std::to_string(e.length_us) + " " + time;
-    case TimecodeEventKind::jump:
-      return "jump " + timecode_text(e.from) + " to " + time;
-    default:
-      return "other";
-  }
+  const bool stop = e.kind == TimecodeEventKind::stop;
+  return timecode_event_text(e) + (stop ? " at " + std::to_string(e.at_us) : "");
 }
 
 struct Row {
@@ -57,75 +43,75 @@ struct Row {
 const std::vector<SimTimecodeStep> WIND = {run(1, 0.2), run(10, 0.4)};
 
 const Row ROWS[] = {
-    {"plays", {}, {}, 1, "Time code 01:00:01:00 25 fps running, 0 drop-outs", {"start 01:00:00:02"}},
+    {"plays", {}, {}, 1, "Time code 01:00:01:00 25 fps running, 0 drop-outs", {"start 01:00:00:02 25 fps"}},
     {"extended hold-off: MTC starts 30 frames late",
      {},
      {{LTC_HOLD_OFF, 1}},
      1.5,
      "Time code 01:00:01:12 25 fps running, 0 drop-outs",
-     {"start 01:00:01:07"}},
+     {"start 01:00:01:07 25 fps"}},
     {"backwards, without full messages",
      {run(-1, 1)},
      {},
      1,
      "Time code 00:59:59:00 25 fps running backwards, 0 drop-outs",
-     {"start 00:59:59:23"}},
+     {"start 00:59:59:23 25 fps"}},
     {"backwards, with full messages",
      {run(-1, 1)},
      {{FULL_MESSAGE, 1}},
      0.2,
      "Time code 00:59:59:21 25 fps stopped, locate 00:59:59:21, 0 drop-outs",
-     {"locate full 01:00:00:00", "locate full 00:59:59:21"}},
+     {"locate 01:00:00:00 (full message)", "locate 00:59:59:21 (full message)"}},
     {"winding without full messages",
      WIND,
      {},
      0.6,
      "Time code 01:00:00:05 25 fps stopped, 0 drop-outs",
-     {"start 01:00:00:02", "stop 01:00:00:05 at 270000"}},
+     {"start 01:00:00:02 25 fps", "stop 01:00:00:05 at 270000"}},
     {"winding with full messages",
      WIND,
      {{FULL_MESSAGE, 1}},
      0.6,
      "Time code 01:00:03:10 25 fps stopped, locate 01:00:03:10, 0 drop-outs",
-     {"start 01:00:00:02", "stop 01:00:00:05 at 200000", "locate full 01:00:00:05", "locate full 01:00:01:20",
-      "locate full 01:00:03:10"}},
+     {"start 01:00:00:02 25 fps", "stop 01:00:00:05 at 200000", "locate 01:00:00:05 (full message)",
+      "locate 01:00:01:20 (full message)", "locate 01:00:03:10 (full message)"}},
     {"winding with MMC Locate to the unit's ID",
      WIND,
      {{MMC_LOCATE, 1}, {MMC_ID, 5}},
      0.6,
      "Time code 01:00:00:05 25 fps stopped, locate 01:00:03:10, 0 drop-outs",
-     {"start 01:00:00:02", "locate mmc 5 01:00:00:05", "stop 01:00:00:05 at 270000",
-      "locate mmc 5 01:00:01:20", "locate mmc 5 01:00:03:10"}},
+     {"start 01:00:00:02 25 fps", "locate 01:00:00:05 (MMC to ID 5)", "stop 01:00:00:05 at 270000",
+      "locate 01:00:01:20 (MMC to ID 5)", "locate 01:00:03:10 (MMC to ID 5)"}},
     {"a lost signal, the flywheel's ten frames",
      {run(1, 1), gap(1), run(1, 1)},
      {},
      2.5,
      "Time code 01:00:02:12 25 fps running, 1 drop-out",
-     {"start 01:00:00:02", "stop 01:00:01:10 at 1470000", "dropout 610000 01:00:02:02"}},
+     {"start 01:00:00:02 25 fps", "stop 01:00:01:10 at 1470000", "drop-out of 610.0 ms, then 01:00:02:02"}},
     {"a lost signal, the infinite flywheel",
      {run(1, 1), gap(1), run(1, 1)},
      {{INFINITE_FLYWHEEL, 1}},
      2.5,
      "Time code 01:00:02:12 25 fps running, 0 drop-outs",
-     {"start 01:00:00:02"}},
+     {"start 01:00:00:02 25 fps"}},
     {"standing, stationary LTC on",
      {run(1, 0.2), run(0, 1)},
      {},
      0.5,
      "Time code 01:00:00:05 25 fps stopped, locate 01:00:00:05, 0 drop-outs",
-     {"start 01:00:00:02", "stop 01:00:00:05 at 200000", "locate full 01:00:00:05"}},
+     {"start 01:00:00:02 25 fps", "stop 01:00:00:05 at 200000", "locate 01:00:00:05 (full message)"}},
     {"standing, stationary LTC off",
      {run(1, 0.2), run(0, 1)},
      {{STATIONARY_LTC, 1}},
      0.5,
      "Time code 01:00:00:05 25 fps stopped, 0 drop-outs",
-     {"start 01:00:00:02", "stop 01:00:00:05 at 270000"}},
+     {"start 01:00:00:02 25 fps", "stop 01:00:00:05 at 270000"}},
     {"a jump of the input",
      {run(1, 0.5), jump_to_two_hours()},
      {},
      1,
      "Time code 02:00:00:12 25 fps running, 0 drop-outs",
-     {"start 01:00:00:02", "jump 01:00:00:16 to 02:00:00:04"}},
+     {"start 01:00:00:02 25 fps", "jump from 01:00:00:16 to 02:00:00:04"}},
 };
 
 TEST(SimTimecode, SettingsSeenThroughTheReader) {
