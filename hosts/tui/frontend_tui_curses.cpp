@@ -26,8 +26,8 @@ constexpr int WAKE_MS = 250;
 // After a frame the next waits this long unless a key comes: an upload changes the progress bar thousands
 // of times, which no eye follows.
 constexpr int FRAME_MS = 20;
-// The time code line is looked at this often: twenty times a second, as often as a person can read it.
-constexpr int TIMECODE_MS = 50;
+// The time code line is looked at this often: about every second frame, which is more than a person reads.
+constexpr int TIMECODE_MS = 80;
 
 SCREEN* terminal = nullptr;
 int saved_stderr = -1;

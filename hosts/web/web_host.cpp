@@ -20,7 +20,7 @@ namespace {
 
 constexpr int FRAME_MS = 16;
 // The time code line is looked at this often, as in the terminal.
-constexpr int TIMECODE_MS = 50;
+constexpr int TIMECODE_MS = 80;
 
 std::atomic<bool> watching{false};
 std::atomic<bool> with_sim{false};
