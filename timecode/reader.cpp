@@ -2,7 +2,6 @@
 // receiver shows. Nothing that arrives is trusted; what does not fit is counted and never shown.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "timecode/timecode.h"
 
@@ -55,13 +54,6 @@ TimecodeEvent event(TimecodeEventKind kind, uint64_t at) {
   return e;
 }
 
-void fail(TimecodeReader& r, TimecodeError error, uint64_t at) {
-  ++r.errors;
-  TimecodeEvent e = event(TimecodeEventKind::error, at);
-  e.error = error;
-  push(r, e);
-}
-
 double frame_us(const TimecodeReader& r) { return timecode_frame_us(r.rate); }
 
 int32_t shown_now(const TimecodeReader& r) {
@@ -70,6 +62,19 @@ int32_t shown_now(const TimecodeReader& r) {
 }
 
 TimecodeTime time_of(const TimecodeReader& r, int32_t frames) { return timecode_from_frames(frames, r.rate); }
+
+// An error, with what was shown when it came and the kind of message it came in.
+void fail(TimecodeReader& r, TimecodeError error, uint64_t at,
+          TimecodeSource source = TimecodeSource::quarter_frame) {
+  ++r.errors;
+  TimecodeEvent e = event(TimecodeEventKind::error, at);
+  e.error = error;
+  e.has_time = r.has_time;
+  e.time = time_of(r, shown_now(r));
+  e.source = source;
+  if (source == TimecodeSource::mmc) e.mmc_id = r.sysex[2];
+  push(r, e);
+}
 
 // How far apart two frame counts lie on the day's circle.
 int32_t distance(const TimecodeReader& r, int32_t a, int32_t b) {
@@ -91,6 +96,7 @@ void settle(TimecodeReader& r) {
 }
 
 void stop(TimecodeReader& r, uint64_t at, bool gap) {
+  const TimecodeSource source = gap ? TimecodeSource::quarter_frame : TimecodeSource::full_message;
   settle(r);
   r.state = TimecodeState::stopped;
   r.gap_open = gap;
@@ -100,6 +106,7 @@ void stop(TimecodeReader& r, uint64_t at, bool gap) {
   forget_sequence(r);
   TimecodeEvent e = event(TimecodeEventKind::stop, at);
   e.time = time_of(r, r.shown_frames);
+  e.source = source;
   push(r, e);
 }
 
@@ -295,15 +302,17 @@ void locate(TimecodeReader& r, const TimecodeTime& time, TimecodeSource source, 
 
 // F0 7F dev 01 01 hr mn sc fr F7: a position. Quarter frames do not run meanwhile.
 void full_message(TimecodeReader& r, int length, uint64_t at) {
-  if (length != FULL_LENGTH) return fail(r, TimecodeError::malformed, at);
+  constexpr TimecodeSource FULL = TimecodeSource::full_message;
+  if (length != FULL_LENGTH) return fail(r, TimecodeError::malformed, at, FULL);
   const TimecodeTime time = time_in_message(r.sysex + 5);
-  if (!timecode_valid(time)) return fail(r, TimecodeError::out_of_range, at);
+  if (!timecode_valid(time)) return fail(r, TimecodeError::out_of_range, at, FULL);
   if (r.state == TimecodeState::running) stop(r, at, false);
   r.gap_open = false;
   forget_sequence(r);
   if (r.has_rate && time.rate != r.rate) {
     TimecodeEvent e = event(TimecodeEventKind::rate, at);
     e.time = time;
+    e.source = FULL;
     push(r, e);
   }
   r.has_rate = true;
@@ -319,9 +328,12 @@ void full_message(TimecodeReader& r, int length, uint64_t at) {
 // information field) are not positions and pass.
 void mmc_locate(TimecodeReader& r, int length, uint64_t at) {
   if (length > LOCATE_TARGET_AT + 1 && r.sysex[LOCATE_TARGET_AT] != LOCATE_TARGET) return;
-  if (length != LOCATE_LENGTH || r.sysex[5] != LOCATE_COUNT) return fail(r, TimecodeError::malformed, at);
+  constexpr TimecodeSource MMC = TimecodeSource::mmc;
+  if (length != LOCATE_LENGTH || r.sysex[5] != LOCATE_COUNT)
+    return fail(r, TimecodeError::malformed, at, MMC);
   const TimecodeTime time = time_in_message(r.sysex + 7);
-  if (!timecode_valid(time) || r.sysex[11] > MAX_SUBFRAME) return fail(r, TimecodeError::out_of_range, at);
+  if (!timecode_valid(time) || r.sysex[11] > MAX_SUBFRAME)
+    return fail(r, TimecodeError::out_of_range, at, MMC);
   locate(r, time, TimecodeSource::mmc, r.sysex[2], at);
 }
 
@@ -333,7 +345,8 @@ void sysex_ended(TimecodeReader& r, bool complete, uint64_t at) {
   const bool full = r.sysex[3] == SUB_TIME_CODE && r.sysex[4] == FULL_MESSAGE;
   const bool mmc = r.sysex[3] == SUB_MMC_COMMAND && r.sysex[4] == MMC_LOCATE;
   if (!full && !mmc) return;
-  if (!complete) return fail(r, TimecodeError::malformed, at);
+  if (!complete)
+    return fail(r, TimecodeError::malformed, at, full ? TimecodeSource::full_message : TimecodeSource::mmc);
   if (full) full_message(r, length, at);
   if (mmc) mmc_locate(r, length, at);
 }

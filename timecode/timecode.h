@@ -59,10 +59,11 @@ enum class TimecodeError : uint8_t {
 struct TimecodeEvent {
   TimecodeEventKind kind = TimecodeEventKind::start;
   uint64_t at_us = 0;
-  TimecodeTime time;  // start, stop (the last time shown), locate, jump (the new time), rate
-  TimecodeTime from;  // jump: the time that was expected
-  TimecodeSource source = TimecodeSource::quarter_frame;  // start, locate
-  uint8_t mmc_id = 0;      // locate from MMC: the device ID it is addressed to (127: all)
+  bool has_time = true;  // false: an error before any time was shown
+  TimecodeTime time;     // start, stop (the last time shown), locate, jump (the new time), rate; error: shown
+  TimecodeTime from;     // jump: the time that was expected
+  TimecodeSource source = TimecodeSource::quarter_frame;  // the kind of message it came in
+  uint8_t mmc_id = 0;      // from MMC: the device ID it is addressed to (127: all)
   uint32_t length_us = 0;  // dropout: how long no quarter frame came
   TimecodeError error = TimecodeError::malformed;
 };

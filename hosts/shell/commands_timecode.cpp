@@ -71,15 +71,14 @@ void write_json(Listening& l, const Json& object) {
   write_line(l, object.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
+// Every event with its time and rate (null for an error before any time came) and the kind of message it
+// came in.
 Json event_json(const Listening& l, const TimecodeEvent& e) {
-  Json object = {{"event", event_name(e.kind)}};
-  if (e.kind != TimecodeEventKind::error) {
-    object["time"] = timecode_text(e.time);
-    object["rate"] = timecode_rate_name(e.time.rate);
-  }
-  if (e.kind == TimecodeEventKind::start || e.kind == TimecodeEventKind::locate)
-    object["source"] = source_name(e.source);
-  if (e.kind == TimecodeEventKind::locate && e.source == TimecodeSource::mmc) object["mmc_id"] = e.mmc_id;
+  Json object = {{"event", event_name(e.kind)},
+                 {"time", e.has_time ? Json(timecode_text(e.time)) : Json(nullptr)},
+                 {"rate", e.has_time ? Json(timecode_rate_name(e.time.rate)) : Json(nullptr)},
+                 {"source", source_name(e.source)}};
+  if (e.source == TimecodeSource::mmc) object["mmc_id"] = e.mmc_id;
   if (e.kind == TimecodeEventKind::dropout) object["length_ms"] = rounded_ms(e.length_us);
   if (e.kind == TimecodeEventKind::jump) object["from"] = timecode_text(e.from);
   if (e.kind == TimecodeEventKind::error) object["error"] = timecode_error_name(e.error);
