@@ -1,6 +1,6 @@
 #include "hosts/shell/command_line.h"
 
-const CommandInfo COMMANDS[8] = {
+const CommandInfo COMMANDS[9] = {
     {Command::List, "list", "",
      "the MIDI outputs and inputs that the service sees, with the pairing (as --list)", 0, 0, false},
     {Command::Status, "status", "",
@@ -20,14 +20,22 @@ const CommandInfo COMMANDS[8] = {
      "a report for a support request: program and firmware versions, the MIDI service, every output and "
      "input with the pairing, the unit's state and the round-trip time of 20 status queries",
      0, 0, true},
+    {Command::Timecode, "timecode", "[--seconds N]",
+     "listen to the time code that the unit sends until N seconds have passed, Ctrl+C or SIGTERM: a line per "
+     "event (start, stop, locate, drop-out, jump, rate, error; the time once a second while running), on a "
+     "terminal one line kept current; then a summary (frames, rate, drop-outs, errors, quarter frames' "
+     "spacing)",
+     0, 0, true},
 };
 
-const OptionInfo OPTIONS[7] = {
+const OptionInfo OPTIONS[8] = {
     {"--midi", "NAME", "the MIDI service (as VEXA_MIDI): see MIDI services"},
     {"--port", "NAME",
      "commands: the unit's MIDI output by its exact name (see vexa list); without it, the one output with an "
      "input of the same name whose unit answers"},
-    {"--json", nullptr, "status, get, diagnose: print one JSON object instead of text"},
+    {"--json", nullptr,
+     "status, get, diagnose: print one JSON object instead of text; timecode: one JSON object a line"},
+    {"--seconds", "N", "timecode: listen this long (without it: until Ctrl+C or SIGTERM, a normal end here)"},
     {"--image", "FILE",
      "update: write this firmware image instead of the built-in one; it must pass the same header check"},
     {"--list", nullptr,
@@ -57,10 +65,11 @@ bool is_option(const std::string& arg) { return arg.size() > 1 && arg[0] == '-';
 
 // The field of an option that takes a value, null for a flag.
 std::string* value_of(CommandLine& line, const std::string& name) {
-  return name == "--midi"    ? &line.midi
-         : name == "--port"  ? &line.port
-         : name == "--image" ? &line.image
-                             : nullptr;
+  return name == "--midi"      ? &line.midi
+         : name == "--port"    ? &line.port
+         : name == "--image"   ? &line.image
+         : name == "--seconds" ? &line.seconds
+                               : nullptr;
 }
 
 void set_flag(CommandLine& line, const std::string& name) {
@@ -121,6 +130,8 @@ bool check_combination(const CommandLine& line, std::string& error) {
   }
   if (line.json && !command.json) error = std::string("--json does not apply to ") + command.name;
   if (!line.image.empty() && command.command != Command::Update) error = "--image applies to update only";
+  if (!line.seconds.empty() && command.command != Command::Timecode)
+    error = "--seconds applies to timecode only";
   if (!line.port.empty() && command.command == Command::List) error = "--port does not apply to list";
   return error.empty();
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class Command : uint8_t { List, Status, Get, Set, Backup, Restore, Update, Diagnose };
+enum class Command : uint8_t { List, Status, Get, Set, Backup, Restore, Update, Diagnose, Timecode };
 
 struct CommandInfo {
   Command command;
@@ -16,7 +16,7 @@ struct CommandInfo {
   int max_operands;  // -1: any number
   bool json;         // takes --json
 };
-extern const CommandInfo COMMANDS[8];
+extern const CommandInfo COMMANDS[9];
 
 // The options; `value` names the option's argument, null for a flag.
 struct OptionInfo {
@@ -24,7 +24,7 @@ struct OptionInfo {
   const char* value;
   const char* summary;
 };
-extern const OptionInfo OPTIONS[7];
+extern const OptionInfo OPTIONS[8];
 
 struct CommandLine {
   const CommandInfo* command = nullptr;  // null: no command given
@@ -32,6 +32,7 @@ struct CommandLine {
   std::string midi;  // empty: VEXA_MIDI, else alsa
   std::string port;
   std::string image;
+  std::string seconds;  // timecode: how long to listen; empty: until an interrupt
   bool json = false;
   bool help = false;
   bool version = false;

@@ -14,6 +14,7 @@ int command_backup(const CommandLine& line);
 int command_restore(const CommandLine& line);
 int command_update(const CommandLine& line);
 int command_diagnose(const CommandLine& line);
+int command_timecode(const CommandLine& line);
 
 // What the unit reported of a setting that was read back: the byte of its reply, and the value that the
 // setting's control shows for that byte (empty for a byte that no control shows).

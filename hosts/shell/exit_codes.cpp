@@ -1,10 +1,10 @@
 #include "hosts/shell/exit_codes.h"
 
 const ExitMeaning EXIT_MEANINGS[7] = {
-    {"0", "done, and confirmed by the unit"},
+    {"0", "done, and confirmed by the unit; timecode: time code arrived"},
     {"1",
      "the unit failed the operation: an update that ended in any failure, or a set whose read-back "
-     "disagrees"},
+     "disagrees; timecode: no time code arrived"},
     {"2",
      "usage: an unknown command, option or setting; an option given twice; a value out of range; an "
      "unreadable or invalid file or image; a backup file that may not be written; several units and no "

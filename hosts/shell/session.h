@@ -27,6 +27,8 @@ bool interrupted();
 int interrupted_exit();
 // The same for a command interrupted before it started the program, which says so.
 int interrupted_early();
+// For a command that an interrupt ends normally (timecode): the interrupt is taken as done.
+void forget_interrupt();
 
 // Starts the program (`module` NULL: the executable's own resources) with its presence timer under the
 // shell's control: the monitor's tick comes when the shell asks for it. EXIT_DONE or EXIT_UNIT_FAILED.

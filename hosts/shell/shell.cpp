@@ -59,6 +59,8 @@ int run_command(const CommandLine& line) {
       return command_update(line);
     case Command::Diagnose:
       return command_diagnose(line);
+    case Command::Timecode:
+      return command_timecode(line);
   }
   return EXIT_USAGE;
 }
@@ -144,6 +146,8 @@ void release_interrupts() {
 bool interrupted() { return caught.load() != 0; }
 
 int interrupted_exit() { return EXIT_SIGNAL_BASE + caught.load(); }
+
+void forget_interrupt() { caught = 0; }
 
 int interrupted_early() {
   note("interrupted");

@@ -25,6 +25,7 @@
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/user32_ext.h"
 #include "platform/win32/winmm_ext.h"
+#include "timecode/tap.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
 
@@ -55,7 +56,8 @@ int run_dialog(const MidiBackend* backend) {
   for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) sigaction(signal_number, &action, nullptr);
 
   // Asked once the terminal is taken, which keeps the libraries' complaints off the screen.
-  std::thread front_end(tui_run, std::cref(stop_front_end), std::cref(hangup), midi_service_problem(backend));
+  std::thread front_end(tui_run, std::cref(stop_front_end), std::cref(hangup), midi_service_problem(backend),
+                        timecode_tap_line);
   // The log of pauses serves tests only.
   platform_log_sleeps(false);
   user32_set_drawn(true);
@@ -82,6 +84,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vexa: %s\n", error.c_str());
     return 2;
   }
-  winmm_use_backend(backend);
+  // The time code reader listens beside the program (the line below the dialog).
+  winmm_use_backend(timecode_tap(backend));
   return run_dialog(backend);
 }

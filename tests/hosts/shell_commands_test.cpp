@@ -123,6 +123,8 @@ TEST(ShellCommands, WhatEachPrintsAndItsExitCode) {
       {{"backup"}, boot, 4, "", "is in update mode"},
       {{"update"}, run, 4, "", "runs its firmware 3.1: to update it, hold down both of its keys"},
       {{"update"}, none, 3, "", "No MIDI outputs available"},
+      {{"timecode", "--seconds", "0.1"}, none, 3, "", "No MIDI outputs available"},
+      {{"timecode", "--seconds", "0.1"}, boot, 4, "", "sends no time code"},
       {{"update"}, naks, 1, "", "the update failed: Checksum error\nvexa: the unit stays in update mode"},
   };
   for (const auto& [args, setup, code, out, said] : cases) {

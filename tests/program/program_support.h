@@ -159,6 +159,8 @@ class ProgramTest : public ::testing::Test {
     winmm_use_backend(sim_start(setup));
     platform_set_sleep_divisor(sleep_divisor);
     user32_set_manual_timers(true);
+    // The dialog as a person sees it: drawn, so that its slider is painted.
+    user32_set_drawn(true);
     ASSERT_EQ(headless_start(test_entry, module), 0);
     ASSERT_TRUE(headless_wait_dialog());
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,21 @@ const OptionCase OPTION_CASES[] = {
     {{"noise", "5"},
      [](const SimConfig& c) { EXPECT_EQ(c.noise, SIM_NOISE_QUARTER_FRAME | SIM_NOISE_LONG_SYSEX); }},
     {{"long-sysex-length", "700"}, [](const SimConfig& c) { EXPECT_EQ(c.long_sysex_length, 700); }},
+    {{"timecode", "01:00:00:00", "29.97df"},
+     [](const SimConfig& c) {
+       EXPECT_TRUE(c.timecode.connected);
+       EXPECT_EQ(c.timecode.rate, TimecodeRate::fps2997df);
+       EXPECT_EQ(c.timecode.start_frame, 107892);
+     }},
+    {{"timecode", "00:00:10:00", "30", "timecode-step", "-2.5", "1.5", "timecode-step", "jump", "00:01:00:00",
+      "timecode-step", "gap", "0.25", "timecode-step", "stop", "2"},
+     [](const SimConfig& c) {
+       const std::vector<SimTimecodeStep> steps = {{SimTimecodeStep::Run, -2.5, 1500000, 0},
+                                                   {SimTimecodeStep::Jump, 1, 0, 1800},
+                                                   {SimTimecodeStep::Gap, 1, 250000, 0},
+                                                   {SimTimecodeStep::Run, 0, 2000000, 0}};
+       EXPECT_EQ(c.timecode.steps, steps);
+     }},
     {{"latency_us", "1000"}, nullptr, SIM_OPTION_UNKNOWN},  // the config file's former spelling
     {{"mode", "boot"}, nullptr, SIM_OPTION_UNKNOWN},
     {{"latency-ms"}, nullptr, SIM_OPTION_MISSING_VALUE},
@@ -51,14 +67,31 @@ const OptionCase OPTION_CASES[] = {
     {{"firmware", "31"}, nullptr, SIM_OPTION_BAD_VALUE},
     {{"boot-code", "0x21"}, nullptr, SIM_OPTION_BAD_VALUE},
     {{"packet-script", "5", "NXA"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode", "01:00:00:25", "25"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode", "01:00:00:00", "29.97"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode-step", "play", "1"}, nullptr, SIM_OPTION_BAD_VALUE},  // no time code input before it
 };
 
-// The command line that vexa-sim reads: the name with its dashes, each value a word of its own.
+// Which of the words are options' names (the others are their values).
+std::vector<bool> option_names(const std::vector<const char*>& words) {
+  std::vector<bool> names(words.size(), false);
+  for (size_t i = 0; i < words.size(); ++i) {
+    names[i] = true;
+    for (const SimOption& option : SIM_OPTIONS) {
+      if (std::string(words[i]) != option.name) continue;
+      i += static_cast<size_t>(option.value_count);
+      break;
+    }
+  }
+  return names;
+}
+
+// The command line that vexa-sim reads: each option's name with its dashes, each value a word of its own.
 SimOptionResult from_command_line(SimConfig& config, const std::vector<const char*>& words,
                                   std::string& bad) {
   std::vector<std::string> storage;
-  for (const char* word : words) storage.push_back(word);
-  storage[0] = "--" + storage[0];
+  const std::vector<bool> names = option_names(words);
+  for (size_t i = 0; i < words.size(); ++i) storage.push_back((names[i] ? "--" : "") + std::string(words[i]));
   std::vector<const char*> argv;
   for (const std::string& word : storage) argv.push_back(word.c_str());
   return sim_read_options(config, argv, "--", {}, bad);

@@ -1,5 +1,6 @@
 # The shell commands over JACK against vexa-sim, for what only a real MIDI service shows (tests/hosts/shell_*
-# check the rest): two units on one server, a restore ended by SIGTERM, a whole update byte for byte.
+# check the rest): two units on one server, a restore ended by SIGTERM, a whole update byte for byte, and
+# vexa timecode of vexa-sim's time code (JSON Lines, a full message and MMC Locate, SIGTERM as its end).
 # Sourced by jack_e2e.sh, which provides start_sim, stop, $sim_pid, $work and $VEXA_SIM_LOG; shell_tests
 # takes the vexa executable and the source folder.
 
@@ -73,6 +74,30 @@ sys.exit(0 if taken == packets else 1)
 PY
 }
 
+# vexa timecode --json as a script reads it: vexa-sim plays, winds with full messages and MMC Locate to ID 5,
+# and plays again; then SIGTERM ends a listening that has no --seconds with exit code 0 and the summary.
+timecode_tests() {
+  start_sim --timecode 01:00:00:00 25 --timecode-step play 1.5 --timecode-step 10 0.5 --timecode-step play 60 \
+    --set 0x5C=1 --set 0x5A=1 --set 0x53=5 || return 1
+  expect_exit 0 "" timecode --seconds 4 --json && python3 - "$work/out" <<'PY' || return 1
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+assert events[0]['event'] == 'start' and events[0]['rate'] == '25' and events[0]['source'] == 'quarter-frame', events[0]
+sources = {(e['source'], e.get('mmc_id')) for e in events if e['event'] == 'locate'}
+assert ('full-message', None) in sources and ('mmc', 5) in sources, sources
+assert [e['event'] for e in events].count('start') >= 2, 'no start after the wind'
+summary = events[-1]
+assert summary['event'] == 'summary' and summary['rate'] == '25' and summary['frames'] > 50, summary
+assert set(summary['quarter_frame_ms']) == {'min', 'median', 'max'}, summary
+PY
+  "$shell_vexa" --midi jack timecode >"$work/out" 2>"$work/err" &
+  local pid=$!
+  for _ in $(seq 100); do grep -q running "$work/out" && break; sleep 0.1; done
+  kill -TERM "$pid"
+  wait "$pid" && tail -n 1 "$work/out" | grep -q "frames at 25 fps" ||
+    { echo "FAIL: vexa timecode ended by SIGTERM" >&2; cat "$work/out" "$work/err" >&2; return 1; }
+}
+
 shell_tests() {
   shell_vexa=$1
   local source=$2 failed=0
@@ -91,6 +116,9 @@ shell_tests() {
   else
     failed=1
   fi
+  echo "--- shell commands, time code"
+  timecode_tests || failed=1
+  stop "$sim_pid"
   sim_pid=""
   return $failed
 }

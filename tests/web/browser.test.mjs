@@ -368,6 +368,8 @@ function engine_tests(run) {
     await until(page, () => document.querySelector('#sim-boot').getAttribute('aria-pressed') === 'false');
     await connect(page);
     await opened.device_text.filter({hasText: 'Firmware 3.1'}).waitFor();
+    // The time code reader's line below the dialog: the built-in unit's time code, running.
+    await page.getByRole('timer', {name: 'Time code'}).filter({hasText: /^Time code 01:\d\d:\d\d:\d\d 25 fps running/}).waitFor();
     await page.reload();
     await opened.dialog.waitFor();
     await keys.click();

@@ -127,7 +127,7 @@ probe() {
 
 # start_vexa NAME [config line...]: a fresh unit with that config, the program, and its dialog. The lines
 # are the unit's options as vexa-sim takes them, without the dashes (sim/unit/options.h), and the driver's
-# own (trace, timecode-fps); a line that the driver refuses fails the flow.
+# own (trace); a line that the driver refuses fails the flow.
 start_vexa() {
   local name=$1
   shift
@@ -422,7 +422,7 @@ flow_unplug() {
 # quarter frames a second) come in: every close meets deliveries on the driver's thread. Nothing
 # hangs, and the last choice connects.
 flow_reconnect() {
-  start_vexa reconnect "latency-ms 300" "noise 2" "timecode-fps 25"
+  start_vexa reconnect "latency-ms 300" "noise 2" "timecode 01:00:00:00 25"
   for _ in 1 2 3 4 5; do connect; done
   probe wait 1001 text="Firmware 3.1"
   for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
