@@ -13,7 +13,8 @@ jobs=${JOBS:-2}
 source scripts/tally.sh
 logs=$(mktemp -d)
 
-build() { make --no-print-directory JOBS="$jobs" "$1"; }
+# The builds by their make goals, whose packages `make test` has installed.
+build() { make --no-print-directory -o deps JOBS="$jobs" "$1"; }
 suite() { ctest --test-dir "$1" --output-on-failure --no-tests=error -j"$jobs" "${@:2}"; }
 
 # The background stages: each in a process group of its own, so that a stop ends all of it.
@@ -37,12 +38,12 @@ wine_suite() {
   tests/wine/run.sh "$wine_build"
 }
 
-tally_stage "format check" make --no-print-directory format-check
+tally_stage "format check" make --no-print-directory -o deps format-check
+tally_stage "build (web)" build web
+in_background "browser" tests/web/run.sh
 tally_stage "build (windows)" build build-win
 [[ $wine_build == build-win64 ]] && tally_stage "build (windows, 64-bit)" build build-win64
-tally_stage "build (web)" build web
 in_background "wine" wine_suite
-in_background "browser" tests/web/run.sh
 
 # The Linux build runs everything: the system tests over real MIDI and the terminal, the release files'
 # tests, the scripts' tests and the fuzzers; the sanitizer builds run the layers' tests.
@@ -53,7 +54,7 @@ tally_stage "release files" tests/release/reproducible.sh --once
 tally_stage "build (asan+ubsan)" build build-asan
 tally_stage "asan+ubsan" suite build-asan
 tally_stage "build (tsan)" build build-tsan
-tally_stage "tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" suite build-tsan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" tally_stage "tsan" suite build-tsan
 
 for job in "${background[@]}"; do
   wait "${job%%:*}"
