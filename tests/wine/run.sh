@@ -112,10 +112,12 @@ prepare_prefix() {
 
 # Xvfb on a free display, which it picks itself and names once it listens.
 start_display() {
+  rm -f "$work/display"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
-    [[ -s $work/display ]] && DISPLAY=:$(cat "$work/display") && export DISPLAY && return 0
+    DISPLAY=:$(cat "$work/display" 2>/dev/null)
+    [[ $DISPLAY =~ ^:[0-9]+$ ]] && export DISPLAY && return 0
     kill -0 "$xvfb_pid" 2>/dev/null || break
     sleep 0.1
   done
