@@ -41,11 +41,12 @@ web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten icouti
 command -v npm >/dev/null || web_packages+=(npm)
 # `make loc`: the script that counts the lines of the sources git tracks.
 loc_packages=(git python3)
-# `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser,
-# the package and its lintian check, the release files built twice.
+# `make test`: formatting, the system tests (JACK, tmux), clang for the sanitizer builds and the fuzzers, the
+# Windows build, Wine (and the 64-bit build under wine64 where 32-bit programs cannot run), the browser, the
+# package and its lintian check, the release files.
 test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format "${jack_packages[1]}" clang
-               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool
-               x11-utils imagemagick dpkg-dev lintian zip)
+               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 icoutils wine
+               wine32:i386 wine64 xvfb xdotool x11-utils imagemagick dpkg-dev lintian zip)
 # `make install`: the manual pages are made from the programs' --help.
 install_packages=("${run_packages[@]}" help2man)
 # `make deb`: the package's dependencies are found by dpkg-shlibdeps.

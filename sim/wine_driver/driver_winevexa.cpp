@@ -32,6 +32,7 @@
 #include <mmddk.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -47,16 +48,24 @@
 #include "sim/unit/unit.h"
 #include "sim/wine_driver/driver_internal.h"
 
+// The exports: WinMM's driver entry points and the four that Wine's mmdevapi requires of every audio
+// driver. Both look them up by their bare names; the link drops the 32-bit stdcall suffix (DriverProc@20)
+// from the exported names (--kill-at), and the 64-bit names have none.
+#define DRIVER_EXPORT __declspec(dllexport)
 extern "C" {
 BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message, DWORD_PTR instance,
                            DWORD_PTR param1, DWORD_PTR param2);
-LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2);
-DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
-DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
-int WINAPI GetPriority(void);
-HRESULT WINAPI GetEndpointIDs(int flow, WCHAR*** ids, GUID** guids, UINT* count, UINT* default_index);
-HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
-HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
+DRIVER_EXPORT LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1,
+                                          LPARAM param2);
+DRIVER_EXPORT DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                                      DWORD_PTR param2);
+DRIVER_EXPORT DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                                      DWORD_PTR param2);
+DRIVER_EXPORT int WINAPI GetPriority(void);
+DRIVER_EXPORT HRESULT WINAPI GetEndpointIDs(int flow, WCHAR*** ids, GUID** guids, UINT* count,
+                                            UINT* default_index);
+DRIVER_EXPORT HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
+DRIVER_EXPORT HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
 }
 
 Port out_port;
@@ -368,8 +377,9 @@ DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   ensure_loaded();
   const DWORD result = output_message(device, message, user, param1, param2);
   if (trace)
-    trace_event("mod %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+    trace_event("mod %u %u %#" PRIxPTR " %#" PRIxPTR " -> %lu", device, message,
+                static_cast<uintptr_t>(param1), static_cast<uintptr_t>(param2),
+                static_cast<unsigned long>(result));
   return result;
 }
 
@@ -378,8 +388,9 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   ensure_loaded();
   const DWORD result = input_message(device, message, user, param1, param2);
   if (trace)
-    trace_event("mid %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+    trace_event("mid %u %u %#" PRIxPTR " %#" PRIxPTR " -> %lu", device, message,
+                static_cast<uintptr_t>(param1), static_cast<uintptr_t>(param2),
+                static_cast<unsigned long>(result));
   return result;
 }
 

@@ -17,9 +17,8 @@ deps=$repo/scripts/deps.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
-  [[ -s $work/dpkg.log ]] && { echo "--- dpkg was asked:" >&2; cat "$work/dpkg.log" >&2; }
-  echo "FAIL: $*" >&2
-  [[ -s $work/out ]] && { echo "--- deps.sh printed:" >&2; cat "$work/out" >&2; }
+  printf -- '--- dpkg was asked:\n%s\nFAIL: %s\n--- deps.sh printed:\n%s\n' "$(cat "$work/dpkg.log" 2>/dev/null)" "$*" \
+    "$(cat "$work/out" 2>/dev/null)" >&2
   exit 1
 }
 
@@ -49,53 +48,40 @@ chmod +x "$work/bin/npm"
 export PATH=$work/bin:$PATH
 
 # One entry of the archive's index, "name[:arch]" and then its relation fields, one a line. Every entry
-# points at the same small package: apt checks only its size and hash, and the stub dpkg never opens it.
+# points at the same stand-in file: apt checks only its size and hash, and the stub dpkg never opens it.
+# With the architecture "installed", an entry of dpkg's status instead.
 package() {
   local name=${1%:*} arch=all
   [[ $1 == *:* ]] && arch=${1#*:}
-  printf 'Package: %s\nVersion: 1\nArchitecture: %s\nMaintainer: vexa <vexa@localhost>\n' "$name" "$arch"
-  printf 'Description: stand-in\nFilename: ./stand-in.deb\nSize: %s\nSHA256: %s\n' "$deb_size" "$deb_sha256"
-  shift
-  printf '%s\n' "$@" ''
-}
-# The installed JACK 1 side, as a dpkg status entry.
-installed() {
-  printf 'Package: %s\nStatus: install ok installed\nVersion: 1\nArchitecture: amd64\n' "$1"
-  printf 'Maintainer: vexa <vexa@localhost>\nDescription: stand-in\n'
+  printf 'Package: %s\nVersion: 1\nArchitecture: %s\nMaintainer: vexa <vexa@localhost>\nDescription: -\n' "$name" \
+    "${arch/installed/amd64}"
+  if [[ $arch == installed ]]; then echo "Status: install ok installed"; else
+    printf 'Filename: ./stand-in.deb\nSize: %s\nSHA256: %s\n' "$deb_size" "$deb_sha256"; fi
   shift
   printf '%s\n' "$@" ''
 }
 jack1_status() {
-  installed jackd1 "Provides: jack-daemon" "Conflicts: jack-daemon" "Depends: libjack0 (= 1)"
-  installed libjack0
-  installed libjack-dev "Depends: libjack0 (= 1)" "Provides: libjack0.100.0-dev"
+  package jackd1:installed "Provides: jack-daemon" "Conflicts: jack-daemon" "Depends: libjack0 (= 1)"
+  package libjack0:installed
+  package libjack-dev:installed "Depends: libjack0 (= 1)" "Provides: libjack0.100.0-dev"
 }
 # A tool that conflicts with CMake, and one that needs it.
 conflicting_status() {
-  installed oldtool "Conflicts: cmake"
-  installed oldtool-extras "Depends: oldtool"
+  package oldtool:installed "Conflicts: cmake"
+  package oldtool-extras:installed "Depends: oldtool"
 }
 
 # The archive: every package in deps.sh's lists, the JACK 2 side with Debian's relations, the rest plain.
-(
-  # shellcheck source=scripts/deps.sh
-  source "$deps"
-  printf '%s\n' "${all_packages[@]}" npm | sort -u
-) >"$work/names" || fail "deps.sh cannot be sourced"
-mkdir -p "$work/stand-in/DEBIAN"
-printf 'Package: stand-in\nVersion: 1\nArchitecture: all\nMaintainer: vexa <vexa@localhost>\n' \
-  >"$work/stand-in/DEBIAN/control"
-echo "Description: -" >>"$work/stand-in/DEBIAN/control"
-dpkg-deb -Zgzip --build "$work/stand-in" "$work/archive/stand-in.deb" >/dev/null || fail "dpkg-deb failed"
+bash -c 'source "$1" && printf "%s\n" "${all_packages[@]}" npm' - "$deps" | sort -u >"$work/names" ||
+  fail "deps.sh cannot be sourced"
+echo stand-in >"$work/archive/stand-in.deb"
 deb_size=$(stat -c %s "$work/archive/stand-in.deb")
 deb_sha256=$(sha256sum "$work/archive/stand-in.deb" | cut -d' ' -f1)
 jack2_library="Depends: libjack-jackd2-0 (= 1)"
 while read -r name; do
   case $name in
     jackd2) package jackd2 "Provides: jack-daemon" "Conflicts: jack-daemon" "$jack2_library" ;;
-    libjack-jackd2-dev)
-      package libjack-jackd2-dev "Provides: libjack-dev" "Conflicts: libjack-dev" "$jack2_library"
-      ;;
+    libjack-jackd2-dev) package libjack-jackd2-dev "Provides: libjack-dev" "Conflicts: libjack-dev" "$jack2_library" ;;
     librtmidi-dev) package librtmidi-dev "Depends: libjack-dev | libjack-jackd2-dev" ;;
     *) package "$name" ;;
   esac
@@ -103,13 +89,11 @@ done <"$work/names" >"$work/archive/Packages"
 package libjack-jackd2-0 "Provides: libjack-0.125" "Conflicts: libjack-0.125, libjack0" \
   >>"$work/archive/Packages"
 # With the index's hash, apt takes it as it is rather than look for every compressed form first.
-index_sha256=$(sha256sum "$work/archive/Packages" | cut -d' ' -f1)
-index_size=$(stat -c %s "$work/archive/Packages")
-printf 'Date: %s\nSHA256:\n %s %s Packages\n' "$(date -Ru)" "$index_sha256" "$index_size" >"$work/archive/Release"
+printf 'Date: %s\nSHA256:\n %s %s Packages\n' "$(date -Ru)" "$(sha256sum "$work/archive/Packages" | cut -d' ' -f1)" \
+  "$(stat -c %s "$work/archive/Packages")" >"$work/archive/Release"
 apt-get update -q >"$work/update.log" 2>&1 || { cat "$work/update.log" >&2; fail "apt-get update failed"; }
 
-as_root=0
-[[ $(id -u) -eq 0 ]] && as_root=1
+as_root=$(($(id -u) == 0))
 
 history=$root/var/log/apt/history.log
 echo "=== a package in the way: deps.sh test stops and names both sides"
