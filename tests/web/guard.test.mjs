@@ -1,62 +1,46 @@
-// A firmware update on the page, in Chromium, Firefox and WebKit (driver.mjs): while the firmware is
-// written, leaving or reloading the page asks first (and not once the update has ended), and a page reloaded
-// during the write says so when it starts again. The unit is the stand-in of unit.mjs. A test that needs
-// what an engine cannot do is skipped with the reason. VEXA_ENGINES runs some engines only.
+// A firmware update on the page: while the firmware is written, leaving or reloading the page asks first
+// (and not once the update has ended), and a page reloaded during the write says so when it starts again.
 import assert from 'node:assert/strict';
-import {describe} from 'node:test';
 
-import {missing, version} from './driver.mjs';
-import {engine_setup, require_site} from './support.mjs';
+import {connect, engines, TITLE} from './support.mjs';
 
-require_site();
-
-const ENGINES = ['chromium', 'firefox', 'webkit'];
-const CHOSEN = (process.env.VEXA_ENGINES || '').split(/\s+/).filter(Boolean);
-const TITLE = 'Quorvanex vexa 3.1';
 const UNIT = {mode: 'boot', erase_ms: 200, keep_history: false};
 // Long enough for a navigation the page lets go; one it holds back never ends.
 const NAVIGATION_MS = 5000;
 
-function engine_tests(engine) {
-  const run = engine_setup(engine);
-  const {check} = run;
+// A page with the unit in update mode, its update started and writing; the browser's questions on leaving
+// are answered by `answer` and listed in `asked`.
+async function writing(c, answer) {
+  const page = await c.start(UNIT);
+  const asked = [];
+  page.native.on('dialog', (dialog) => {
+    asked.push(dialog.type());
+    return answer === 'stay' ? dialog.dismiss() : dialog.accept();
+  });
+  await connect(page);
+  await page.locator('#client [role=status]').filter({hasText: 'vexa in update mode'}).waitFor();
+  await page.getByRole('button', {name: 'Update firmware'}).click();
+  await page.locator('#client [role=status]').filter({hasText: /^Writing$/}).waitFor();
+  return {page, asked};
+}
 
-  // A page with the unit in update mode, its update started and writing; the browser's questions on
-  // leaving are answered by `answer` and listed in `asked`.
-  async function writing(answer) {
-    const opened = await run.browser.open(run.server.url, UNIT);
-    const {page} = opened;
-    opened.asked = [];
-    page.native.on('dialog', (dialog) => {
-      opened.asked.push(dialog.type());
-      return answer === 'stay' ? dialog.dismiss() : dialog.accept();
-    });
-    await page.getByRole('dialog', {name: TITLE}).waitFor();
-    await page.getByRole('combobox', {name: 'MIDI port'}).click();
-    await page.getByRole('option', {name: 'vexa'}).click();
-    await page.locator('#client [role=status]').filter({hasText: 'vexa in update mode'}).waitFor();
-    await page.getByRole('button', {name: 'Update firmware'}).click();
-    await page.locator('#client [role=status]').filter({hasText: /^Writing$/}).waitFor();
-    return opened;
-  }
-
-  check('leaving while the firmware is written asks first; once the update has ended it does not', ['stand-in'],
-        async () => {
-    const {page, close, asked} = await writing('stay');
-    const here = await page.evaluate(() => location.href);
-    const elsewhere = run.server.url + '?midi=sim';
+engines({timeout_ms: 120000}, (run) => {
+  run.each('leaving while the firmware is written asks first; once the update has ended it does not', ['stand-in'],
+           async (c) => {
+    const {page, asked} = await writing(c, 'stay');
+    const here = await page.url();
+    const elsewhere = c.url + '?midi=sim';
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS}).catch(() => null);
     assert.deepEqual(asked, ['beforeunload']);
-    assert.equal(await page.evaluate(() => location.href), here);
+    assert.equal(await page.url(), here);
     await page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
     assert.equal(await page.evaluate(() => window.vexaUnit.mode), 'running');
     await page.native.goto(elsewhere, {timeout: NAVIGATION_MS});
     assert.deepEqual(asked, ['beforeunload']);
-    await close();
   });
 
-  check('a page reloaded while the firmware was written says so when it starts again', ['stand-in'], async () => {
-    const {page, close, asked} = await writing('leave');
+  run.each('a page reloaded while the firmware was written says so when it starts again', ['stand-in'], async (c) => {
+    const {page, asked} = await writing(c, 'leave');
     await page.reload();
     await page.getByRole('dialog', {name: TITLE}).waitFor();
     assert.deepEqual(asked, ['beforeunload']);
@@ -66,12 +50,5 @@ function engine_tests(engine) {
     await page.reload();
     await page.getByRole('dialog', {name: TITLE}).waitFor();
     await page.locator('#update-note').waitFor({state: 'hidden'});
-    await close();
   });
-}
-
-for (const engine of ENGINES) {
-  const chosen = CHOSEN.length === 0 || CHOSEN.includes(engine);
-  const skip = !chosen ? 'not in VEXA_ENGINES' : missing(engine);
-  describe(engine + (skip ? '' : ` (${version(engine)})`), {skip: skip || false}, () => engine_tests(engine));
-}
+});

@@ -16,31 +16,24 @@ export function start_host(folder, cache_seconds = 0) {
   const requests = [];
   const server = http.createServer((request, response) => {
     requests.push(request.url);
-    let name = decodeURIComponent(new URL(request.url, 'http://host').pathname);
-    if (name.endsWith('/')) name += 'index.html';
+    const name = decodeURIComponent(new URL(request.url, 'http://host').pathname).replace(/\/$/, '/index.html');
     const file = path.join(root, path.normalize(name));
     let size = -1;
     try {
       size = file.startsWith(root) ? statSync(file).size : -1;
     } catch (error) {
-      size = -1;
+      // no such file
     }
-    if (size < 0) {
-      response.writeHead(404).end();
-      return;
-    }
+    if (size < 0) return response.writeHead(404).end();
     response.writeHead(200, {
-      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
-      'Content-Length': size,
+      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream', 'Content-Length': size,
       'Cache-Control': cache_seconds ? `max-age=${cache_seconds}` : 'no-cache',
     });
     createReadStream(file).pipe(response);
   });
   return new Promise((resolve) => {
     server.listen(0, '127.0.0.1', () => resolve({
-      url: `http://127.0.0.1:${server.address().port}/`,
-      requests,
-      publish: (next) => { root = next; },
+      url: `http://127.0.0.1:${server.address().port}/`, requests, publish: (next) => { root = next; },
       stop: () => new Promise((done) => {
         server.close(done);
         server.closeAllConnections();

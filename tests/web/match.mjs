@@ -1,10 +1,7 @@
 // Runs in the page: which elements a locator's query matches. The first spec.candidates elements are those
-// that the engine found by role and accessible name (none for a query by CSS or text); the rest, with
-// spec.inside, are the elements that a match must lie in. A query by role or text matches shown elements
-// only, as Playwright's do, and so does any with spec.shown.
-export function MATCH(spec, ...elements) {
-  const candidates = elements.slice(0, spec.candidates);
-  const around = elements.slice(spec.candidates);
+// that the engine found by role and accessible name (none for a query by CSS or text). A query by role or
+// text matches shown elements only, as Playwright's do, and so does any with spec.shown.
+export function MATCH(spec, ...candidates) {
   const shown = (el) => el.getClientRects().length > 0 && getComputedStyle(el).visibility !== 'hidden';
   const has = (text, wanted) =>
       typeof wanted === 'string' ? text.includes(wanted) : new RegExp(wanted.source, wanted.flags).test(text);
@@ -17,6 +14,5 @@ export function MATCH(spec, ...elements) {
   }
   if (spec.has_text) found = found.filter((el) => has(el.textContent, spec.has_text));
   if (spec.and_css) found = found.filter((el) => el.matches(spec.and_css));
-  if (spec.inside) found = found.filter((el) => around.some((outer) => outer !== el && outer.contains(el)));
   return found;
 }

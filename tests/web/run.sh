@@ -14,5 +14,4 @@ if [[ ! -x /usr/bin/chromium && ! -x /usr/bin/firefox-esr && ! -x /usr/bin/WebKi
   echo "browser tests: no browser installed (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 --test-reporter=spec browser.test.mjs settings.test.mjs site.test.mjs \
-  permission.test.mjs guard.test.mjs lifecycle.test.mjs
+exec node --test --test-concurrency=1 --test-reporter=spec ./*.test.mjs

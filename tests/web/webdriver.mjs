@@ -4,7 +4,6 @@
 // WebKitGTK gives an isolated page a SharedArrayBuffer only with JSC_useSharedArrayBuffer=1 in its
 // environment; the program's threads need one.
 import {spawn} from 'node:child_process';
-import {writeFileSync} from 'node:fs';
 import net from 'node:net';
 
 import {MATCH} from './match.mjs';
@@ -12,8 +11,7 @@ import {MATCH} from './match.mjs';
 export const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
 const KEYS = {
-  Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Escape: '\uE00C', Space: ' ', ArrowLeft: '\uE012',
-  ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015', F4: '\uE034', F9: '\uE039',
+  Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Space: ' ', End: '\uE010', ArrowRight: '\uE014', F9: '\uE039',
 };
 // Where to look for an element of a role besides [role=...]: the HTML elements that have it implicitly. The
 // engine's accessibility tree then decides (computedrole, computedlabel).
@@ -21,6 +19,9 @@ const IMPLICIT = {
   button: 'button', checkbox: 'input[type=checkbox]', heading: 'h1,h2,h3,h4,h5,h6', textbox: 'input[type=text]',
   option: 'option', dialog: 'dialog',
 };
+
+// The longest a driver takes to answer, a page's load included.
+const CALL_MS = 60000;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -43,6 +44,7 @@ class Session {
   async call(method, path, body) {
     const response = await fetch(this.base + path, {
       method, headers: {'content-type': 'application/json'}, body: body && JSON.stringify(body),
+      signal: AbortSignal.timeout(CALL_MS),
     });
     const {value} = await response.json();
     if (value && value.error) throw new Error(`WebDriver ${method} ${path}: ${value.error}: ${value.message}`);
@@ -76,7 +78,7 @@ class Session {
   }
 }
 
-async function webkit_page(display, url, unit, query, shared_memory) {
+async function webkit_page(display, url, unit, shared_memory) {
   if (unit) throw new Error('no stand-in unit in WebKit');
   const port = await free_port();
   const env = {...process.env, DISPLAY: display};
@@ -94,55 +96,51 @@ async function webkit_page(display, url, unit, query, shared_memory) {
     },
     evaluate: (fn, arg) => session.run(fn, ...(arg === undefined ? [] : [arg])),
     on: (element, fn, arg) => session.run(fn, element, ...(arg === undefined ? [] : [arg])),
-    async find(spec, around) {
+    async find(spec) {
       const candidates = [];
       if (spec.role) {
         // Shown elements only: the driver has no role for one outside the accessibility tree.
         const css = [`[role="${spec.role}"]`, IMPLICIT[spec.role]].filter(Boolean).join(',');
-        for (const element of await session.run(MATCH, {css, shown: true, candidates: 0})) {
+        for (const element of await session.run(MATCH, {css, shown: true})) {
           const at = `${session.path}/element/${id(element)}`;
           if ((await session.call('GET', at + '/computedrole')) !== spec.role) continue;
           if (spec.name === undefined || (await session.call('GET', at + '/computedlabel')).trim() === spec.name)
             candidates.push(element);
         }
       }
-      return session.run(MATCH, {...spec, candidates: candidates.length}, ...candidates, ...around);
+      return session.run(MATCH, spec, ...candidates);
     },
     release: async () => {},
     click: (element) => session.call('POST', `${session.path}/element/${id(element)}/click`, {}),
-    press: (key) => session.keys(KEYS[key] ?? key),
-    type: (text) => session.keys(text),
-    async screenshot(element, path) {
-      const png = await session.call('GET', `${session.path}/element/${id(element)}/screenshot`);
-      writeFileSync(path, Buffer.from(png, 'base64'));
-    },
+    keyboard: {press: (key) => session.keys(KEYS[key] ?? key)},
     reload: () => session.call('POST', session.path + '/refresh', {}),
     goto: (address) => session.call('POST', session.path + '/url', {url: address}),
-    url: () => session.call('GET', session.path + '/url'),
   };
   try {
-    await session.begin(url + query);
+    await session.begin(url);
   } catch (error) {
     driver.kill();
     throw error;
   }
-  const close = async () => {
-    await session.call('DELETE', session.path).catch(() => {});
-    driver.kill();
-  };
-  return {engine, close};
+  return {engine, close: () => session.call('DELETE', session.path).catch(() => {}).finally(() => driver.kill())};
 }
 
-// The engine under a display of its own: open(url, unit, query, {shared_memory}), close().
-export async function launch_webkit() {
+// An X server of its own on a free display: {display, stop()}.
+export async function start_x() {
   const xvfb = spawn('Xvfb', ['-displayfd', '1', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
                      {stdio: ['ignore', 'pipe', 'ignore']});
   const display = await new Promise((resolve, reject) => {
     xvfb.on('error', reject);
     xvfb.stdout.once('data', (chunk) => resolve(':' + String(chunk).trim()));
   });
+  return {display, stop: () => xvfb.kill()};
+}
+
+// The engine under a display of its own: open(url, unit, {shared_memory}), close().
+export async function launch_webkit() {
+  const x = await start_x();
   return {
-    open: (url, unit, query, {shared_memory = true} = {}) => webkit_page(display, url, unit, query, shared_memory),
-    close: async () => xvfb.kill(),
+    open: (url, unit, {shared_memory = true}) => webkit_page(x.display, url, unit, shared_memory),
+    close: async () => x.stop(),
   };
 }
