@@ -31,7 +31,7 @@ function answer_exactly() {
 }
 
 async function upload(browser, url, latency_ms) {
-  const {page, close} = await browser.open(url, {mode: 'boot', latency_ms, erase_ms: ERASE_MS, keep_history: false});
+  const {page, close} = await browser.open(url, {mode: 'boot', latency_ms, erase_ms: ERASE_MS});
   await page.native.evaluateOnNewDocument(answer_exactly);
   await page.reload();
   await page.locator('[role=combobox]').click();
@@ -74,7 +74,7 @@ try {
   }
   // What the service worker keeps for use offline, once the first visit has installed it.
   const {page, close} = await browser.open(server.url, {});
-  await page.getByText('Kept for use offline').waitFor();
+  await page.locator('#site-state').filter({hasText: 'Kept for use offline'}).waitFor();
   const kept = await page.evaluate(async () => {
     let bytes = 0;
     let files = 0;

@@ -1,7 +1,7 @@
 // One way for the browser tests to use the page in every engine: Chromium (DevTools protocol) and Firefox
 // (WebDriver BiDi) through puppeteer-core, WebKit through classic WebDriver (webdriver.mjs). Elements are
 // found by role and accessible name as the engine's own accessibility tree computes them, or by CSS or
-// text, and used through real input events. The calls are the few of Playwright's API that the tests use.
+// text, and used through real input events, with the few calls of Playwright's API that the tests use.
 import {spawnSync} from 'node:child_process';
 import {existsSync} from 'node:fs';
 
@@ -17,29 +17,18 @@ const POLL_MS = 25;
 // The engines, and what each cannot do here, as measured: a case that needs it is skipped with the reason.
 const ENGINES = {
   chromium: {program: process.env.VEXA_CHROMIUM || '/usr/bin/chromium', cannot: {}},
-  firefox: {
-    program: process.env.VEXA_FIREFOX || '/usr/bin/firefox-esr',
-    cannot: {
-      'installing': 'Firefox ESR installs no web app on Linux: there is nothing to ask',
-      'hard reload': 'its WebDriver BiDi refuses a reload that bypasses the cache ("Argument ignoreCache is ' +
-                     'not supported yet")',
-      'lifecycle': 'a frozen page is a lifecycle state of the DevTools protocol, which Firefox does not have; its ' +
-                   'hidden tab is not measured here',
-    },
-  },
-  webkit: {
-    program: '/usr/bin/WebKitWebDriver',
-    also: ['/usr/bin/Xvfb', MINIBROWSER],
-    cannot: {
-      'stand-in': 'classic WebDriver runs no script before the page\'s own, so there is no stand-in for Web ' +
-                  'MIDI (WebKit has none: navigator.requestMIDIAccess is undefined)',
-      'beside': 'each page is a WebDriver session of its own, a browser of its own: no two pages share a ' +
-                'service worker',
-      'hard reload': 'classic WebDriver reloads a page only as a plain reload does',
-      'installing': 'the MiniBrowser installs no web app: there is nothing to ask',
-      'lifecycle': 'classic WebDriver has no lifecycle states and no second tab of one browser',
-    },
-  },
+  firefox: {program: process.env.VEXA_FIREFOX || '/usr/bin/firefox-esr', cannot: {
+    'installing': 'Firefox ESR installs no web app on Linux: there is nothing to ask',
+    'hard reload': 'its WebDriver BiDi refuses a reload that bypasses the cache ("ignoreCache is not supported")',
+    'lifecycle': 'a frozen page is a lifecycle state of the DevTools protocol; a hidden tab is measured in Chromium',
+  }},
+  webkit: {program: '/usr/bin/WebKitWebDriver', also: ['/usr/bin/Xvfb', MINIBROWSER], cannot: {
+    'stand-in': 'classic WebDriver runs no script before the page\'s own: no stand-in for Web MIDI (WebKit has none)',
+    'beside': 'each page is a WebDriver session, a browser of its own: no two pages share a service worker',
+    'hard reload': 'classic WebDriver reloads a page only as a plain reload does',
+    'installing': 'the MiniBrowser installs no web app: there is nothing to ask',
+    'lifecycle': 'classic WebDriver has no lifecycle states and no second tab of one browser',
+  }},
 };
 
 // Runs step() until it gives a value other than undefined, and returns it. A step that fails is tried
@@ -63,17 +52,14 @@ async function poll(page, step, what, timeout_ms = TIMEOUT_MS) {
 // Disabled as Playwright counts it: the element's own disabled state or aria-disabled on it or around it.
 const DISABLED = (el) => el.disabled === true || el.closest('[aria-disabled="true"]') !== null;
 
-// A query that is run again until it holds. The elements a query finds are the page's (shown ones only with
-// `shown`); the caller releases them.
+// A query that is run again until it holds.
 class Locator {
-  constructor(page, spec) {
-    Object.assign(this, {page, spec});
-  }
+  constructor(page, spec) { Object.assign(this, {page, spec}); }
 
   filter({hasText}) { return new Locator(this.page, {...this.spec, has_text: hasText}); }
   and(css) { return new Locator(this.page, {...this.spec, and_css: css}); }
 
-  // Waits until fn(the matches) gives a value other than undefined, and returns it.
+  // Waits until fn(the matches, shown ones only with `shown`) gives a value other than undefined.
   until(fn, what, timeout_ms = TIMEOUT_MS, shown = true) {
     const {has_text: text, ...spec} = this.spec;
     const has_text = text instanceof RegExp ? {source: text.source, flags: text.flags} : text;
@@ -106,7 +92,6 @@ class Locator {
     }, state, timeout);
   }
 
-  count() { return this.until((found) => found.length, 'a count', TIMEOUT_MS, false); }
   click() { return this.use((element) => this.page.click(element), true); }
   focus() { return this.use((element) => this.page.on(element, (el) => el.focus()), true); }
   evaluate(fn, arg) { return this.use((element) => this.page.on(element, fn, arg)); }
@@ -114,17 +99,13 @@ class Locator {
   inputValue() { return this.evaluate((el) => el.value); }
   getAttribute(name) { return this.evaluate((el, n) => el.getAttribute(n), name); }
   isChecked() { return this.evaluate((el) => el.checked ?? el.getAttribute('aria-checked') === 'true'); }
-  isDisabled() { return this.evaluate(DISABLED); }
 }
 
 // A page of either driver: native is the driver's own page (puppeteer's Page; the WebDriver session), for
 // what only one engine can do; errors on the page are null where the engine cannot tell.
 class Page {
-  constructor(engine) {
-    Object.assign(this, engine, {closed: false});
-  }
+  constructor(engine) { Object.assign(this, engine, {closed: false}); }
   getByRole(role, {name} = {}) { return new Locator(this, {role, name}); }
-  getByText(text) { return new Locator(this, {text}); }
   locator(css) { return new Locator(this, {css}); }
   // Runs fn(arg) in the page until it gives a true value, which it returns (waitForFunction would evaluate
   // a string, which the page's Content-Security-Policy forbids).
@@ -134,8 +115,6 @@ class Page {
   // From the page itself: puppeteer's own record of it misses a navigation the page makes in Firefox 140.
   url() { return this.evaluate(() => location.href); }
 }
-
-// ---- Chromium and Firefox through puppeteer-core ----
 
 const aria = (role, name) =>
   `::-p-aria([role=${JSON.stringify(role)}]` + (name === undefined ? '' : `[name=${JSON.stringify(name)}]`) + ')';
@@ -168,7 +147,8 @@ async function puppeteer_page(context, url, unit, lead_blank) {
   const errors = [];
   page.on('request', (request) => {
     const target = new URL(request.url());
-    if (!['blob:', 'data:'].includes(target.protocol) && target.origin !== new URL(url).origin) foreign.push(target.href);
+    const own = ['blob:', 'data:'].includes(target.protocol) || target.origin === new URL(url).origin;
+    if (!own) foreign.push(target.href);
   });
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
@@ -179,12 +159,8 @@ async function puppeteer_page(context, url, unit, lead_blank) {
     on: (handle, fn, arg) => handle.evaluate(fn, arg),
     async find(spec) {
       const candidates = spec.role ? await by_role(page, spec.role, spec.name, lead_blank) : [];
-      const list = await page.evaluateHandle(MATCH, {...spec, candidates: candidates.length}, ...candidates);
-      const found = [];
-      for (const handle of (await list.getProperties()).values()) {
-        if (handle.asElement()) found.push(handle);
-        else await handle.dispose();
-      }
+      const list = await page.evaluateHandle(MATCH, spec, ...candidates);
+      const found = [...(await list.getProperties()).values()];
       await Promise.all([list, ...candidates].map((handle) => handle.dispose()));
       return found;
     },
@@ -220,19 +196,13 @@ async function launch_puppeteer(name, program, headed) {
       };
       return page_of(url, unit);
     },
-    close: async () => {
-      await browser.close();
-      x?.stop();
-    },
+    close: () => browser.close().finally(() => x?.stop()),
   };
 }
 
-// ---- Engines ----
-
 // Why the engine cannot run here, or '' when it can.
 export function missing(name) {
-  const {program, also = []} = ENGINES[name];
-  const absent = [program, ...also].filter((file) => !existsSync(file));
+  const absent = [ENGINES[name].program, ...(ENGINES[name].also || [])].filter((file) => !existsSync(file));
   return absent.length ? `${absent.join(' and ')} missing (scripts/deps.sh web installs it)` : '';
 }
 
@@ -241,17 +211,14 @@ export const cannot = (name, need) => ENGINES[name].cannot[need] || '';
 
 // The engine's name and version as it tells them.
 export function version(name) {
-  const [command, ...args] = {
-    chromium: [ENGINES.chromium.program, '--version'], firefox: [ENGINES.firefox.program, '--version'],
-    webkit: ['dpkg-query', '-W', '-f=WebKitGTK ${Version}', 'webkit2gtk-driver'],
-  }[name];
+  const [command, ...args] = name === 'webkit' ? ['dpkg-query', '-W', '-f=WebKitGTK ${Version}', 'webkit2gtk-driver']
+                                               : [ENGINES[name].program, '--version'];
   return String(spawnSync(command, args).stdout).trim().replace(/ built on .*/, '');
 }
 
-// The engine, started (headed: Chromium on an X server of its own): open(url, unit, options) -> {page, close,
-// beside}, close(). `unit` holds the options of the stand-in unit (unit.mjs), or null for none; options
-// are the engine's own ({shared_memory} for WebKit). beside(url, unit) opens another page of the same
-// browser context, where the engine can ('beside').
+// The engine, started (headed: Chromium on an X server of its own): open(url, unit) -> {page, close, beside},
+// close(). `unit` holds the options of the stand-in unit (unit.mjs), or null for none. beside(url, unit)
+// opens another page of the same browser context, where the engine can ('beside').
 export async function launch(name, {headed = false} = {}) {
   const {program, cannot: not_here} = ENGINES[name];
   const started = name === 'webkit' ? await launch_webkit() : await launch_puppeteer(name, program, headed);
@@ -265,5 +232,5 @@ export async function launch(name, {headed = false} = {}) {
     return {page, close: closing, beside: beside && (async (url, unit) => wrap(await beside(url, unit)))};
   };
   return {name, cannot: not_here, close: started.close,
-          open: async (url, unit, options = {}) => wrap(await started.open(url, unit, options))};
+          open: async (url, unit) => wrap(await started.open(url, unit))};
 }

@@ -1,8 +1,6 @@
-// The site as people keep and publish it: its manifest and icons, the version on the page, kept for use
-// offline, a reload that bypasses the service worker (Shift+Reload), a new version taken only when the page
-// starts and no other page of the site is open, files of two builds never mixed, and two sites on one host
-// apart. Hosts: serve_web.py (make run-web) or host.mjs, a static host without the isolation headers, where
-// a first visit reloads itself once its service worker is installed.
+// The site as people keep and publish it: installable, kept for use offline, Shift+Reload, a new version
+// taken only at a start with no other page of the site open, two builds never mixed, two sites on one host
+// apart. Hosts: serve_web.py (make run-web), or host.mjs, a static host without the isolation headers.
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
@@ -13,7 +11,7 @@ import {after} from 'node:test';
 
 import puppeteer from 'puppeteer-core';
 
-import {assert_image_written, connect, engines, ROOT, SITE, TITLE} from './support.mjs';
+import {assert_image_written, connect, dialog, engines, ROOT, SITE, succeeded} from './support.mjs';
 
 const VERSION = readFileSync(path.join(ROOT, 'VERSION'), 'utf8').trim();
 // Caching hosts commonly let browsers keep files for ten minutes.
@@ -21,18 +19,14 @@ const CACHE_SECONDS = 600;
 const scratch = mkdtempSync(path.join(os.tmpdir(), 'vexa-site-'));
 after(() => rmSync(scratch, {recursive: true, force: true}));
 
-const dialog = (page) => page.getByRole('dialog', {name: TITLE}).waitFor();
-const kept = (page) => page.getByText('Kept for use offline').waitFor();
-const device_text = (page, text) => page.locator('#client [role=status]').filter({hasText: text}).waitFor();
-const success = (page) => page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
+const site_says = (page, text) => page.locator('#site-state').filter({hasText: text}).waitFor();
+const kept = (page) => site_says(page, 'Kept for use offline');
 
-// The page at `url` on a host without the isolation headers, once it runs isolated under its service worker:
-// a first visit reloads itself for that, and a query of the page it left would fail.
-async function started(c, url, unit = {}) {
-  const opened = await c.open(unit, '', {at: url});
-  await opened.page.until(() => window.crossOriginIsolated && navigator.serviceWorker.controller !== null);
-  await dialog(opened.page);
-  return opened;
+// Waits until the page runs isolated under its service worker, and for its dialog: on a host without the
+// isolation headers a first visit reloads itself for that, and a query of the page it left would fail.
+async function isolated(page) {
+  await page.until(() => window.crossOriginIsolated && navigator.serviceWorker.controller !== null);
+  await dialog(page);
 }
 
 // The site rebuilt with a change in its style, its script and the program: the parts of build-web/ with a
@@ -61,7 +55,7 @@ const build_of = (page) => page.evaluate(() => {
 engines({timeout_ms: 120000}, (run) => {
   // Chromium's own check, in a profile of its own: it installs no app from a private window, which is what
   // the driver's pages are.
-  run.each('installable as Chromium checks it: the manifest and its icons, every file named by its content, the ' +
+  run.each('installable as Chromium checks it, the manifest served as one, every file named by its content, the ' +
            'version below the dialog', ['installing'], async (c) => {
     for (const file of readdirSync(SITE).filter((f) => !['index.html', 'sw.js'].includes(f))) {
       const hash = createHash('sha256').update(readFileSync(path.join(SITE, file))).digest('hex').slice(0, 10);
@@ -74,16 +68,9 @@ engines({timeout_ms: 120000}, (run) => {
     await page.goto(c.url + '?midi=sim');
     await page.waitForSelector('#window:not([hidden])');
     assert.equal(await page.$eval('#site-version', (el) => el.textContent), 'vexa utility ' + VERSION);
-    const response = await fetch(c.url + readdirSync(SITE).find((file) => file.endsWith('.webmanifest')));
-    assert.equal(response.headers.get('content-type'), 'application/manifest+json');
-    const manifest = await response.json();
-    assert.deepEqual([manifest.name, manifest.display, manifest.start_url], ['vexa utility', 'standalone', './']);
-    // Each icon as large as it says (a PNG's header holds its width and height), one of 192 or more.
-    for (const {src, sizes} of manifest.icons) {
-      const png = readFileSync(path.join(SITE, src));
-      assert.equal(`${png.readUInt32BE(16)}x${png.readUInt32BE(20)}`, sizes, src);
-    }
-    assert.ok(manifest.icons.some(({sizes}) => parseInt(sizes) >= 192), 'an icon of 192 or more');
+    // Chromium's check reads the manifest's fields and loads its icons; not its type.
+    const manifest = await fetch(c.url + readdirSync(SITE).find((file) => file.endsWith('.webmanifest')));
+    assert.equal(manifest.headers.get('content-type'), 'application/manifest+json');
     await page.waitForFunction(() => document.querySelector('#site-state').textContent.includes('Kept'));
     const devtools = await page.createCDPSession();
     assert.deepEqual((await devtools.send('Page.getInstallabilityErrors')).installabilityErrors, []);
@@ -91,7 +78,8 @@ engines({timeout_ms: 120000}, (run) => {
 
   run.each('Shift+Reload, which bypasses the service worker, starts the page', ['hard reload'], async (c) => {
     const host = await c.host(SITE);
-    const {page} = await started(c, host.url + '?midi=sim');
+    const {page} = await c.open({}, '?midi=sim', host.url);
+    await isolated(page);
     host.requests.length = 0;
     await page.native.reload({ignoreCache: true});
     await page.until(() => !document.getElementById('window').hidden || !document.getElementById('notice').hidden);
@@ -110,23 +98,23 @@ engines({timeout_ms: 120000}, (run) => {
     const host = await c.host(folder, CACHE_SECONDS);
     // Page A writes the firmware while the new version is published.
     // Untimed: the unit's replies keep coming while page B is in front and A's timers slow down.
-    const a = await started(c, host.url, {mode: 'boot', erase_ms: 200, keep_history: false, untimed: true});
+    const a = await c.open({mode: 'boot', erase_ms: 200, untimed: true}, '', host.url);
+    await isolated(a.page);
     await kept(a.page);
-    await connect(a.page);
-    await device_text(a.page, 'vexa in update mode');
+    await connect(a.page, 'vexa in update mode');
     await a.page.getByRole('button', {name: 'Update firmware'}).click();
     host.publish(rebuilt_site());
     await a.page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
-    await a.page.getByText(`Version ${VERSION}-rebuilt is ready`).waitFor();
+    await site_says(a.page, `Version ${VERSION}-rebuilt is ready`);
     // Page B starts meanwhile: page A is open, so B runs the version A runs.
     const b = await a.beside(host.url + '?midi=sim', {});
     await dialog(b.page);
-    await b.page.getByText(`Version ${VERSION}-rebuilt is ready`).waitFor();
+    await site_says(b.page, `Version ${VERSION}-rebuilt is ready`);
     assert.equal(await build_of(b.page), 1);
     // A's update goes on to the end under the version it started with. A is brought to the front for it:
     // headless Chromium answers no queries of a page left behind another one.
     await a.page.native.bringToFront?.();
-    await success(a.page);
+    await succeeded(a.page);
     await assert_image_written(a.page);
     assert.equal(await build_of(a.page), 1);
     assert.equal(await a.page.locator('#site-version').textContent(), 'vexa utility ' + VERSION);
@@ -140,20 +128,41 @@ engines({timeout_ms: 120000}, (run) => {
     assert.equal(stores.length, 1, 'the old version\'s store is gone: ' + stores);
   });
 
-  // Gone offline, the first site runs the built-in simulated unit with its keys held by F9 and by the button,
-  // and a whole update.
-  run.each('two sites on one host (a release kept in a folder of its own) keep their own stores, and start ' +
-           'offline or gone: ?midi=sim runs an update', [], async (c) => {
+  // With the browser's offline mode too, where the driver can set it. (WebKitGTK 2.50 was seen to start the
+  // program's threads on only about half of such loads from the static host, isolated by the service worker.)
+  run.each('offline: kept on the first visit, the page starts with no network, and ?midi=sim, its keys held by F9 ' +
+           'and the button, runs an update', [], async (c) => {
+    const server = await c.serve();
+    const {page} = await c.open({}, '?midi=sim', server.url);
+    await dialog(page);
+    await kept(page);
+    server.stop();
+    await page.native.setOfflineMode?.(true);
+    await page.reload();
+    await dialog(page);
+    const keys = page.getByRole('button', {name: 'Both keys held (F9)'});
+    for (const [press, pressed] of [[() => page.keyboard.press('F9'), true], [() => keys.click(), false],
+                                    [() => page.keyboard.press('F9'), true]]) {
+      await press();
+      await keys.and(`[aria-pressed=${pressed}]`).waitFor();
+    }
+    await connect(page, 'vexa in update mode');
+    await page.getByRole('button', {name: 'Update firmware'}).click();
+    await succeeded(page);
+  });
+
+  run.each('two sites on one host (a release kept in a folder of its own) keep their own stores, offline or gone', [],
+           async (c) => {
     const both = path.join(scratch, `two-${c.engine}`);
     cpSync(SITE, path.join(both, 'vexa'), {recursive: true});
     cpSync(rebuilt_site(), path.join(both, 'vexa-3.1'), {recursive: true});
     const host = await c.host(both);
-    const {page} = await started(c, host.url + 'vexa/?midi=sim');
+    const {page} = await c.open({}, '?midi=sim', host.url + 'vexa/');
+    await isolated(page);
     assert.equal(await build_of(page), 1);
     await kept(page);
     await page.goto(host.url + 'vexa-3.1/?midi=sim');
-    await page.until(() => window.crossOriginIsolated && navigator.serviceWorker.controller !== null);
-    await dialog(page);
+    await isolated(page);
     await kept(page);
     assert.equal(await build_of(page), 2);
     // The release's folder is taken off the host: the browser's look for a new version finds nothing, and
@@ -165,23 +174,9 @@ engines({timeout_ms: 120000}, (run) => {
     await dialog(page);
     assert.equal(await build_of(page), 2);
     await host.stop();
-    // The browser's offline mode too, where the driver can set it.
-    const offline = await page.native.setOfflineMode?.(true).then(() => true, () => false);
-    c.t.diagnostic(offline ? 'the host stopped and the browser offline' : 'the host stopped');
     await page.goto(host.url + 'vexa/?midi=sim');
     await dialog(page);
     assert.equal(await build_of(page), 1);
     assert.equal((await page.evaluate(() => caches.keys())).length, 2);
-    const keys = page.getByRole('button', {name: 'Both keys held (F9)'});
-    await page.keyboard.press('F9');
-    await keys.and('[aria-pressed=true]').waitFor();
-    await keys.click();
-    await keys.and('[aria-pressed=false]').waitFor();
-    await keys.click();
-    await keys.and('[aria-pressed=true]').waitFor();
-    await connect(page);
-    await device_text(page, 'vexa in update mode');
-    await page.getByRole('button', {name: 'Update firmware'}).click();
-    await success(page);
   });
 });

@@ -4,29 +4,26 @@
 //   engines({timeout_ms: 120000}, (run) => {
 //     run.each('what it shows', ['stand-in'], async (c) => {  // in every engine that can
 //       const page = await c.start({settings: [...]});       // the stand-in unit's options; the dialog shown
-//       await connect(page);
 //       ...
 //     });
 //     run.once('what it shows', [], async (c) => { ... });   // in one engine
 //   });
 //
-// `each` is for what depends on the engine: start-up, keys and names, timers, the update's two ways of
-// learning of sends, the engine's own Web MIDI, the service worker and caches, the guard. `once` is for what
-// only exercises the stand-in unit, the program and the page's script: it runs in Chromium (or the first
-// engine that runs). `needs` names what the case needs of the engine (driver.mjs: 'stand-in', 'beside',
-// 'hard reload', 'installing', 'lifecycle'); where the engine cannot, the case is skipped with the reason.
-// A case ends its pages and hosts (c.open, c.start, c.host) whether it passes, fails or runs out
-// of its file's time (timeout_ms); once it has passed, each page it left open must have made no requests to
-// other origins and shown no errors. VEXA_ENGINES (say "firefox webkit") runs some engines only.
+// `each` is for what depends on the engine (start-up, keys and names, timers, the update's two ways of
+// learning of sends, its own Web MIDI, service worker and caches, the guard); `once` for what only exercises
+// the stand-in unit, the program and the page's script: Chromium runs it (or the first engine that runs). A
+// case is skipped with the reason where the engine cannot do what it `needs` (driver.mjs). A case ends its
+// pages and hosts whether it passes, fails or runs out of its file's time; once it has passed, no page it
+// left open may have asked another origin or shown an error. VEXA_ENGINES="firefox webkit" runs some only.
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
-import {existsSync, readFileSync} from 'node:fs';
+import {createReadStream, existsSync, readFileSync, statSync} from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
 import {fileURLToPath} from 'node:url';
 
 import {cannot, launch, missing, version} from './driver.mjs';
-import {start_host} from './host.mjs';
 
 export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 export const SITE = process.env.VEXA_SITE || path.join(ROOT, 'build-web/site');
@@ -53,10 +50,47 @@ export function serve() {
   });
 }
 
-// Picks the unit's port in the dialog's port list.
-export async function connect(page, name = 'vexa') {
+// A static host as people publish the site on: it sends no isolation headers (the site's service worker adds
+// them), and it lets browsers cache every file for `cache_seconds` (0: they must ask again each time). The
+// folder it serves can be swapped, as a new version of the site is published.
+const TYPES = {
+  '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
+  '.png': 'image/png', '.webmanifest': 'application/manifest+json',
+};
+
+// Resolves to {url, requests (the path and query of each request, in order), publish(folder), stop()}.
+export function start_host(folder, cache_seconds = 0) {
+  let root = folder;
+  const requests = [];
+  const server = http.createServer((request, response) => {
+    requests.push(request.url);
+    const name = decodeURIComponent(new URL(request.url, 'http://host').pathname).replace(/\/$/, '/index.html');
+    const file = path.join(root, path.normalize(name));
+    const size = file.startsWith(root) ? statSync(file, {throwIfNoEntry: false})?.size ?? -1 : -1;
+    if (size < 0) return response.writeHead(404).end();
+    response.writeHead(200, {
+      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream', 'Content-Length': size,
+      'Cache-Control': cache_seconds ? `max-age=${cache_seconds}` : 'no-cache',
+    });
+    createReadStream(file).pipe(response);
+  });
+  return new Promise((resolve) => {
+    server.listen(0, '127.0.0.1', () => resolve({
+      url: `http://127.0.0.1:${server.address().port}/`, requests, publish: (next) => { root = next; },
+      stop: () => new Promise((done) => server.close(done).closeAllConnections()),
+    }));
+  });
+}
+
+export const dialog = (page) => page.getByRole('dialog', {name: TITLE}).waitFor();
+export const succeeded = (page) =>
+  page.getByRole('status').filter({hasText: 'Programming successful'}).waitFor({timeout: 60000});
+
+// Picks the unit's port in the dialog's port list, and waits until the dialog says `shows` of the unit.
+export async function connect(page, shows, name = 'vexa') {
   await page.getByRole('combobox', {name: 'MIDI port'}).click();
   await page.getByRole('option', {name}).click();
+  await page.locator('#client [role=status]').filter({hasText: shows}).waitFor();
 }
 
 // The firmware file's packets, one a line after the header line, as the unit must receive them.
@@ -72,9 +106,8 @@ export function image_packets() {
 // would be answered with a NAK and sent again).
 export async function assert_image_written(page) {
   const expected = image_packets();
-  const [packets, rejected] = await page.evaluate(() => [window.vexaUnit.packets.map(String), window.vexaUnit.rejected]);
-  assert.equal(packets.length, expected.length, 'packets written');
-  assert.ok(packets.every((packet, i) => packet === expected[i]), 'packets differ from the image');
+  const [packets, rejected] = await page.evaluate(() => [window.vexaUnit.packets.join('\n'), window.vexaUnit.rejected]);
+  assert.ok(packets === expected.join('\n'), `packets differ from the image's ${expected.length}`);
   assert.equal(rejected, 0, 'packets refused by the unit');
 }
 
@@ -97,19 +130,17 @@ function case_of(t, browser, url) {
   const c = {
     t, engine: browser.name, url,
     // The page at `at` + query, with the stand-in unit where the engine takes one (null: none, the engine's
-    // own navigator as it is); options are the engine's own ({shared_memory} for WebKit).
-    open: async (unit = {}, query = '', {at = url, ...options} = {}) =>
-      keep(await browser.open(at + query, browser.cannot['stand-in'] ? null : unit, options)),
+    // own navigator as it is).
+    open: async (unit = {}, query = '', at = url) =>
+      keep(await browser.open(at + query, browser.cannot['stand-in'] ? null : unit)),
     async start(unit, query) {
       const {page} = await c.open(unit, query);
-      await page.getByRole('dialog', {name: TITLE}).waitFor();
+      await dialog(page);
       return page;
     },
-    async host(folder, cache_seconds) {
-      const host = await start_host(folder, cache_seconds);
-      ends.push(host.stop);
-      return host;
-    },
+    // A server of serve(), or a host of start_host(), of its own.
+    serve: () => serve().then((server) => ends.push(server.stop) && server),
+    host: (folder, cache_seconds) => start_host(folder, cache_seconds).then((host) => ends.push(host.stop) && host),
     async check() {
       for (const page of pages.filter((open) => !open.closed)) {
         assert.deepEqual(await page.foreign_requests(), [], 'requests to other origins');
@@ -129,9 +160,7 @@ export function engines({timeout_ms, headed = false}, body) {
     describe(engine + (skip ? '' : ` (${version(engine)}${headed ? ', headed' : ''})`), {skip: skip || false}, () => {
       let server = null;
       let browser = null;  // started by the first case that runs
-      before(async () => {
-        server = await serve();
-      });
+      before(async () => { server = await serve(); });
       after(async () => {
         await browser?.then((started) => started.close(), () => {});
         server?.stop();
