@@ -140,7 +140,7 @@ engines({timeout_ms: 120000}, (run) => {
     await page.native.setOfflineMode?.(true);
     await page.reload();
     await dialog(page);
-    assert.equal(await page.evaluate(() => window.vexaUnit?.requested), undefined, 'MIDI asked for with ?midi=sim');
+    assert.equal(await page.evaluate(() => window.vexaUnit?.requested ?? null), null, 'MIDI asked for with ?midi=sim');
     const keys = page.getByRole('button', {name: 'Both keys held (F9)'});
     for (const [press, pressed] of [[() => page.keyboard.press('F9'), true], [() => keys.click(), false],
                                     [() => page.keyboard.press('F9'), true]]) {
