@@ -59,7 +59,7 @@ bench: build web
 	./build/vexa_bench
 	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
-	node tests/web/bench.mjs
+	node bench/browser_bench.mjs
 
 # The two programs with their manual pages and completion in build/, configured as `make run` does when
 # it is the first to configure it.
