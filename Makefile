@@ -1,11 +1,13 @@
 # The two commands: `make run` builds and starts the program, `make test` builds everything and runs
-# every test. `make check` is the quick day-to-day loop: the Linux build and the GoogleTest suites of its
-# layers (unit and end-to-end tests), without the system tests and the fuzzer.
+# every test (scripts/test_all.sh, which times each build and suite). `make check` is the quick day-to-day
+# loop: the Linux build and the GoogleTest suites of its layers (unit and end-to-end tests), without the
+# system tests and the fuzzer. `make check-wine` runs the Windows program under Wine alone, and
+# `make check-release` builds the release files a second time elsewhere and compares them.
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test check bench loc format format-check build build-asan build-tsan build-win web run-web clean \
-	deps install uninstall deb dist
+.PHONY: run test check check-wine check-release bench loc format format-check build build-asan build-tsan \
+	build-win build-win64 web run-web clean deps install uninstall deb dist
 
 # The Debian packages that the goals asked for need (scripts/deps.sh's lists; `make` alone is `make run`) are
 # installed in one step that everything else waits for: under -j, two installs at once would fight over
@@ -16,6 +18,8 @@ deps_of_bench := bench
 deps_of_web := web
 deps_of_run-web := web
 deps_of_test := test
+deps_of_check-wine := test
+deps_of_check-release := dist
 deps_of_loc := loc
 deps_of_install := install
 deps_of_deb := deb
@@ -31,17 +35,31 @@ run: | deps
 	cmake --build build -j$(JOBS) --target vexa
 	VEXA_MIDI=$${VEXA_MIDI:-sim} ./build/vexa
 
-test: format-check build build-asan build-tsan build-win web
-	scripts/test_all.sh
+# The builds run in the order that scripts/test_all.sh gives them, under its clock.
+test: | deps
+	+scripts/test_all.sh
 
 check: build
 	cd build && ctest --output-on-failure --no-tests=error -j$(JOBS) -LE "system|fuzz"
+
+# The Wine suite alone, on the Windows build that runs here (tests/wine/run.sh --choose): the 32-bit
+# vexa.exe where wine runs 32-bit programs, else the 64-bit build under wine64; exit code 77 where neither
+# runs.
+check-wine: | deps
+	@build=$$(tests/wine/run.sh --choose) || exit $$?; \
+	$(MAKE) --no-print-directory -f $(firstword $(MAKEFILE_LIST)) $$build && tests/wine/run.sh $$build
+
+# After `make test`: vexa.exe, the package and the site's zip built a second time, from a copy of the
+# sources in another folder, give the same bytes.
+check-release: build-win web | deps
+	$(build_programs)
+	tests/release/reproducible.sh
 
 bench: build web
 	./build/vexa_bench
 	./build/vexa_shell_bench
 	bench/tui_figures.sh tmux build/vexa
-	node tests/web/bench.mjs
+	node bench/browser_bench.mjs
 
 # The two programs with their manual pages and completion in build/, configured as `make run` does when
 # it is the first to configure it.
@@ -81,23 +99,31 @@ format-check:
 deps:
 	@$(if $(deps_lists),scripts/deps.sh $(deps_lists),true)
 
-format-check build build-asan build-tsan build-win web: | deps
+format-check build build-asan build-tsan build-win build-win64 web: | deps
 
 build:
 	cmake -S . -B build -DVEXA_TESTS=ON $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS)
 
+# The sanitizer builds are clang's: it compiles them in 60 % (ASan and UBSan, with the fuzzers, which
+# need clang's libFuzzer: tests/fuzz) and 70 % (TSan) of the time that g++ takes.
+SANITIZER_CMAKE = cmake -S . -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang $(CMAKE_FLAGS)
 build-asan:
-	cmake -S . -B build-asan -DVEXA_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
+	$(SANITIZER_CMAKE) -B build-asan -DVEXA_SANITIZE=address,undefined >/dev/null
 	cmake --build build-asan -j$(JOBS)
 
 build-tsan:
-	cmake -S . -B build-tsan -DVEXA_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
+	$(SANITIZER_CMAKE) -B build-tsan -DVEXA_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j$(JOBS)
 
 build-win:
 	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-win -j$(JOBS)
+
+# The Windows targets for x86_64, for the Wine suite where 32-bit programs cannot run; never shipped.
+build-win64:
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-win64 -j$(JOBS)
 
 # The browser build: build-web/site/ is the whole site (static files). Debian's Emscripten needs node to
 # find its own modules. With REF=<tag> (any revision) it builds the site of that release from the
@@ -117,4 +143,4 @@ run-web: web
 	scripts/serve_web.py $(WEB_DIR)/site 8080
 
 clean:
-	rm -rf build build-asan build-tsan build-win build-web build-web-* dist
+	rm -rf build build-asan build-tsan build-win build-win64 build-web build-web-* dist

@@ -25,6 +25,17 @@ constexpr DWORD MESSAGE_PAUSE_MS = 50;
 // MIDI callback, and it never makes the input thread wait for the dialog thread.
 constexpr UINT WM_UNIT_REPLY = WM_APP + 1;
 
+// The port messages' texts, by which the shell commands tell their outcomes apart.
+inline constexpr char NO_OUTPUTS_TEXT[] = "No MIDI outputs available";
+inline constexpr char OUTPUT_BUSY_TEXT[] =
+    "Selected MIDI output not available.\nPort is probably used by an other application.";
+inline constexpr char INPUT_BUSY_TEXT[] =
+    "Selected MIDI input not available.\nPort is probably used by an other application.";
+
+// The device text for a unit in update mode and for one without valid firmware.
+inline constexpr char UPDATE_MODE_TEXT[] = "vexa in update mode";
+inline constexpr char INVALID_FIRMWARE_TEXT[] = "Invalid firmware";
+
 extern HINSTANCE app_instance;
 extern std::atomic<HWND> main_dialog;
 extern HGLOBAL firmware_resource;

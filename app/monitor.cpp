@@ -17,8 +17,6 @@ namespace {
 constexpr int VERSION_MAJOR_INDEX = 9;
 constexpr int VERSION_MINOR_INDEX = 11;
 
-const char NO_OUTPUTS_TEXT[] = "No MIDI outputs available";
-
 // The settings controls and the update button, in the order the not-found display disables them.
 const int NOT_FOUND_DISABLED[] = {
     IDC_UPDATE_BUTTON,    IDC_BRIGHTNESS,        IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,
@@ -71,15 +69,13 @@ void on_port_closeup() {
   }
   if (open_midi_out(output) != 0) {
     arm_presence_timer();
-    show_message("Selected MIDI output not available.\nPort is probably used by an other application.",
-                 "Warning");
+    show_message(OUTPUT_BUSY_TEXT, "Warning");
     return;
   }
   if (open_midi_in(static_cast<uint32_t>(input)) != 0) {
     if (midi_out_port.load() != nullptr) close_midi_out();
     arm_presence_timer();
-    show_message("Selected MIDI input not available.\nPort is probably used by an other application.",
-                 "Warning");
+    show_message(INPUT_BUSY_TEXT, "Warning");
     return;
   }
   send_read_back_burst();
@@ -116,7 +112,7 @@ void presence_tick() {
     if (status.mode == Running) {
       if (shown_mode != Running) {
         if (status.major == VERSION_INVALID || status.minor == VERSION_INVALID) {
-          SetDlgItemTextA(main_dialog, IDC_DEVICE_TEXT, "Invalid firmware");
+          SetDlgItemTextA(main_dialog, IDC_DEVICE_TEXT, INVALID_FIRMWARE_TEXT);
         } else {
           version_text[VERSION_MAJOR_INDEX] = static_cast<char>(status.major);
           version_text[VERSION_MINOR_INDEX] = static_cast<char>(status.minor);
@@ -125,7 +121,7 @@ void presence_tick() {
       }
       enable_control(IDC_UPDATE_BUTTON, FALSE);
     } else if (status.mode == UpdateMode) {
-      if (shown_mode != UpdateMode) SetDlgItemTextA(main_dialog, IDC_DEVICE_TEXT, "vexa in update mode");
+      if (shown_mode != UpdateMode) SetDlgItemTextA(main_dialog, IDC_DEVICE_TEXT, UPDATE_MODE_TEXT);
       enable_control(IDC_UPDATE_BUTTON, TRUE);
     } else {
       not_found = status.mode != shown_mode;

@@ -26,6 +26,15 @@ enum UploadStatus : uint32_t {
   STATUS_DATA_CORRUPT = 10,
 };
 
+// The upload's message box texts, by which the shell commands tell its outcomes apart.
+inline constexpr char DATA_FILE_CORRUPTED_TEXT[] = "Data file corrupted";
+inline constexpr char DATA_CORRUPT_TEXT[] = "Data corrupt";
+inline constexpr char NOT_CONNECTED_TEXT[] = "vexa not connected";
+inline constexpr char NOT_IN_UPDATE_MODE_TEXT[] = "vexa not in update mode";
+inline constexpr char PROGRAMMING_FAILED_TEXT[] = "Programming failed";
+// The status line's text by UploadStatus code; null where the code changes nothing.
+extern const char* const STATUS_TEXTS[10];
+
 extern const char PRODUCT_TAG[6];
 extern const char VENDOR_SIGNATURE[32];
 constexpr uint8_t TERMINATOR = 0xFF;

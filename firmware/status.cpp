@@ -9,12 +9,7 @@
 #include "protocol/protocol.h"
 #include "resource.h"
 
-namespace {
-
-constexpr DWORD DONE_PAUSE_MS = 2000;
-
-// Status line text by UploadStatus code; null where the code changes nothing.
-const char* const STATUS_TEXTS[] = {
+const char* const STATUS_TEXTS[10] = {
     nullptr,                   // 0
     "Preparing",               // STATUS_PREPARING
     "Erasing",                 // STATUS_ERASING
@@ -27,6 +22,10 @@ const char* const STATUS_TEXTS[] = {
     "Invalid firmware",        // STATUS_INVALID_FIRMWARE
 };
 
+namespace {
+
+constexpr DWORD DONE_PAUSE_MS = 2000;
+
 }  // namespace
 
 const char* upload_status_text(uint32_t status) {
@@ -36,7 +35,7 @@ const char* upload_status_text(uint32_t status) {
 void on_upload_status(LPARAM status) {
   uint32_t code = static_cast<uint32_t>(status);
   if (code == STATUS_DATA_CORRUPT) {
-    show_message("Data corrupt", "Warning");
+    show_message(DATA_CORRUPT_TEXT, "Warning");
     PostMessageA(main_dialog, WM_CLOSE, 0, 0);
     return;
   }

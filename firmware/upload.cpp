@@ -64,7 +64,7 @@ uint8_t wait_for_answer(bool (*wanted)(uint8_t), bool running_ends) {
 }
 
 UploadResult corrupt_image() {
-  show_message("Data file corrupted", "Error");
+  show_message(DATA_FILE_CORRUPTED_TEXT, "Error");
   PostMessageA(main_dialog, WM_CLOSE, 0, 0);
   return UPLOAD_CORRUPT_IMAGE;
 }
@@ -132,7 +132,7 @@ UploadResult write_packets() {
 void on_update_button() {
   SendDlgItemMessageA(main_dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
   if (midi_in_port.load() == nullptr || midi_out_port.load() == nullptr) {
-    show_message("vexa not connected", "Warning");
+    show_message(NOT_CONNECTED_TEXT, "Warning");
     return;
   }
   stop_presence_timer();
@@ -154,7 +154,7 @@ DWORD WINAPI upload_thread(LPVOID) {
   timeEndPeriod(TIMER_RESOLUTION_MS);
   // A dialog that is being closed gets no further box: it closes when CMD_UPLOAD_DONE arrives.
   if (result != UPLOAD_OK && result != UPLOAD_CANCELLED) {
-    show_message("Programming failed", "Warning");
+    show_message(PROGRAMMING_FAILED_TEXT, "Warning");
     PostMessageA(main_dialog, WM_CLOSE, 0, 0);
   }
   post_command(CMD_UPLOAD_DONE, 0);
@@ -171,7 +171,7 @@ UploadResult run_upload() {
   uint8_t mode = wait_for_answer(is_boot_reply, true);
   if (stopped()) return UPLOAD_CANCELLED;
   if (mode == REPLY_RUNNING) {
-    show_message("vexa not in update mode", "Error");
+    show_message(NOT_IN_UPDATE_MODE_TEXT, "Error");
     return UPLOAD_NOT_IN_UPDATE_MODE;
   }
   if (mode == 0) {

@@ -138,6 +138,10 @@ void decode_reply(RxBuffer buffer);
 void apply_reply(uint8_t code, uint8_t value);
 void show_mmc_id(int8_t id);
 
+// The ID that the ID box's text stands for, or -1 when the text is not one: 0..9, 00..99, or three
+// characters 000..126 (of a longer text, the first three).
+int32_t parse_mmc_id(const char* text);
+
 void on_check_box(int control);
 void on_slider_notify();
 void on_spin_scroll();

@@ -26,7 +26,8 @@ void send_mmc_id() {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// The typed ID, or -1 when the text is not one: 0..9, 00..99, or three characters 000..126.
+}  // namespace
+
 int32_t parse_mmc_id(const char* text) {
   int length = 0;
   while (length < 3 && text[length] != '\0') ++length;
@@ -44,8 +45,6 @@ int32_t parse_mmc_id(const char* text) {
       return -1;
   }
 }
-
-}  // namespace
 
 void on_check_box(int control) {
   const CheckBoxSetting* setting = check_box_for_control(control);

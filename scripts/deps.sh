@@ -4,20 +4,30 @@
 # install in one step
 #
 # Each list adds to the one before, so that installing any of them after another never removes a package.
-# librtmidi-dev takes libjack-dev when nothing else is asked for, and libjack-dev conflicts with jackd2 (the
-# JACK server the tests start): naming libjack-jackd2-dev beside it keeps both lists on the jackd2 side.
+# The JACK that the build links and the tests start is the one installed: JACK 1 (jackd1, libjack0,
+# libjack-dev) where it is there, JACK 2 (jackd2, libjack-jackd2-dev) otherwise. Both servers run
+# `jackd -d dummy` with MIDI and librtmidi-dev takes either, while each conflicts with the other: naming the
+# development files and the server of the one installed keeps every list on its side.
 #
 # It never removes a package. apt is asked first what the install would do (apt-get -s); where that removes
-# an installed package (one that conflicts with a wanted one, such as the other JACK: jackd1, libjack0,
-# libjack-dev), it installs nothing, names both and prints the command that replaces them for whoever
-# chooses to. The install itself runs with --no-remove too.
+# an installed package (one that conflicts with a wanted one), it installs nothing, names both and prints the
+# command that replaces them for whoever chooses to. The install itself runs with --no-remove too.
 # As another user than root the script installs nothing: it prints one command that installs what every
 # list needs (so that it makes every target work at once) and fails.
 set -euo pipefail
 
-# `make run`: the compiler, CMake, the terminal library, the MIDI library, windres for the resources and the
-# JSON library of the settings files.
-run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev libjack-jackd2-dev binutils-mingw-w64-i686
+installed() {
+  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" == "install ok installed" ]]
+}
+if installed libjack0 || installed jackd1 || installed libjack-dev; then
+  jack_packages=(libjack-dev jackd1)
+else
+  jack_packages=(libjack-jackd2-dev jackd2)
+fi
+
+# `make run`: the compiler, CMake, the terminal library, the MIDI library with JACK's development files,
+# windres for the resources and the JSON library of the settings files.
+run_packages=(cmake g++ pkg-config libncurses-dev librtmidi-dev "${jack_packages[0]}" binutils-mingw-w64-i686
               nlohmann-json3-dev)
 # `make check`: the unit tests, and the manual pages that they check against --help.
 check_packages=("${run_packages[@]}" libgtest-dev help2man groff-base)
@@ -31,11 +41,12 @@ web_packages=(cmake binutils-mingw-w64-i686 nlohmann-json3-dev emscripten icouti
 command -v npm >/dev/null || web_packages+=(npm)
 # `make loc`: the script that counts the lines of the sources git tracks.
 loc_packages=(git python3)
-# `make test`: formatting, the system tests (JACK, tmux), the fuzzer, the Windows build, Wine, the browser,
-# the package and its lintian check, the release files built twice.
-test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format jackd2 clang
-               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 icoutils wine wine32:i386 xvfb xdotool
-               x11-utils imagemagick dpkg-dev lintian zip)
+# `make test`: formatting, the system tests (JACK, tmux), clang for the sanitizer builds and the fuzzers, the
+# Windows build, Wine (and the 64-bit build under wine64 where 32-bit programs cannot run), the browser, the
+# package and its lintian check, the release files.
+test_packages=("${bench_packages[@]}" "${web_packages[@]}" "${loc_packages[@]}" clang-format "${jack_packages[1]}" clang
+               libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 icoutils wine
+               wine32:i386 wine64 xvfb xdotool x11-utils imagemagick dpkg-dev lintian zip)
 # `make install`: the manual pages are made from the programs' --help.
 install_packages=("${run_packages[@]}" help2man)
 # `make deb`: the package's dependencies are found by dpkg-shlibdeps.
@@ -58,9 +69,6 @@ npm_packages() {
   [[ -d "$folder/node_modules/puppeteer-core" ]] || (cd "$folder" && npm ci --no-audit --no-fund)
 }
 
-installed() {
-  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" == "install ok installed" ]]
-}
 missing_from() {
   local package
   for package in "$@"; do installed "$package" || echo "$package"; done

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The longest source files and functions of the project, and its lines per folder (`make loc`).
+"""The longest source files and functions of the project, its lines per folder, and its tests against its
+code (`make loc`).
 
 Files are those git tracks, by their ending: C++, JavaScript, shell, Python and CMake. Functions are
 found in the C++ and JavaScript files by matching braces over the text with its comments, strings and
@@ -7,6 +8,11 @@ regular expressions blanked out: a body counts as a function when the words befo
 (a definition, a TEST, a JavaScript function, method or arrow function given a name). Anonymous bodies,
 such as lambdas passed as arguments, count towards the function they stand in. A function's length runs
 from the line of its name to the line of its closing brace.
+
+Tests against code count the non-blank lines of the files git tracks. C++: the C++ files under tests/
+against those of the program, the stand-in, the back-ends, the simulated unit and the hosts. All: the
+tests' sources, scripts and build files under tests/ against the same kinds of file, and awk and bash
+ones and the Makefile, everywhere else but bench/ and docs/.
 
 Usage: tools/loc.py [--top N] [folder]   (default: the ten longest of each, the whole checkout)
 """
@@ -25,6 +31,15 @@ CONTROL = re.compile(r'^(if|else|for|while|do|switch|try|catch|case|default)\b')
 CONTAINER = re.compile(r'^((template\s*<.*>\s*)?(namespace|class|struct|union|enum)\b|extern\s*"C")')
 QUALIFIERS = re.compile(r'\)\s*(const|override|final|noexcept|mutable|volatile|&|&&|\s)*(->[^{;]*)?$')
 NAME = re.compile(r'([A-Za-z_$][\w$:~]*(\s*<[^()]*>)?|operator\s*[^\s(]+)\s*\($')
+
+# What tests against code counts, and the most that the tests may be of the code.
+CPP_ENDINGS = ('.cpp', '.cc', '.c', '.h', '.hpp')
+CPP_CODE_FOLDERS = ('app', 'midi', 'protocol', 'firmware', 'platform', 'sim', 'hosts')
+TEST_ENDINGS = ('.cpp', '.h', '.c', '.js', '.mjs', '.sh', '.py', '.cmake')
+CODE_EXTRA_ENDINGS = ('.awk', '.bash')
+NOT_CODE_FOLDERS = ('tests', 'bench', 'docs')
+CPP_LIMIT = 0.33
+ALL_LIMIT = 0.40
 
 
 def tracked_files(root):
@@ -172,6 +187,32 @@ def functions_of(path):
     return found
 
 
+def non_blank_lines(path):
+    with open(path, encoding='utf-8', errors='replace') as source:
+        return sum(1 for line in source if line.strip())
+
+
+def tests_against_code():
+    """Non-blank lines of (C++ tests, C++ code, all tests, all code), of the files git tracks."""
+    listed = subprocess.run(['git', 'ls-files', '-z'], capture_output=True, check=True)
+    counts = [0, 0, 0, 0]
+    for path in listed.stdout.decode().split('\0'):
+        if not path or not os.path.isfile(path):
+            continue
+        top = path.split('/')[0]
+        name = os.path.basename(path)
+        lines = None
+        if path.endswith(CPP_ENDINGS) and (top == 'tests' or top in CPP_CODE_FOLDERS):
+            lines = non_blank_lines(path)
+            counts[0 if top == 'tests' else 1] += lines
+        if top == 'tests' and (path.endswith(TEST_ENDINGS) or name == 'CMakeLists.txt'):
+            counts[2] += lines if lines is not None else non_blank_lines(path)
+        elif top not in NOT_CODE_FOLDERS and (path.endswith(TEST_ENDINGS + CODE_EXTRA_ENDINGS) or
+                                              name in ('CMakeLists.txt', 'Makefile')):
+            counts[3] += lines if lines is not None else non_blank_lines(path)
+    return counts
+
+
 def main():
     parser = argparse.ArgumentParser(description='The longest source files and functions.')
     parser.add_argument('--top', type=int, default=10, help='how many of each to list')
@@ -200,6 +241,13 @@ def main():
     print('Lines per folder:')
     for folder in sorted(folders):
         print(f'  {folders[folder]:6}  {folder}/')
+    cpp_tests, cpp_code, all_tests, all_code = tests_against_code()
+    print('Tests against code (non-blank lines):')
+    for kind, tests, code, limit in (('C++', cpp_tests, cpp_code, CPP_LIMIT),
+                                     ('all', all_tests, all_code, ALL_LIMIT)):
+        ratio = tests / code if code else 0.0
+        over = '  OVER' if ratio > limit else ''
+        print(f'  {kind:4} tests {tests:6}  code {code:6}  {ratio:.2f} (at most {limit:.2f}){over}')
     return 0
 
 

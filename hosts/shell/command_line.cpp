@@ -1,6 +1,6 @@
 #include "hosts/shell/command_line.h"
 
-const CommandInfo COMMANDS[8] = {
+const CommandInfo COMMANDS[9] = {
     {Command::List, "list", "",
      "the MIDI outputs and inputs that the service sees, with the pairing (as --list)", 0, 0, false},
     {Command::Status, "status", "",
@@ -20,14 +20,22 @@ const CommandInfo COMMANDS[8] = {
      "a report for a support request: program and firmware versions, the MIDI service, every output and "
      "input with the pairing, the unit's state and the round-trip time of 20 status queries",
      0, 0, true},
+    {Command::Timecode, "timecode", "[--seconds N]",
+     "listen to the time code that the unit sends until N seconds have passed, Ctrl+C or SIGTERM: a line per "
+     "event (start, stop, locate, drop-out, jump, rate, error; the time once a second while running), on a "
+     "terminal one line kept current; then a summary (frames, rate, drop-outs, errors, quarter frames' "
+     "spacing)",
+     0, 0, true},
 };
 
-const OptionInfo OPTIONS[7] = {
+const OptionInfo OPTIONS[8] = {
     {"--midi", "NAME", "the MIDI service (as VEXA_MIDI): see MIDI services"},
     {"--port", "NAME",
      "commands: the unit's MIDI output by its exact name (see vexa list); without it, the one output with an "
      "input of the same name whose unit answers"},
-    {"--json", nullptr, "status, get, diagnose: print one JSON object instead of text"},
+    {"--json", nullptr,
+     "status, get, diagnose: print one JSON object instead of text; timecode: one JSON object a line"},
+    {"--seconds", "N", "timecode: listen this long (without it: until Ctrl+C or SIGTERM, a normal end here)"},
     {"--image", "FILE",
      "update: write this firmware image instead of the built-in one; it must pass the same header check"},
     {"--list", nullptr,
@@ -55,10 +63,16 @@ const CommandInfo* command_named(const std::string& name) {
 
 bool is_option(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
 
-void set_option(CommandLine& line, const std::string& name, const std::string& value) {
-  if (name == "--midi") line.midi = value;
-  if (name == "--port") line.port = value;
-  if (name == "--image") line.image = value;
+// The field of an option that takes a value, null for a flag.
+std::string* value_of(CommandLine& line, const std::string& name) {
+  return name == "--midi"      ? &line.midi
+         : name == "--port"    ? &line.port
+         : name == "--image"   ? &line.image
+         : name == "--seconds" ? &line.seconds
+                               : nullptr;
+}
+
+void set_flag(CommandLine& line, const std::string& name) {
   if (name == "--json") line.json = true;
   if (name == "--list") line.list = true;
   if (name == "--version") line.version = true;
@@ -94,7 +108,15 @@ bool take_option(const std::vector<std::string>& args, size_t& i, CommandLine& l
     error = name + " needs " + option->value;
     return false;
   }
-  set_option(line, name, value);
+  std::string* field = value_of(line, name);
+  if (field && !field->empty()) {
+    error = name + " is given twice";
+    return false;
+  }
+  if (field)
+    *field = value;
+  else
+    set_flag(line, name);
   return true;
 }
 
@@ -108,22 +130,21 @@ bool check_combination(const CommandLine& line, std::string& error) {
   }
   if (line.json && !command.json) error = std::string("--json does not apply to ") + command.name;
   if (!line.image.empty() && command.command != Command::Update) error = "--image applies to update only";
+  if (!line.seconds.empty() && command.command != Command::Timecode)
+    error = "--seconds applies to timecode only";
   if (!line.port.empty() && command.command == Command::List) error = "--port does not apply to list";
-  if (line.list) error = "--list takes no command (vexa list does the same)";
+  return error.empty();
+}
+
+// Options of the commands without a command: `vexa --port status` took "status" for the port's name.
+bool check_no_command(const CommandLine& line, std::string& error) {
+  if (!line.port.empty()) error = "no command given (--port took \"" + line.port + "\" as its NAME)";
+  if (!line.image.empty()) error = "no command given (--image took \"" + line.image + "\" as its FILE)";
+  if (line.json) error = "no command given for --json";
   return error.empty();
 }
 
 }  // namespace
-
-bool names_command(const std::vector<std::string>& args) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--") return i + 1 < args.size();
-    if (!is_option(args[i])) return true;
-    const OptionInfo* option = option_named(args[i]);
-    if (option && option->value) ++i;  // its value, which may look like a word
-  }
-  return false;
-}
 
 bool parse_command_line(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
   bool options_end = false;
@@ -143,6 +164,13 @@ bool parse_command_line(const std::vector<std::string>& args, CommandLine& line,
       line.operands.push_back(arg);
     }
   }
-  if (line.help || line.version || !line.command) return true;
-  return check_combination(line, error);
+  if (line.help || line.version) return true;
+  if (line.list) {
+    if (line.command) {
+      error = "--list takes no command (vexa list does the same)";
+      return false;
+    }
+    line.command = command_named("list");
+  }
+  return line.command ? check_combination(line, error) : check_no_command(line, error);
 }

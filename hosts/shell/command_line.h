@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class Command : uint8_t { List, Status, Get, Set, Backup, Restore, Update, Diagnose };
+enum class Command : uint8_t { List, Status, Get, Set, Backup, Restore, Update, Diagnose, Timecode };
 
 struct CommandInfo {
   Command command;
@@ -16,7 +16,7 @@ struct CommandInfo {
   int max_operands;  // -1: any number
   bool json;         // takes --json
 };
-extern const CommandInfo COMMANDS[8];
+extern const CommandInfo COMMANDS[9];
 
 // The options; `value` names the option's argument, null for a flag.
 struct OptionInfo {
@@ -24,7 +24,7 @@ struct OptionInfo {
   const char* value;
   const char* summary;
 };
-extern const OptionInfo OPTIONS[7];
+extern const OptionInfo OPTIONS[8];
 
 struct CommandLine {
   const CommandInfo* command = nullptr;  // null: no command given
@@ -32,13 +32,13 @@ struct CommandLine {
   std::string midi;  // empty: VEXA_MIDI, else alsa
   std::string port;
   std::string image;
+  std::string seconds;  // timecode: how long to listen; empty: until an interrupt
   bool json = false;
   bool help = false;
   bool version = false;
-  bool list = false;
+  bool list = false;  // given as --list
 };
 
-// True when the arguments name a command (a word that is no option and no option's value).
-bool names_command(const std::vector<std::string>& args);
-// Parses options and command in any order; false with the problem in `error` (exit code 2).
+// Parses options and command in any order (--list stands for the command list); false with the problem in
+// `error` (exit code 2). A line without a command is the dialog's: at most --midi, --help and --version.
 bool parse_command_line(const std::vector<std::string>& args, CommandLine& line, std::string& error);

@@ -13,3 +13,4 @@ int command_backup(const CommandLine& line);
 int command_restore(const CommandLine& line);
 int command_update(const CommandLine& line);
 int command_diagnose(const CommandLine& line);
+int command_timecode(const CommandLine& line);

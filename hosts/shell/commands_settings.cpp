@@ -8,6 +8,7 @@
 #include "hosts/shell/session.h"
 #include "hosts/shell/settings_dialog.h"
 #include "hosts/shell/settings_file.h"
+#include "protocol/protocol.h"
 
 namespace {
 
@@ -52,20 +53,20 @@ int require_reported(const SettingValues& values, const std::vector<int>& needed
 // Compares what the unit reported after the changes with what was asked; prints what changed.
 int confirm_changes(const std::vector<int>& changed, const SettingValues& before,
                     const SettingValues& wanted) {
-  const SettingValues after = read_back(changed, interrupted);
+  const ReadBack after = read_back(changed, interrupted);
   bool disagrees = false;
   bool missing = false;
   for (int i : changed) {
     const size_t at = static_cast<size_t>(i);
     const std::string name = SETTINGS[i].name;
-    if (!after[at]) {
+    if (after[at].byte < 0) {
       note(unconfirmed(i, wanted, after));
       missing = true;
-    } else if (after[at] != wanted[at]) {
+    } else if (after[at].value != wanted[at]) {
       note(unconfirmed(i, wanted, after));
       disagrees = true;
     } else {
-      std::fprintf(streams().out, "%s=%s (was %s)\n", name.c_str(), value_text(i, after[at]).c_str(),
+      std::fprintf(streams().out, "%s=%s (was %s)\n", name.c_str(), value_text(i, after[at].value).c_str(),
                    value_text(i, before[at]).c_str());
     }
   }
@@ -75,7 +76,14 @@ int confirm_changes(const std::vector<int>& changed, const SettingValues& before
 
 // Changes the settings of `wanted` that the dialog shows otherwise, at its controls, then reads them back.
 int change_settings(const SettingValues& wanted) {
+  ignore_broken_pipes();
   const SettingValues before = shown_settings();
+  // The slider sends a position only when it differs from the last one sent, which a drawn dialog's first
+  // redraw makes the unit's own. This dialog is never drawn: the unit's brightness counts as sent.
+  for (int i = 0; i < SETTING_COUNT; ++i) {
+    if (SETTINGS[i].kind == SettingKind::Slider && before[static_cast<size_t>(i)])
+      brightness_sent = static_cast<uint8_t>(*before[static_cast<size_t>(i)]);
+  }
   std::vector<int> changed;
   for (int i = 0; i < SETTING_COUNT; ++i) {
     const std::optional<int>& value = wanted[static_cast<size_t>(i)];
@@ -197,7 +205,7 @@ int command_backup(const CommandLine& line) {
       std::fputs(text.c_str(), streams().out);
     } else if (!pending_commit(file, text, error)) {
       note(error);
-      code = EXIT_USAGE;
+      code = EXIT_NOT_WRITTEN;
     }
   }
   pending_discard(file);
@@ -211,6 +219,8 @@ int command_restore(const CommandLine& line) {
   SettingsFile file;
   // The whole file is checked before the program starts: a file that is refused sends nothing.
   if (!read_file(path, SETTINGS_FILE_MAX_BYTES, text, error) || !settings_file_read(text, file, error)) {
+    // Ctrl+C while a FIFO or a terminal is read interrupts the read.
+    if (interrupted()) return interrupted_early();
     note(path + ": " + error);
     return EXIT_USAGE;
   }

@@ -8,6 +8,7 @@ enum ExitCode : int {
   EXIT_USAGE = 2,        // the command line, a file or an image is wrong; several units and no --port
   EXIT_NO_UNIT = 3,      // no paired port, or no answer
   EXIT_WRONG_MODE = 4,   // settings of a unit in update mode, an update of a running unit
+  EXIT_NOT_WRITTEN = 5,  // the output (standard output, the backup file) could not be written
   // A command ended by a signal exits with this plus the signal's number, after closing the ports.
   EXIT_SIGNAL_BASE = 128,
 };
@@ -16,4 +17,4 @@ struct ExitMeaning {
   const char* code;  // as printed: "0" ... "4", "128+N"
   const char* meaning;
 };
-extern const ExitMeaning EXIT_MEANINGS[6];
+extern const ExitMeaning EXIT_MEANINGS[7];

@@ -86,13 +86,17 @@ void keys(std::FILE* to) {
   entry(to, "Enter, Esc", "dismiss a message box");
   entry(to, "Ctrl+Q", "quit (the window's close button)");
   std::fprintf(to,
-               "The mouse works too. The layout follows the terminal's size: the whole dialog from 55 x 47,\n"
+               "The mouse works too. The layout follows the terminal's size: the whole dialog from 55 x 48,\n"
                "two columns from 80 x 24, and below that a dialog that scrolls to the focused control.\n");
 }
 
 void environment(std::FILE* to) {
   std::fprintf(to, "Environment:\n");
   entry(to, "VEXA_MIDI", "the MIDI service when --midi is not given");
+  entry(
+      to, "VEXA_SIM_OPTIONS",
+      "options of vexa-sim for the built-in simulated unit (sim), such as its time code input (see vexa-sim "
+      "--help)");
   entry(to, "LANG", "a UTF-8 locale draws frames and the picture with line and block characters");
   entry(to, "TERM", "the terminal type");
 }

@@ -2,47 +2,15 @@
 
 #include <mmsystem.h>
 
-#include <cstdint>
-
+#include "hosts/shell/printable.h"
 #include "midi/midi.h"
 #include "platform/midi/choice/midi_choice.h"
+#include "platform/win32/user32_ext.h"
 #include "platform/win32/winmm_ext.h"
 #include "resource.h"
 
-namespace {
-
-constexpr WORD RT_DIALOG_ORDINAL = 5;
-
-// The caption of the program's dialog template, as stored (" Quorvanex vexa 3.1").
-std::string dialog_caption() {
-  HMODULE module = GetModuleHandleA(nullptr);
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDD_MAIN), MAKEINTRESOURCEA(RT_DIALOG_ORDINAL));
-  if (!found) return "";
-  const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
-  const size_t size = SizeofResource(module, found);
-  // DLGTEMPLATE (18 bytes), then the menu, the class and the caption, each an ordinal or a UTF-16 string.
-  size_t at = 18;
-  auto unit = [&](size_t i) {
-    return i + 1 < size ? static_cast<unsigned>(bytes[i] | bytes[i + 1] << 8) : 0u;
-  };
-  for (int field = 0; field < 2 && at < size; ++field) {
-    if (unit(at) == 0xFFFF) {
-      at += 4;
-    } else {
-      while (at < size && unit(at) != 0) at += 2;
-      at += 2;
-    }
-  }
-  std::string caption;
-  for (; at + 1 < size && unit(at) != 0; at += 2)
-    caption += static_cast<char>(unit(at) < 0x80 ? unit(at) : '?');
-  return caption;
-}
-
-}  // namespace
-
 std::string program_caption() {
-  const std::string caption = dialog_caption();
+  const std::string caption = user32_template_caption(GetModuleHandleA(nullptr), IDD_MAIN);
   const size_t start = caption.find_first_not_of(' ');
   return start == std::string::npos ? "" : caption.substr(start);
 }
@@ -53,7 +21,7 @@ std::string firmware_image_version(HMODULE module) {
   HRSRC found = FindResourceA(module, "FirmwareFile", "BINTYPE");
   if (!found || SizeofResource(module, found) < 7) return "none";
   const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
-  return std::string{bytes[5], '.', bytes[6]};
+  return printable(std::string{bytes[5], '.', bytes[6]});
 }
 
 void print_version(std::FILE* to) {
@@ -64,18 +32,18 @@ void print_version(std::FILE* to) {
 MidiListing midi_listing() {
   MidiListing listing;
   listing.service = winmm_backend() ? winmm_backend()->name : "none";
-  listing.problem = midi_service_problem(winmm_backend());
+  listing.problem = printable(midi_service_problem(winmm_backend()));
   const UINT outputs = midiOutGetNumDevs();
   for (UINT i = 0; i < outputs; ++i) {
     MIDIOUTCAPSA caps{};
     midiOutGetDevCapsA(i, &caps, sizeof caps);
-    listing.outputs.push_back({i, caps.szPname, find_matching_input(i)});
+    listing.outputs.push_back({i, printable(caps.szPname), find_matching_input(i)});
   }
   const UINT inputs = midiInGetNumDevs();
   for (UINT i = 0; i < inputs; ++i) {
     MIDIINCAPSA caps{};
     midiInGetDevCapsA(i, &caps, sizeof caps);
-    listing.inputs.push_back({i, caps.szPname, NO_MATCHING_INPUT});
+    listing.inputs.push_back({i, printable(caps.szPname), NO_MATCHING_INPUT});
   }
   return listing;
 }

@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "app/app.h"
+#include "firmware/firmware.h"
 #include "hosts/headless/headless.h"
+#include "hosts/shell/printable.h"
 #include "midi/midi.h"
 #include "platform/midi/choice/midi_choice.h"
 #include "platform/win32/user32_ext.h"
@@ -25,14 +27,15 @@ struct BoxOutcome {
   const char* text;
   ExitCode code;
 };
+// Any other box (an upload's "Data corrupt") is a failure of the unit.
 const BoxOutcome BOX_OUTCOMES[] = {
-    {"No MIDI outputs available", EXIT_NO_UNIT},
-    {"Selected MIDI output not available.\nPort is probably used by an other application.", EXIT_NO_UNIT},
-    {"Selected MIDI input not available.\nPort is probably used by an other application.", EXIT_NO_UNIT},
-    {"vexa not connected", EXIT_NO_UNIT},
-    {"vexa not in update mode", EXIT_WRONG_MODE},
-    {"Data file corrupted", EXIT_USAGE},
-    {"Programming failed", EXIT_UNIT_FAILED},
+    {NO_OUTPUTS_TEXT, EXIT_NO_UNIT},
+    {OUTPUT_BUSY_TEXT, EXIT_NO_UNIT},
+    {INPUT_BUSY_TEXT, EXIT_NO_UNIT},
+    {NOT_CONNECTED_TEXT, EXIT_NO_UNIT},
+    {NOT_IN_UPDATE_MODE_TEXT, EXIT_WRONG_MODE},
+    {DATA_FILE_CORRUPTED_TEXT, EXIT_USAGE},
+    {PROGRAMMING_FAILED_TEXT, EXIT_UNIT_FAILED},
 };
 
 std::string chosen_port;
@@ -65,13 +68,29 @@ int open_port_list(std::vector<std::string>& items) {
   return EXIT_DONE;
 }
 
+// An entry of the list by its name and, among entries of that name, its place: the list is filled afresh
+// each time it opens, and a device plugged in or out meanwhile moves the others.
+struct Entry {
+  std::string name;
+  int nth;
+  bool operator==(const Entry&) const = default;
+};
+
+int index_of(const std::vector<std::string>& items, const Entry& entry) {
+  for (int i = 0, seen = 0; i < static_cast<int>(items.size()); ++i) {
+    if (items[static_cast<size_t>(i)] == entry.name && seen++ == entry.nth) return i;
+  }
+  return -1;
+}
+
 // The entries to try: outputs of that exact name, or else every output that the program pairs with an input.
 int port_candidates(const std::vector<std::string>& items, const std::string& port,
-                    std::vector<int>& candidates) {
+                    std::vector<Entry>& candidates) {
   for (size_t i = 0; i < items.size(); ++i) {
     if (!port.empty() && items[i] != port) continue;
     if (find_matching_input(static_cast<uint32_t>(i)) != NO_MATCHING_INPUT)
-      candidates.push_back(static_cast<int>(i));
+      candidates.push_back({items[i], static_cast<int>(std::count(
+                                          items.begin(), items.begin() + static_cast<long>(i), items[i]))});
   }
   if (!candidates.empty()) return EXIT_DONE;
   headless_combo_cancel(IDC_PORT_COMBO);
@@ -93,9 +112,17 @@ bool answered(const std::vector<int>& needed) {
   return std::all_of(needed.begin(), needed.end(), [&](int i) { return shown[static_cast<size_t>(i)]; });
 }
 
-// Chooses entry `index` of the open list. The program then opens the pair and sends its read-back burst;
-// the unit has as long to answer as the dialog gives it before its first presence tick.
-bool try_port(int index, const std::vector<int>& needed, bool& refused) {
+// Opens the list again (but for the first try) and chooses `entry`, when it is still there. The program then
+// opens the pair and sends its read-back burst; the unit has as long to answer as the dialog gives it before
+// its first presence tick.
+bool try_port(const Entry& entry, bool reopen, const std::vector<int>& needed, bool& refused) {
+  std::vector<std::string> items;
+  if (reopen && open_port_list(items) != EXIT_DONE) return false;
+  const int index = reopen ? index_of(items, entry) : index_of(headless_combo_items(IDC_PORT_COMBO), entry);
+  if (index < 0) {
+    headless_combo_cancel(IDC_PORT_COMBO);
+    return false;
+  }
   headless_combo_choose(IDC_PORT_COMBO, index);
   refused = dismiss_boxes() != EXIT_DONE;
   if (refused) return false;
@@ -110,10 +137,9 @@ ShownUnit tick() {
   return shown_unit();
 }
 
-int several_units(const std::vector<std::string>& items, const std::vector<int>& answering) {
+int several_units(const std::vector<Entry>& answering) {
   std::string names;
-  for (int index : answering)
-    names += (names.empty() ? "\"" : ", \"") + items[static_cast<size_t>(index)] + "\"";
+  for (const Entry& entry : answering) names += (names.empty() ? "\"" : ", \"") + entry.name + "\"";
   note("several units answer: " + names + "; choose one with --port NAME");
   return EXIT_USAGE;
 }
@@ -135,31 +161,29 @@ int connect_unit(const std::string& port, const std::vector<int>& needed, ShownU
   unit = {UnitState::Absent, ""};
   std::vector<std::string> items;
   if (int code = open_port_list(items); code != EXIT_DONE) return code;
-  std::vector<int> candidates;
+  std::vector<Entry> candidates;
   if (int code = port_candidates(items, port, candidates); code != EXIT_DONE) return code;
-  std::vector<int> answering;
+  std::vector<Entry> answering;
   bool refused = false;
-  int current = -1;
+  const Entry* current = nullptr;
   for (size_t k = 0; k < candidates.size() && !interrupted(); ++k) {
-    if (k > 0 && open_port_list(items) != EXIT_DONE) return EXIT_NO_UNIT;
-    current = candidates[k];
-    if (try_port(current, needed, refused)) answering.push_back(current);
+    if (try_port(candidates[k], k > 0, needed, refused)) answering.push_back(candidates[k]);
+    current = &candidates[k];
   }
   if (interrupted()) return interrupted_exit();
-  if (answering.size() > 1) return several_units(items, answering);
-  if (answering.size() == 1 && answering[0] != current) {
-    if (open_port_list(items) != EXIT_DONE) return EXIT_NO_UNIT;
-    current = answering[0];
-    try_port(current, needed, refused);
+  if (answering.size() > 1) return several_units(answering);
+  if (answering.size() == 1 && answering[0] != *current) {
+    current = &answering[0];
+    try_port(*current, true, needed, refused);
   }
-  chosen_port = items[static_cast<size_t>(current)];
+  chosen_port = current->name;
   unit = tick();
   if (unit.state != UnitState::Absent) return EXIT_DONE;
   if (!refused) note("no unit answers on \"" + chosen_port + "\"");
   return EXIT_NO_UNIT;
 }
 
-const std::string& connected_port() { return chosen_port; }
+std::string connected_port() { return printable(chosen_port); }
 
 int perform(const PersonInput& input) {
   int result = USER32_OK;

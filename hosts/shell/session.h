@@ -13,15 +13,22 @@
 // The command's streams.
 void set_streams(const ShellStreams& io);
 const ShellStreams& streams();
-// "vexa: " and the text, a line on the error stream.
+// "vexa: " and the text, a line on the error stream, with its control characters shown as '?'.
 void note(const std::string& text);
 
 // SIGINT, SIGTERM and SIGHUP while a command runs: the first one ends the command at its next step with
 // the dialog's close (which closes the ports), a second one ends the process at once.
 void catch_interrupts();
+// While the command writes to the unit: a closed pipe on an output is a failed write, never the end of the
+// process half-way (until release_interrupts).
+void ignore_broken_pipes();
 void release_interrupts();
 bool interrupted();
 int interrupted_exit();
+// The same for a command interrupted before it started the program, which says so.
+int interrupted_early();
+// For a command that an interrupt ends normally (timecode): the interrupt is taken as done.
+void forget_interrupt();
 
 // Starts the program (`module` NULL: the executable's own resources) with its presence timer under the
 // shell's control: the monitor's tick comes when the shell asks for it. EXIT_DONE or EXIT_UNIT_FAILED.
@@ -31,8 +38,8 @@ int program_start(HINSTANCE module);
 // the settings in `needed`, then lets the presence monitor tick and returns what it shows in `unit`.
 // Prints why and returns the exit code when there is no unit to use.
 int connect_unit(const std::string& port, const std::vector<int>& needed, ShownUnit& unit);
-// The name of the output that connect_unit chose.
-const std::string& connected_port();
+// The name of the output that connect_unit chose, as it may be printed.
+std::string connected_port();
 // One person input, waiting until the dialog has reacted.
 int perform(const PersonInput& input);
 // Dismisses the open message boxes, telling what each said; the exit code that the first one stands for,

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include "app/app.h"
+#include "hosts/shell/printable.h"
 #include "platform/win32/user32_ext.h"
+#include "protocol/protocol.h"
 #include "resource.h"
 
 namespace {
@@ -11,26 +14,15 @@ const char RUNNING_PREFIX[] = "Firmware ";
 
 bool read(int control, User32Control& out) { return user32_read_control(control, out); }
 
-// The ID that the ID box shows: one to three digits, 0..126; -1 for anything else (an empty box).
-int shown_id(const std::string& text) {
-  if (text.empty() || text.size() > 3) return -1;
-  int id = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    id = id * 10 + (c - '0');
-  }
-  return id <= MMC_ID_MAX ? id : -1;
-}
-
 }  // namespace
 
 ShownUnit shown_unit() {
   User32Control text{};
   if (!read(IDC_DEVICE_TEXT, text)) return {UnitState::Absent, ""};
-  if (text.text == "vexa in update mode") return {UnitState::UpdateMode, ""};
-  if (text.text == "Invalid firmware") return {UnitState::Running, ""};
+  if (text.text == UPDATE_MODE_TEXT) return {UnitState::UpdateMode, ""};
+  if (text.text == INVALID_FIRMWARE_TEXT) return {UnitState::Running, ""};
   if (text.text.rfind(RUNNING_PREFIX, 0) == 0)
-    return {UnitState::Running, text.text.substr(sizeof RUNNING_PREFIX - 1)};
+    return {UnitState::Running, printable(text.text.substr(sizeof RUNNING_PREFIX - 1))};
   return {UnitState::Absent, ""};
 }
 
@@ -63,7 +55,8 @@ SettingValues shown_settings() {
         values[static_cast<size_t>(i)] = c.position;
         break;
       case SettingKind::IdBox:
-        if (shown_id(c.text) >= 0) values[static_cast<size_t>(i)] = shown_id(c.text);
+        // The program's own reading of the box; an empty box shows no ID.
+        if (const int32_t id = parse_mmc_id(c.text.c_str()); id >= 0) values[static_cast<size_t>(i)] = id;
         break;
     }
   }

@@ -4,7 +4,9 @@
 // shell commands (which make the inputs through the headless host and wait for each) and the browser's
 // "Load settings…" (which queues them).
 #pragma once
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +43,17 @@ std::vector<PersonInput> inputs_to_set(int index, int wanted);
 // Queues one input at the current dialog (user32_ext.h); returns the layer's result.
 int queue_input(const PersonInput& input);
 
-// Reads the settings `indices` back from the unit once the dialog is idle (readback.cpp): the values that
-// the unit reported, empty for those it did not. `stop` ends it early (an interrupt).
-SettingValues read_back(const std::vector<int>& indices, bool (*stop)());
+// What the unit reported of a setting that was read back: the byte of its reply, and the value that the
+// setting's control shows for that byte (empty for a byte that no control shows).
+struct Reported {
+  std::optional<int> value;
+  int byte = -1;  // -1: no reply came
+};
+using ReadBack = std::array<Reported, SETTING_COUNT>;
+
+// Reads the settings `indices` back from the unit once the dialog is idle (readback.cpp). `stop` ends it
+// early (an interrupt).
+ReadBack read_back(const std::vector<int>& indices, bool (*stop)());
 // Empty when the read-back `after` confirms setting `index` as `wanted`; otherwise the line that says how
 // the unit did not.
-std::string unconfirmed(int index, const SettingValues& wanted, const SettingValues& after);
+std::string unconfirmed(int index, const SettingValues& wanted, const ReadBack& after);

@@ -10,12 +10,24 @@ using Json = nlohmann::ordered_json;
 // Objects and arrays of a settings file nest two deep; deeper documents are refused before they are built.
 constexpr size_t MAX_DEPTH = 8;
 const char* const TOP_KEYS[] = {"format", "version", "firmware", "settings"};
+// A version as the unit reports one ("3.1"): letters, digits and dots, short.
+constexpr size_t MAX_VERSION_LENGTH = 16;
+
+// "line 3, column 5" of the byte at `position` (0-based).
+std::string line_and_column(std::string_view text, size_t position) {
+  const std::string_view before = text.substr(0, std::min(position, text.size()));
+  const size_t line_start = before.rfind('\n');
+  const size_t column = line_start == std::string_view::npos ? position + 1 : position - line_start;
+  return "line " + std::to_string(std::count(before.begin(), before.end(), '\n') + 1) + ", column " +
+         std::to_string(column);
+}
 
 // A first pass over the text for what the document parser does not tell: the line and column of a syntax
 // error, a key given twice in one object (the parser would keep the last), and nesting deeper than a
 // settings file has.
 class SyntaxCheck : public nlohmann::json_sax<Json> {
  public:
+  explicit SyntaxCheck(std::string_view text) : text(text) {}
   std::string error;
 
   bool null() override { return true; }
@@ -40,16 +52,22 @@ class SyntaxCheck : public nlohmann::json_sax<Json> {
     return true;
   }
 
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& problem) override {
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& problem) override {
     // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..." without its
-    // library prefix.
-    const std::string text = problem.what();
-    const size_t at = text.find(" at line ");
-    error = at == std::string::npos ? text : text.substr(at + 4);
+    // library prefix; a problem that names no line ("number overflow parsing '1e999'") gets the line and
+    // column where the parser stopped.
+    const std::string what = problem.what();
+    const size_t at = what.find(" at line ");
+    const size_t prefix_end = what.find("] ");
+    error = at != std::string::npos ? what.substr(at + 4)
+                                    : line_and_column(text, position > 0 ? position - 1 : 0) + ": " +
+                                          what.substr(prefix_end == std::string::npos ? 0 : prefix_end + 2);
     return false;
   }
 
  private:
+  std::string_view text;
   std::vector<std::vector<std::string>> open_keys;  // the keys seen so far in each open object or array
 
   bool open() {
@@ -77,6 +95,13 @@ class SyntaxCheck : public nlohmann::json_sax<Json> {
   }
 };
 
+bool plain_version(const std::string& text) {
+  const auto plain = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.';
+  };
+  return !text.empty() && text.size() <= MAX_VERSION_LENGTH && std::all_of(text.begin(), text.end(), plain);
+}
+
 bool check_top_level(const Json& document, std::string& error) {
   if (!document.is_object()) {
     error = "the file holds no JSON object: not a vexa settings file";
@@ -101,8 +126,9 @@ bool check_top_level(const Json& document, std::string& error) {
     return false;
   }
   const auto firmware = document.find("firmware");
-  if (firmware != document.end() && !firmware->is_string() && !firmware->is_null()) {
-    error = "\"firmware\" is neither text nor null";
+  if (firmware != document.end() && !firmware->is_null() &&
+      (!firmware->is_string() || !plain_version(firmware->get<std::string>()))) {
+    error = "\"firmware\" is neither a version such as \"3.1\" nor null";
     return false;
   }
   const auto settings = document.find("settings");
@@ -168,7 +194,12 @@ bool settings_file_read(std::string_view text, SettingsFile& file, std::string& 
             " KiB: not a vexa settings file";
     return false;
   }
-  SyntaxCheck check;
+  // The parser takes a NUL byte for the end of the text, and would read no further.
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    error = line_and_column(text, nul) + ": a NUL byte: not a vexa settings file";
+    return false;
+  }
+  SyntaxCheck check(text);
   if (!Json::sax_parse(text.begin(), text.end(), &check)) {
     error = check.error;
     return false;
@@ -204,7 +235,8 @@ std::string settings_file_write(const SettingsFile& file) {
   Json document = Json::object();
   document["format"] = SETTINGS_FORMAT;
   document["version"] = SETTINGS_FORMAT_VERSION;
-  document["firmware"] = file.firmware.empty() ? Json(nullptr) : Json(file.firmware);
+  // A version that the reader would refuse is not known.
+  document["firmware"] = plain_version(file.firmware) ? Json(file.firmware) : Json(nullptr);
   document["settings"] = settings_object(file.values);
   // Text that is not UTF-8 is written with replacement characters rather than refused.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -10,8 +10,8 @@
 //   }
 //
 // Check boxes are true or false (true where the dialog's box is ticked), the ID and the brightness whole
-// numbers in their ranges. "firmware" may be missing or null; every other key must be there, once, and no
-// other key may be.
+// numbers in their ranges. "firmware" is a version of letters, digits and dots, null or missing; every other
+// key must be there, once, and no other key may be. A NUL byte anywhere refuses the file.
 //
 // Also compiled into the browser build, which has no C++ exceptions: only nlohmann's non-throwing calls.
 #pragma once

@@ -19,7 +19,8 @@ struct ShellStreams {
   bool err_is_terminal;  // progress redraws one line instead of printing one per 10 %
 };
 
-// True when the command line names a command, which shell_main then runs.
+// True when the command line is the shell's: a command (--list included), --help, --version, or a line that
+// is wrong, which shell_main then runs or refuses. False for the dialog's own: nothing, or --midi NAME.
 bool shell_has_command(int argc, char** argv);
 // The executable's entry for a command line with a command: the MIDI service from --midi or VEXA_MIDI,
 // standard output and error (the MIDI libraries' own complaints silenced), the program's pause log off.

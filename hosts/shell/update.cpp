@@ -8,20 +8,22 @@
 #include <mutex>
 #include <vector>
 
+#include "firmware/firmware.h"
 #include "hosts/headless/headless.h"
 #include "hosts/shell/commands.h"
 #include "hosts/shell/image.h"
-#include "hosts/shell/program_info.h"
+#include "hosts/shell/printable.h"
 #include "hosts/shell/session.h"
 #include "platform/win32/user32_ext.h"
+#include "protocol/protocol.h"
 #include "resource.h"
 
 namespace {
 
 // The upload ends by itself (its waits are bounded); the shell looks again at least this often.
 constexpr int LOOK_MS = 1000;
-const char SUCCESS_TEXT[] = "Programming successful";
-const char WRITING_TEXT[] = "Writing";
+const char* const SUCCESS_TEXT = STATUS_TEXTS[STATUS_SUCCESS];
+const char* const WRITING_TEXT = STATUS_TEXTS[STATUS_WRITING];
 const char STAYS_TEXT[] = "the unit stays in update mode; vexa update again finishes the update";
 
 struct Progress {
@@ -80,9 +82,16 @@ void report_position(Progress& progress, int position) {
   std::fflush(err);
 }
 
+// The version that the unit reported when the upload asked it after the writing, as the device text shows
+// a version.
+std::string written_version() {
+  const DeviceStatus status = read_device_status();
+  return printable(std::string{static_cast<char>(status.major), '.', static_cast<char>(status.minor)});
+}
+
 // Follows the upload that the update button started: its statuses and progress as the dialog shows them,
 // and its end: "Programming successful", or the program's boxes and the dialog closing after a failure.
-int follow_upload(const std::string& version) {
+int follow_upload() {
   Progress progress;
   int seen = 0;
   int failure = EXIT_DONE;
@@ -103,8 +112,8 @@ int follow_upload(const std::string& version) {
     for (const std::string& status : take_statuses()) {
       report_status(progress, status);
       if (status == SUCCESS_TEXT) {
-        std::fprintf(streams().out, "%s: firmware %s written to %s\n", SUCCESS_TEXT, version.c_str(),
-                     connected_port().c_str());
+        std::fprintf(streams().out, "%s: firmware %s written to %s\n", SUCCESS_TEXT,
+                     written_version().c_str(), connected_port().c_str());
         return EXIT_DONE;
       }
       if (status.find_first_not_of(' ') != std::string::npos) reason = status;
@@ -124,11 +133,12 @@ int follow_upload(const std::string& version) {
 }
 
 // Presses the update button and follows the upload to its end.
-int upload(const std::string& version) {
+int upload() {
+  ignore_broken_pipes();
   take_statuses();
   user32_set_text_hook(record_status);
   int code = perform({PersonInput::Click, IDC_UPDATE_BUTTON, 0, ""});
-  if (code == EXIT_DONE) code = follow_upload(version);
+  if (code == EXIT_DONE) code = follow_upload();
   user32_set_text_hook(nullptr);
   return code;
 }
@@ -137,15 +147,14 @@ int upload(const std::string& version) {
 
 int command_update(const CommandLine& line) {
   HINSTANCE module = nullptr;
-  std::string version = firmware_image_version();
   if (!line.image.empty()) {
     std::string error;
     module = image_module(line.image, error);
+    if (!module && interrupted()) return interrupted_early();
     if (!module) {
       note(line.image + ": " + error);
       return EXIT_USAGE;
     }
-    version = firmware_image_version(module);
   }
   ShownUnit unit;
   int code = program_start(module);
@@ -156,6 +165,6 @@ int command_update(const CommandLine& line) {
          ": to update it, hold down both of its keys while plugging it in, then run vexa update again");
     code = EXIT_WRONG_MODE;
   }
-  if (code == EXIT_DONE) code = upload(version);
+  if (code == EXIT_DONE) code = upload();
   return program_end(code);
 }

@@ -162,12 +162,12 @@ struct Placement {
   int top = 0, left = 0, help_row = 0, last_row = 0;
 };
 
-// Centred with the help lines below it, or scrolled in the rows above them.
-Placement place_sheet(const User32Dialog& d, const Sheet& sheet, bool fits, TuiScreen& screen) {
+// Centred with the lines below it (`below` of them), or scrolled in the rows above them.
+Placement place_sheet(const User32Dialog& d, const Sheet& sheet, bool fits, int below, TuiScreen& screen) {
   Placement at;
-  const int view_rows = std::max(0, screen.grid.rows - HELP_LINES);
+  const int view_rows = std::max(0, screen.grid.rows - below);
   if (fits) {
-    at.top = (screen.grid.rows - sheet.rows - HELP_LINES) / 2;
+    at.top = (screen.grid.rows - sheet.rows - below) / 2;
     at.left = (screen.grid.cols - sheet.cols) / 2;
     at.help_row = at.top + sheet.rows;
     at.last_row = screen.grid.rows;
@@ -212,14 +212,21 @@ void copy_sheet(const TuiGrid& paper, const TuiScreen& drawn, const Placement& a
 }
 
 // The help lines from `row` at `col` of a rows x cols screen; a third one only when there is room for it.
+// The time code line, when there is one, comes first.
 void draw_help(const User32Dialog& d, const std::vector<User32MessageBox>& boxes, const TuiView& view,
-               int row, int col, int rows, int cols, Canvas& canvas) {
+               int row, int col, int rows, int cols, Canvas& canvas, TuiScreen& screen) {
   bool box_scrolls = false;
   if (!boxes.empty()) {
     const BoxLayout top_box = box_layout(boxes.back(), rows, cols);
     box_scrolls = static_cast<int>(top_box.lines.size()) > top_box.visible;
   }
   std::vector<std::string> help = help_lines(d, boxes, view, box_scrolls);
+  if (!view.timecode.empty()) {
+    screen.timecode_row = row;
+    screen.timecode_col = col;
+    screen.timecode_cols = std::max(0, cols - col);
+    canvas.text(row++, col, view.timecode, cols - col);
+  }
   while (static_cast<int>(help.size()) > HELP_LINES && row + static_cast<int>(help.size()) > rows)
     help.pop_back();
   for (size_t i = 0; i < help.size(); ++i) canvas.text(row + static_cast<int>(i), col, help[i], cols - col);
@@ -235,16 +242,23 @@ TuiScreen tui_draw(const User32Dialog* dialog, const std::vector<User32MessageBo
   Canvas canvas(screen.grid.rows, screen.grid.cols, view.unicode);
   if (dialog) {
     bool fits = false;
-    const Sheet sheet = choose_sheet(*dialog, screen.grid.rows, screen.grid.cols, fits);
+    // The time code line has a row of its own: the columns are squeezed by a row more for it.
+    const int extra = view.timecode.empty() ? 0 : 1;
+    const Sheet sheet = choose_sheet(*dialog, screen.grid.rows, screen.grid.cols, fits, extra);
     screen.layout = sheet.layout;
     TuiScreen drawn;
     const TuiGrid paper = paint_sheet(*dialog, sheet, picture, view, drawn);
-    const Placement at = place_sheet(*dialog, sheet, fits, screen);
+    const Placement at = place_sheet(*dialog, sheet, fits, HELP_LINES + extra, screen);
     copy_sheet(paper, drawn, at, canvas, screen);
-    draw_help(*dialog, boxes, view, at.help_row, fits ? at.left + 1 : 0, rows, cols, canvas);
+    draw_help(*dialog, boxes, view, at.help_row, fits ? at.left + 1 : 0, rows, cols, canvas, screen);
   }
   draw_boxes(canvas, screen, boxes, view);
   if (!boxes.empty()) screen.cursor_row = screen.cursor_col = -1;
+  // A box over the time code line keeps it from being painted alone.
+  for (const User32MessageBox& box : boxes) {
+    const Rect r = box_layout(box, screen.grid.rows, screen.grid.cols).rect;
+    if (screen.timecode_row >= r.row && screen.timecode_row < r.row + r.rows) screen.timecode_row = -1;
+  }
   screen.grid = std::move(canvas.grid);
   return screen;
 }

@@ -81,6 +81,7 @@ struct TuiView {
   bool sim_keys = false;    // the simulated unit is in use: show its key on the help line
   bool sim_update_mode = false;
   std::string midi_problem;  // shown on the help lines ("JACK: no server running")
+  std::string timecode;      // the time code reader's line, right below the dialog; empty: none
 };
 
 // How the dialog is laid out in the terminal: as its template has it (55 x 47 cells), in two columns (80 x
@@ -97,6 +98,9 @@ struct TuiScreen {
   int scroll_col = 0;
   int box_lines = 0;  // text lines of the top box and how many fit, for scrolling
   int box_visible_lines = 0;
+  int timecode_row = -1;  // where the time code line is, so that it can be kept current alone; -1: nowhere
+  int timecode_col = 0;
+  int timecode_cols = 0;
 };
 
 // Cells that a dialog needs in the terminal as its template has it: its frame and the help lines below it.
@@ -164,5 +168,7 @@ bool tui_open_terminal(std::string& error);
 // Runs the terminal front end on the terminal that tui_open_terminal took, until `stop` is set: paints
 // every change of the dialog, reads keys and the mouse. A hang-up or SIGTERM (flagged in `hangup`) closes the
 // dialog, as soon as it exists. `midi_problem` (a MIDI service that cannot be reached) is shown on the help
-// lines. Call on a thread of its own.
-void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup, const std::string& midi_problem);
+// lines. `timecode_line` (null: none) gives the line below the dialog, which is kept current on its own,
+// without drawing the dialog again. Call on a thread of its own.
+void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup, const std::string& midi_problem,
+             std::string (*timecode_line)() = nullptr);

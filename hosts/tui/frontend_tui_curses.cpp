@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,8 @@ constexpr int WAKE_MS = 250;
 // After a frame the next waits this long unless a key comes: an upload changes the progress bar thousands
 // of times, which no eye follows.
 constexpr int FRAME_MS = 20;
+// The time code line is looked at this often: about every second frame, which is more than a person reads.
+constexpr int TIMECODE_MS = 80;
 
 SCREEN* terminal = nullptr;
 int saved_stderr = -1;
@@ -207,7 +210,8 @@ TuiView set_up_terminal(const std::string& midi_problem) {
   }
   view.colours = has_colors() && COLORS >= 8;
   view.unicode = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-  view.sim_keys = winmm_backend() == midi_backend_sim();
+  // By name: the host may have wrapped the back-end (the time code reader's tap).
+  view.sim_keys = std::strcmp(winmm_backend()->name, midi_backend_sim()->name) == 0;
   view.midi_problem = midi_problem;
   return view;
 }
@@ -251,10 +255,10 @@ void stop_watcher(Watcher& w) {
     if (fd >= 0) close(fd);
 }
 
-// Sleeps until a key comes, the watcher wakes it or WAKE_MS pass.
-void wait_for_wake(const Watcher& w) {
+// Sleeps until a key comes, the watcher wakes it or `ms` pass.
+void wait_for_wake(const Watcher& w, int ms) {
   pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {w.wake[0], POLLIN, 0}};
-  poll(fds, w.wake[0] >= 0 ? 2 : 1, WAKE_MS);
+  poll(fds, w.wake[0] >= 0 ? 2 : 1, ms);
   char drained[64];
   while (w.wake[0] >= 0 && read(w.wake[0], drained, sizeof drained) > 0) {
   }
@@ -306,6 +310,25 @@ void redraw(Shown& shown, TuiView& view) {
   poll(&keys, 1, FRAME_MS);
 }
 
+// The time code line as it is now, painted alone over its place in the last frame (where a message box
+// lies over it, the next frame shows it).
+void keep_timecode_current(const Shown& shown, TuiView& view, std::string (*timecode_line)()) {
+  if (timecode_line == nullptr) return;
+  std::string line = timecode_line();
+  if (line == view.timecode) return;
+  view.timecode = std::move(line);
+  const TuiScreen& screen = shown.screen;
+  if (screen.timecode_row < 0 || screen.timecode_row >= LINES) return;
+  const int width = std::min(screen.timecode_cols, COLS - screen.timecode_col);
+  if (width <= 0) return;
+  std::string text = view.timecode.substr(0, static_cast<size_t>(width));
+  text.resize(static_cast<size_t>(width), ' ');
+  attr_set(A_NORMAL, 0, nullptr);
+  mvaddstr(screen.timecode_row, screen.timecode_col, text.c_str());
+  if (screen.cursor_row >= 0) move(screen.cursor_row, screen.cursor_col);
+  refresh();
+}
+
 // A key or a click of the person, on the last frame drawn.
 void take_input(int ch, const AltArrows& alt, const TuiScreen& screen, TuiView& view) {
   if (ch == KEY_RESIZE) return;
@@ -344,13 +367,15 @@ bool tui_open_terminal(std::string& error) {
   return true;
 }
 
-void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
-             const std::string& midi_problem) {
+void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup, const std::string& midi_problem,
+             std::string (*timecode_line)()) {
   TuiView view = set_up_terminal(midi_problem);
   const AltArrows alt{key_defined("\033[1;3B"), key_defined("\033[1;3A")};
   Watcher watcher;
   start_watcher(watcher);
   Shown shown;
+  // The first frame already has the line's row, so that the layout leaves room for it.
+  if (timecode_line) view.timecode = timecode_line();
   while (!stop.load()) {
     if (hangup.load()) {
       // The terminal may be gone: draw nothing more, and close the dialog (answering its boxes) until it is
@@ -361,9 +386,10 @@ void tui_run(const std::atomic<bool>& stop, const std::atomic<bool>& hangup,
       continue;
     }
     redraw(shown, view);
+    keep_timecode_current(shown, view, timecode_line);
     const int ch = getch();
     if (ch == ERR) {
-      wait_for_wake(watcher);
+      wait_for_wake(watcher, timecode_line ? TIMECODE_MS : WAKE_MS);
       continue;
     }
     shown.dirty = true;

@@ -160,9 +160,9 @@ struct TuiKind {
 };
 const TuiKind& tui_kind(User32Kind kind);
 
-// The first layout that fits the terminal whole (help lines below it); when none does, the split one that
-// scrolls in the least directions.
-Sheet choose_sheet(const User32Dialog& d, int rows, int cols, bool& fits);
+// The first layout that fits the terminal whole (help lines below it, and `extra_lines` more: the time code
+// line); when none does, the split one that scrolls in the least directions.
+Sheet choose_sheet(const User32Dialog& d, int rows, int cols, bool& fits, int extra_lines = 0);
 
 // Paints the dialog onto its sheet: returns the sheet's cells, with the zones and the cursor in sheet cells
 // in `drawn`.

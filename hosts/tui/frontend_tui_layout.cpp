@@ -102,11 +102,11 @@ void place_block(const User32Dialog& d, const std::vector<size_t>& members, int 
 // below the other (stacked, without empty rows): the part above the first check box (picture, port list,
 // device text, update button, status, progress) and the settings from the first check box down. The frame
 // stays wide enough for the caption.
-constexpr int COLUMN_ROWS = 20;  // 24 rows less the frame and the help lines
+constexpr int COLUMN_ROWS = 20;  // 24 rows less the frame and the help lines (and less any line above them)
 constexpr int COLUMN_COLS = 38;  // two of them, a gap and the frame in 80 columns
 constexpr int COLUMN_GAP = 2;
 
-Sheet split_sheet(const User32Dialog& d, TuiLayout layout) {
+Sheet split_sheet(const User32Dialog& d, TuiLayout layout, int extra_lines) {
   int split = client_rows(d) / 2;
   bool found = false;
   for (const User32Control& c : d.controls) {
@@ -125,7 +125,7 @@ Sheet split_sheet(const User32Dialog& d, TuiLayout layout) {
   sheet.right.resize(d.controls.size());
   int upper_rows = 0, upper_cols = 0, lower_rows = 0, lower_cols = 0;
   const bool columns = layout == TuiLayout::columns;
-  const int max_rows = columns ? COLUMN_ROWS : 0;
+  const int max_rows = columns ? COLUMN_ROWS - extra_lines : 0;
   place_block(d, upper, max_rows, COLUMN_COLS, 1, 1, sheet, upper_rows, upper_cols);
   const int lower_row = columns ? 1 : 1 + upper_rows + 1;
   const int lower_col = columns ? 1 + upper_cols + COLUMN_GAP : 1;
@@ -153,11 +153,11 @@ Sheet split_sheet(const User32Dialog& d, TuiLayout layout) {
 
 // The first layout that fits the terminal whole (help lines below it); when none does, the split one that
 // scrolls in the least directions.
-Sheet choose_sheet(const User32Dialog& d, int rows, int cols, bool& fits) {
-  Sheet candidates[3] = {full_sheet(d), split_sheet(d, TuiLayout::columns),
-                         split_sheet(d, TuiLayout::stacked)};
+Sheet choose_sheet(const User32Dialog& d, int rows, int cols, bool& fits, int extra_lines) {
+  Sheet candidates[3] = {full_sheet(d), split_sheet(d, TuiLayout::columns, extra_lines),
+                         split_sheet(d, TuiLayout::stacked, extra_lines)};
   for (Sheet& sheet : candidates) {
-    fits = sheet.rows + HELP_LINES <= rows && sheet.cols <= cols;
+    fits = sheet.rows + HELP_LINES + extra_lines <= rows && sheet.cols <= cols;
     if (fits) return std::move(sheet);
   }
   Sheet& chosen = candidates[1].cols <= cols ? candidates[1] : candidates[2];

@@ -3,9 +3,9 @@
 // WinMain's result. A hang-up of the terminal, SIGTERM or SIGINT closes the dialog like its close button; a
 // second one ends the process at once, with the terminal put back as the shell had it.
 //
-// Options: --help, --version, --list (the MIDI devices and the pairing the program would make) and --midi
-// NAME (as VEXA_MIDI). These need no terminal; the dialog does, and without one the program ends at once. A
-// command line that names a command (vexa status, vexa get ...) is the shell host's (hosts/shell).
+// Its one option is --midi NAME (as VEXA_MIDI). Every other command line (a command such as vexa status,
+// --list, --help, --version, or a wrong one) is the shell host's (hosts/shell), which needs no terminal; the
+// dialog does, and without one the program ends at once.
 #include <windows.h>
 
 #include <unistd.h>
@@ -14,17 +14,18 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
 
-#include "hosts/shell/program_info.h"
+#include "hosts/shell/command_line.h"
 #include "hosts/shell/shell.h"
 #include "hosts/tui/frontend_tui.h"
 #include "hosts/tui/terminal_restore.h"
 #include "platform/midi/choice/midi_choice.h"
 #include "platform/win32/kernel32_ext.h"
+#include "platform/win32/user32_ext.h"
 #include "platform/win32/winmm_ext.h"
+#include "timecode/tap.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);
 
@@ -38,62 +39,6 @@ void on_signal(int signal_number) {
   if (!hangup.exchange(true)) return;
   terminal_restore_now();
   _exit(128 + signal_number);
-}
-
-// The devices of the chosen service as the program sees them, and the input it would pair with each
-// output. The MIDI libraries' own complaints go nowhere: the listing says what they mean.
-int list_devices() {
-  std::fflush(stderr);
-  const int saved = dup(STDERR_FILENO);
-  std::FILE* null = std::fopen("/dev/null", "w");
-  if (null) dup2(fileno(null), STDERR_FILENO);
-  print_listing(stdout, midi_listing());
-  if (null) std::fclose(null);
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  return 0;
-}
-
-int usage_error(const char* text, const char* argument) {
-  std::fprintf(stderr, "vexa: %s%s (see vexa --help)\n", text, argument);
-  return 2;
-}
-
-struct Options {
-  const char* midi = nullptr;
-  bool list = false;
-};
-
-// Reads the command line into `options`. True when it has said all there is to do (--help, --version, a
-// wrong option), with the exit code in `exit_code`.
-bool read_options(int argc, char** argv, Options& options, int& exit_code) {
-  exit_code = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      shell_print_help(stdout);
-      return true;
-    }
-    if (std::strcmp(arg, "--version") == 0) {
-      print_version(stdout);
-      return true;
-    }
-    if (std::strcmp(arg, "--list") == 0) {
-      options.list = true;
-    } else if (std::strcmp(arg, "--midi") == 0) {
-      if (i + 1 >= argc) {
-        exit_code = usage_error("--midi needs a name: ", midi_choice_names());
-        return true;
-      }
-      options.midi = argv[++i];
-    } else if (std::strncmp(arg, "--midi=", 7) == 0) {
-      options.midi = arg + 7;
-    } else {
-      exit_code = usage_error("unknown option ", arg);
-      return true;
-    }
-  }
-  return false;
 }
 
 // The dialog in the terminal: WinMain on this thread, the front end on its own.
@@ -111,9 +56,11 @@ int run_dialog(const MidiBackend* backend) {
   for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) sigaction(signal_number, &action, nullptr);
 
   // Asked once the terminal is taken, which keeps the libraries' complaints off the screen.
-  std::thread front_end(tui_run, std::cref(stop_front_end), std::cref(hangup), midi_service_problem(backend));
+  std::thread front_end(tui_run, std::cref(stop_front_end), std::cref(hangup), midi_service_problem(backend),
+                        timecode_tap_line);
   // The log of pauses serves tests only.
   platform_log_sleeps(false);
+  user32_set_drawn(true);
   char command_line[] = "";
   const int result = WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
   stop_front_end.store(true);
@@ -127,16 +74,17 @@ int run_dialog(const MidiBackend* backend) {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   if (shell_has_command(argc, argv)) return shell_main(argc, argv);
-  Options options;
-  int exit_code = 0;
-  if (read_options(argc, argv, options, exit_code)) return exit_code;
+  // What is left is the dialog's own command line: nothing, or --midi NAME.
+  CommandLine line;
   std::string error;
-  const MidiBackend* backend =
-      options.midi ? midi_backend_choose(options.midi, error) : midi_backend_from_environment(error);
+  parse_command_line(std::vector<std::string>(argv + 1, argv + argc), line, error);
+  const MidiBackend* backend = line.midi.empty() ? midi_backend_from_environment(error)
+                                                 : midi_backend_choose(line.midi.c_str(), error);
   if (!backend) {
     std::fprintf(stderr, "vexa: %s\n", error.c_str());
     return 2;
   }
-  winmm_use_backend(backend);
-  return options.list ? list_devices() : run_dialog(backend);
+  // The time code reader listens beside the program (the line below the dialog).
+  winmm_use_backend(timecode_tap(backend));
+  return run_dialog(backend);
 }

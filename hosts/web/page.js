@@ -484,11 +484,19 @@
         Module['_free'](pointer);
         draw(JSON.parse(json));
       },
+      // The time code reader's line below the dialog, posted on its own as it changes.
+      timecode(pointer) {
+        const line = UTF8ToString(pointer);
+        Module['_free'](pointer);
+        $('timecode').textContent = line;
+        $('timecode').hidden = false;
+      },
       ended(result) {
         running = false;
         $('window').hidden = true;
         $('box-layer').hidden = true;
         $('sim-bar').hidden = true;
+        $('timecode').hidden = true;
         settings_bar.hide();
         $('ended').hidden = false;
         document.title = 'vexa utility (ended with ' + result + ')';

@@ -15,14 +15,18 @@
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/kernel32_ext.h"
 #include "platform/win32/user32_ext.h"
+#include "timecode/tap.h"
 
 namespace {
 
 constexpr int FRAME_MS = 16;
+// The time code line is looked at this often, as in the terminal.
+constexpr int TIMECODE_MS = 80;
 
 std::atomic<bool> watching{false};
 std::atomic<bool> with_sim{false};
 std::thread watcher;
+std::thread timecode_watcher;
 
 // Texts go out as UTF-8, as they are: the program's own texts are ASCII, and port names come as UTF-8 from
 // Web MIDI (cut after whole characters, platform/midi/midi_name.h). Only what JSON must escape is escaped.
@@ -98,12 +102,28 @@ void put_control(std::string& out, const User32Control& c) {
   close_object(out, '}');
 }
 
+// A copy of the text for the page, which frees it; null when there is no memory for it.
+char* page_copy(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
 void post(const std::string& json) {
-  // The page takes the copy and frees it.
-  char* copy = static_cast<char*>(std::malloc(json.size() + 1));
-  if (!copy) return;
-  std::memcpy(copy, json.c_str(), json.size() + 1);
-  MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaPage'].state($0); }, copy);
+  if (char* copy = page_copy(json)) MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaPage'].state($0); }, copy);
+}
+
+// The time code line goes to the page by itself whenever it changes: the dialog is not drawn again for it.
+void watch_timecode() {
+  std::string shown;
+  while (watching.load()) {
+    std::string line = timecode_tap_line();
+    if (line != shown) {
+      shown = std::move(line);
+      if (char* copy = page_copy(shown)) MAIN_THREAD_ASYNC_EM_ASM({ Module['vexaPage'].timecode($0); }, copy);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(TIMECODE_MS));
+  }
 }
 
 void watch() {
@@ -178,12 +198,14 @@ void web_watch_start(bool sim) {
   with_sim.store(sim);
   watching.store(true);
   watcher = std::thread(watch);
+  timecode_watcher = std::thread(watch_timecode);
 }
 
 void web_watch_stop() {
   watching.store(false);
   user32_wake_watchers();
   if (watcher.joinable()) watcher.join();
+  if (timecode_watcher.joinable()) timecode_watcher.join();
   post(web_dialog_json());
 }
 

@@ -2,7 +2,8 @@
 // elements and turns a person's clicks and keys into the layer's person input (user32_ext.h).
 //
 // What the page shows goes to it as JSON (web_dialog_json): a watcher thread of this host waits for
-// changes of the layer and posts each new state to the page's main thread. The page calls the exported
+// changes of the layer and posts each new state to the page's main thread. A second one posts the time
+// code reader's line (timecode/tap.h) whenever it changes. The page calls the exported
 // web_* functions (web_host.cpp) for input; they queue it and return at once.
 #pragma once
 #include <string>

@@ -59,7 +59,7 @@ void apply(const SettingValues wanted) {
     changed.push_back(i);
     if (!set_at_dialog(i, *wanted[at])) problem = std::string("the dialog did not take ") + SETTINGS[i].name;
   }
-  const SettingValues after = read_back(changed, program_gone);
+  const ReadBack after = read_back(changed, program_gone);
   for (int i : changed) {
     const std::string line = unconfirmed(i, wanted, after);
     if (!line.empty()) problem += (problem.empty() ? "" : "; ") + line;

@@ -307,6 +307,13 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
   return run_dialog(hInstance, t, hWndParent, lpDialogFunc, dwInitParam);
 }
 
+std::string user32_template_caption(HMODULE module, int id) {
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), RT_DIALOG);
+  const BYTE* bytes = found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+  Template t;
+  return bytes && parse_template(bytes, SizeofResource(module, found), t) ? t.title : "";
+}
+
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate, HWND hWndParent,
                                        DLGPROC lpDialogFunc, LPARAM dwInitParam) {
   Template t;

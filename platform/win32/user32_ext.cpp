@@ -277,6 +277,17 @@ void user32_wake_watchers() { screen_changed(); }
 
 void user32_set_text_hook(void (*hook)(HWND window, const char* text)) { text_hook.store(hook); }
 
+void user32_set_posted_hook(void (*hook)(HWND window, UINT message, WPARAM wparam, LPARAM lparam)) {
+  posted_hook.store(hook);
+}
+
+void user32_set_drawn(bool drawn) {
+  auto& s = state();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.drawn = drawn;
+  kick_all_locked();
+}
+
 bool user32_ui_idle() {
   std::lock_guard<std::mutex> guard(state().lock);
   Window* d = current_dialog_locked();

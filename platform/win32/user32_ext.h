@@ -90,6 +90,10 @@ struct User32Dialog {
   bool operator==(const User32Dialog&) const = default;
 };
 
+// The caption of dialog template `id` in `module`, as a dialog made from it would have it; empty when the
+// module holds no such template.
+std::string user32_template_caption(HMODULE module, int id);
+
 // Copies the current dialog; false when none is open.
 bool user32_read_dialog(User32Dialog& out);
 // Copies one control of the current dialog; false when there is no such control.
@@ -125,6 +129,15 @@ void user32_wake_watchers();
 // Called after a window's text is set (WM_SETTEXT), on the thread that set it, outside the layer's lock;
 // NULL removes it. Tests use it to make other threads act at that exact point.
 void user32_set_text_hook(void (*hook)(HWND window, const char* text));
+// Called with every posted message just before it is delivered, on the thread that delivers it, outside
+// the layer's lock; NULL removes it.
+void user32_set_posted_hook(void (*hook)(HWND window, UINT message, WPARAM wparam, LPARAM lparam));
+
+// Whether the host draws the windows on a screen (the terminal and the browser do; the headless driver
+// does not unless asked). Only drawn windows are painted, so only they get the paint notifications
+// (NM_CUSTOMDRAW) by which a program learns that it was seen. Off by default; paint waiting meanwhile
+// comes when it is turned on.
+void user32_set_drawn(bool drawn);
 
 // UI thread activity. Idle means the thread owning the current dialog is blocked in a message loop with
 // nothing to retrieve but timers that are not yet due (no sent, posted or input message, no paint, no

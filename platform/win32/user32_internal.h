@@ -153,6 +153,7 @@ struct State {
   unsigned timer_divisor = 1;
   bool manual_timers = false;
   int64_t manual_now = 0;
+  bool drawn = false;  // user32_set_drawn
 };
 
 // The layer's state; the _locked functions below need its lock.
@@ -170,6 +171,8 @@ Window* current_dialog_locked();
 Window* child_locked(const Window* dialog, int id);
 // Called after a window's text is set (user32_set_text_hook).
 extern std::atomic<void (*)(HWND, const char*)> text_hook;
+// Called before a posted message is delivered (user32_set_posted_hook).
+extern std::atomic<void (*)(HWND, UINT, WPARAM, LPARAM)> posted_hook;
 
 // Message queues and loops (user32_message.cpp).
 // The timer clock in microseconds.

@@ -25,7 +25,9 @@ int64_t scaled_period(UINT ms) {
   return std::max<int64_t>(1, int64_t(ms) * 1000 / s.timer_divisor);
 }
 
+// Only a window that the host draws is painted: one that nobody sees gets no paint and no NM_CUSTOMDRAW.
 Window* paint_pending_locked(const ThreadQueue& q) {
+  if (!state().drawn) return nullptr;
   for (auto& w : state().windows)
     if (w->alive && w->needs_paint && w->thread == q.thread && shown_locked(w.get())) return w.get();
   return nullptr;
@@ -134,6 +136,8 @@ void paint(HWND hwnd) {
 void dispatch(const Message& m) {
   switch (m.kind) {
     case Retrieved::posted:
+      if (auto* hook = posted_hook.load())
+        hook(m.posted.hwnd, m.posted.message, m.posted.wparam, m.posted.lparam);
       deliver(m.posted.hwnd, m.posted.message, m.posted.wparam, m.posted.lparam);
       break;
     case Retrieved::input:
@@ -149,6 +153,8 @@ void dispatch(const Message& m) {
 }
 
 }  // namespace
+
+std::atomic<void (*)(HWND, UINT, WPARAM, LPARAM)> posted_hook{nullptr};
 
 // Never destroyed: a thread still blocked in the layer when the process exits must not find it gone.
 State& state() {

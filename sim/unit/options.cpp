@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -16,6 +17,9 @@ namespace {
 constexpr long MAX_MS = 3600000;
 constexpr long MAX_COUNT = 1000000;
 constexpr uint8_t NO_FIRMWARE = 0x7F;
+// A step of the time code input lasts at most an hour; winds run at most a hundred times play speed.
+constexpr double MAX_STEP_SECONDS = 3600;
+constexpr double MAX_SPEED = 100;
 // The help's column for the descriptions and its width.
 constexpr size_t HELP_COLUMN = 34;
 constexpr size_t HELP_WIDTH = 110;
@@ -79,6 +83,51 @@ bool store_setting(SimConfig& config, const char* text) {
   const int index = sim_param_index(static_cast<uint8_t>(param));
   if (index < 0) return false;
   config.settings[index] = static_cast<uint8_t>(value);
+  return true;
+}
+
+// A whole word as a decimal number from min to max ("1.5", "-10").
+bool parse_decimal(const char* text, double min, double max, double& value) {
+  if (*text == '\0' || std::isspace(static_cast<unsigned char>(*text))) return false;
+  char* end = nullptr;
+  const double parsed = std::strtod(text, &end);
+  if (*end != '\0' || !std::isfinite(parsed) || parsed < min || parsed > max) return false;
+  value = parsed;
+  return true;
+}
+
+// HH:MM:SS:FF RATE: the time code input, standing at that time when the unit starts.
+bool store_timecode(SimTimecodeInput& input, const char* const* values) {
+  TimecodeRate rate = TimecodeRate::fps25;
+  TimecodeTime start;
+  if (!timecode_rate_from_name(values[1], rate) || !timecode_parse(values[0], rate, start)) return false;
+  input.connected = true;
+  input.rate = rate;
+  input.start_frame = timecode_to_frames(start);
+  return true;
+}
+
+// One step of the input, after its start and rate: play|reverse|stop|gap|SPEED SECONDS, or jump HH:MM:SS:FF.
+bool store_timecode_step(SimTimecodeInput& input, const char* const* values) {
+  const std::string_view what = values[0];
+  SimTimecodeStep step;
+  if (!input.connected) return false;
+  if (what == "jump") {
+    TimecodeTime to;
+    if (!timecode_parse(values[1], input.rate, to)) return false;
+    step.kind = SimTimecodeStep::Jump;
+    step.to_frame = timecode_to_frames(to);
+    input.steps.push_back(step);
+    return true;
+  }
+  double seconds = 0;
+  if (!parse_decimal(values[1], 0, MAX_STEP_SECONDS, seconds)) return false;
+  step.duration_us = static_cast<uint32_t>(std::llround(seconds * 1e6));
+  if (what == "gap") step.kind = SimTimecodeStep::Gap;
+  const bool named = what == "play" || what == "reverse" || what == "stop" || what == "gap";
+  step.speed = what == "reverse" ? -1 : what == "stop" ? 0 : 1;
+  if (!named && !parse_decimal(values[0], -MAX_SPEED, MAX_SPEED, step.speed)) return false;
+  input.steps.push_back(step);
   return true;
 }
 
@@ -176,6 +225,15 @@ const SimOption OPTIONS[] = {
      [](SimConfig& c, const char* const* v) { return store_number(v[0], 63, c.noise); }},
     {"long-sysex-length", 1, "N", "bytes of noise 4's SysEx, F0 and F7 included (default 600)",
      [](SimConfig& c, const char* const* v) { return store_number(v[0], MAX_COUNT, c.long_sysex_length); }},
+    {"timecode", 2, "HH:MM:SS:FF RATE",
+     "a time code input at RATE (24, 25, 29.97df or 30) that is at HH:MM:SS:FF when the unit starts and "
+     "plays from there; the unit sends MIDI time code of it as its settings say",
+     [](SimConfig& c, const char* const* v) { return store_timecode(c.timecode, v); }},
+    {"timecode-step", 2, "WHAT VALUE",
+     "the time code input's next step (after timecode; once the last is over it goes on as it was): play, "
+     "reverse, stop (standing, its signal there), gap (its signal gone) or a speed (10: wind, 0.5, -2) for "
+     "VALUE seconds, or jump to VALUE (HH:MM:SS:FF)",
+     [](SimConfig& c, const char* const* v) { return store_timecode_step(c.timecode, v); }},
 };
 
 const SimOption* find_option(std::string_view name, std::span<const SimOption> host) {

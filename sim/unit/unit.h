@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/unit/mtc.h"
+
 constexpr uint8_t SIM_MANUFACTURER_ID = 0x2C;
 constexpr uint8_t SIM_MODEL_ID = 0x4D;
 
@@ -66,6 +68,8 @@ struct SimConfig {
   uint32_t noise = 0;             // SIM_NOISE_* bits
   int long_sysex_length = 600;    // bytes of SIM_NOISE_LONG_SYSEX, F0 and F7 included
 
+  SimTimecodeInput timecode;  // the time code input and how it runs (mtc.h)
+
   // SimUnit::received and SimUnit::packets keep a copy of every message and accepted packet. Off, they
   // stay empty and a long run allocates nothing per message.
   bool keep_history = true;
@@ -107,6 +111,7 @@ struct SimUnit {
   int status_silenced = 0;                     // status queries left unanswered so far
   bool unplugged = false;                      // set by U or unplug_after_packets; the host removes the ports
   uint8_t noise_counter = 0;
+  SimMtcOutput mtc;  // the time code output (mtc.cpp)
 };
 
 // Starts the unit afresh with the given behaviour (settings, mode and version from the config).
@@ -130,6 +135,15 @@ uint8_t sim_unit_setting(const SimUnit& unit, uint8_t param);
 
 // How many received messages had the form F0 2C 4D code ...
 int sim_unit_count(const SimUnit& unit, uint8_t code);
+
+// The MIDI time code that the unit sends up to until_us (mtc.cpp), from the time code input of its config
+// and under its settings (full message, MMC Locate with its MMC ID, hold-off, flywheel, stationary LTC),
+// each message appended as a reply due when it goes out; messages due before from_us are not appended (a
+// host that looked late loses them, as a cable would). Nothing while the unit runs its boot loader or is
+// unplugged.
+void sim_unit_timecode(SimUnit& unit, uint64_t from_us, uint64_t until_us, SimReplies& replies);
+// When sim_unit_timecode next has something to do; UINT64_MAX for never.
+uint64_t sim_unit_timecode_next_us(const SimUnit& unit);
 
 // The accepted packets laid end to end, as the unit would have written them.
 std::vector<uint8_t> sim_unit_written_image(const SimUnit& unit);

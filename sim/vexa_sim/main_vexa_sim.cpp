@@ -1,11 +1,13 @@
 // vexa-sim: the simulated vexa unit as a MIDI device of its own. It opens an output and an input port,
 // both named "vexa" (or --name), on JACK or the ALSA sequencer and answers what it receives as the unit
-// does (sim/unit.h), each reply after the configured latency. SIGTERM, SIGINT and SIGHUP are the unit
+// does (sim/unit.h), each reply after the configured latency, and sends the MIDI time code of its time code
+// input (--timecode) as it falls due. SIGTERM, SIGINT and SIGHUP are the unit
 // being unplugged: both ports vanish and the program exits with 0; so does a fault that unplugs the unit.
 #include <RtMidi.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +27,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Time code that the reply thread comes to later than this is lost, as on a cable.
+constexpr uint64_t TIMECODE_LATE_US = 250000;
 
 // A unit that runs for hours keeps no copy of every message it received; --log writes them instead.
 SimConfig without_history() {
@@ -77,12 +82,14 @@ const SimOption HOST_OPTIONS[] = {
      }},
 };
 
-// The unit and the replies that are not due yet; the reply thread sends them.
+// The unit and the replies that are not due yet; the reply thread sends them, and the unit's time code as
+// it falls due.
 struct Host {
   std::mutex lock;
   std::condition_variable changed;
   SimUnit unit;
   std::vector<SimReply> pending;  // sorted by due time, in sending order for equal times
+  SimReplies timecode;            // the time code due now
   bool stopping = false;
   std::vector<uint8_t> sysex;  // a SysEx that arrives in pieces
   bool in_sysex = false;
@@ -177,26 +184,43 @@ void on_input(double, std::vector<unsigned char>* message, void*) {
   }
 }
 
+void send_out(const uint8_t* bytes, size_t length) {
+  if (host.log) log_message("tx", std::vector<uint8_t>(bytes, bytes + length));
+  try {
+    host.out->sendMessage(bytes, length);
+  } catch (const RtMidiError&) {
+    // A message that cannot go out is lost, as on a cable.
+  }
+}
+
+// The unit's time code that is due goes out now; returns when more is due.
+uint64_t send_timecode() {
+  const uint64_t now = now_us();
+  if (sim_unit_timecode_next_us(host.unit) > now) return sim_unit_timecode_next_us(host.unit);
+  sim_replies_clear(host.timecode);
+  sim_unit_timecode(host.unit, now > TIMECODE_LATE_US ? now - TIMECODE_LATE_US : 0, now, host.timecode);
+  for (const SimReplySpan& span : host.timecode.spans)
+    send_out(host.timecode.bytes.data() + span.offset, span.length);
+  return sim_unit_timecode_next_us(host.unit);
+}
+
 void reply_thread() {
   std::unique_lock<std::mutex> hold(host.lock);
   while (!host.stopping) {
-    if (host.pending.empty()) {
-      host.changed.wait(hold);
-      continue;
-    }
-    const uint64_t due = host.pending.front().due_us;
+    const uint64_t timecode_due = send_timecode();
+    const uint64_t due = host.pending.empty() ? UINT64_MAX : host.pending.front().due_us;
     if (now_us() < due) {
-      host.changed.wait_until(hold, host.epoch + std::chrono::microseconds(due));
+      const uint64_t next = std::min(due, timecode_due);
+      if (next == UINT64_MAX) {
+        host.changed.wait(hold);
+      } else {
+        host.changed.wait_until(hold, host.epoch + std::chrono::microseconds(next));
+      }
       continue;
     }
     const SimReply reply = std::move(host.pending.front());
     host.pending.erase(host.pending.begin());
-    log_message("tx", reply.bytes);
-    try {
-      host.out->sendMessage(reply.bytes.data(), reply.bytes.size());
-    } catch (const RtMidiError&) {
-      // A reply that cannot go out is lost, as on a cable.
-    }
+    send_out(reply.bytes.data(), reply.bytes.size());
   }
 }
 

@@ -32,6 +32,7 @@
 #include <mmddk.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -47,16 +48,24 @@
 #include "sim/unit/unit.h"
 #include "sim/wine_driver/driver_internal.h"
 
+// The exports: WinMM's driver entry points and the four that Wine's mmdevapi requires of every audio
+// driver. Both look them up by their bare names; the link drops the 32-bit stdcall suffix (DriverProc@20)
+// from the exported names (--kill-at), and the 64-bit names have none.
+#define DRIVER_EXPORT __declspec(dllexport)
 extern "C" {
 BOOL WINAPI DriverCallback(DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message, DWORD_PTR instance,
                            DWORD_PTR param1, DWORD_PTR param2);
-LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2);
-DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
-DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
-int WINAPI GetPriority(void);
-HRESULT WINAPI GetEndpointIDs(int flow, WCHAR*** ids, GUID** guids, UINT* count, UINT* default_index);
-HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
-HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
+DRIVER_EXPORT LRESULT CALLBACK DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1,
+                                          LPARAM param2);
+DRIVER_EXPORT DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                                      DWORD_PTR param2);
+DRIVER_EXPORT DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                                      DWORD_PTR param2);
+DRIVER_EXPORT int WINAPI GetPriority(void);
+DRIVER_EXPORT HRESULT WINAPI GetEndpointIDs(int flow, WCHAR*** ids, GUID** guids, UINT* count,
+                                            UINT* default_index);
+DRIVER_EXPORT HRESULT WINAPI GetAudioEndpoint(void* guid, void* device, void** client);
+DRIVER_EXPORT HRESULT WINAPI GetAudioSessionManager(void* device, void** manager);
 }
 
 Port out_port;
@@ -70,6 +79,8 @@ namespace {
 constexpr int DRIVER_PRIORITY_PREFERRED = 3;
 // The unplug file is looked at on every port operation and this often by the delivery thread.
 constexpr DWORD UNPLUG_POLL_MS = 50;
+// Time code that the delivery thread comes to later than this is lost, as on a cable.
+constexpr uint64_t TIMECODE_LATE_US = 250000;
 
 CRITICAL_SECTION driver_lock;
 bool loaded = false;
@@ -85,10 +96,9 @@ bool unplug_file_seen = false;
 uint64_t in_start_us = 0;
 // Replies waiting for their time, in the order the unit sent them among equal times.
 std::multimap<uint64_t, std::vector<uint8_t>> pending;
-// Running time code: MTC quarter frames (F1 xx, four per frame) while the input is started.
-uint32_t quarter_frame_interval_us = 0;
-uint64_t next_quarter_frame_us = 0;
-uint8_t quarter_frame_piece = 0;
+// The unit's time code (the option timecode), sent while the input is started; what fell due meanwhile is
+// lost, as on a cable.
+SimReplies timecode;
 
 HANDLE wake_event = nullptr;
 HANDLE delivery_thread = nullptr;
@@ -159,14 +169,6 @@ const SimOption DRIVER_OPTIONS[] = {
     {"trace", 0, "", "every driver message with its parameters and result into events.log",
      [](SimConfig&, const char* const*) {
        trace = true;
-       return true;
-     }},
-    {"timecode-fps", 1, "N", "running MTC quarter frames, four a frame, while the input runs",
-     [](SimConfig&, const char* const* values) {
-       char* end = nullptr;
-       const long fps = strtol(values[0], &end, 10);
-       if (*end != '\0' || fps < 1 || fps > 30) return false;
-       quarter_frame_interval_us = static_cast<uint32_t>(250000 / fps);
        return true;
      }},
 };
@@ -257,18 +259,21 @@ DWORD WINAPI delivery_loop(LPVOID) {
       deliver(bytes);
       continue;
     }
-    const bool timecode = quarter_frame_interval_us != 0 && in_port.open && in_started;
-    if (timecode && now >= next_quarter_frame_us) {
-      next_quarter_frame_us = std::max(next_quarter_frame_us + quarter_frame_interval_us, now);
-      const uint8_t piece = quarter_frame_piece;
-      quarter_frame_piece = static_cast<uint8_t>((piece + 1) % 8);
-      deliver({0xF1, static_cast<uint8_t>(piece << 4)});
+    const bool listening = in_port.open && in_started;
+    const uint64_t timecode_due = listening ? sim_unit_timecode_next_us(unit) : UINT64_MAX;
+    if (timecode_due <= now) {
+      sim_replies_clear(timecode);
+      const uint64_t late = now > TIMECODE_LATE_US ? now - TIMECODE_LATE_US : 0;
+      sim_unit_timecode(unit, std::max(late, in_start_us), now, timecode);
+      for (const SimReplySpan& span : timecode.spans) {
+        const uint8_t* first = timecode.bytes.data() + span.offset;
+        deliver(std::vector<uint8_t>(first, first + span.length));
+      }
       continue;
     }
     unit_present();
     DWORD wait = UNPLUG_POLL_MS;
-    uint64_t next = pending.empty() ? UINT64_MAX : pending.begin()->first;
-    if (timecode) next = std::min(next, next_quarter_frame_us);
+    uint64_t next = std::min(pending.empty() ? UINT64_MAX : pending.begin()->first, timecode_due);
     if (next != UINT64_MAX) {
       const uint64_t ahead = next > now ? (next - now + 999) / 1000 : 0;
       if (ahead < wait) wait = static_cast<DWORD>(ahead);
@@ -335,7 +340,6 @@ void unit_receive(const uint8_t* bytes, size_t length) {
 void start_input() {
   in_started = true;
   in_start_us = now_us();
-  next_quarter_frame_us = in_start_us;
   if (wake_event != nullptr) SetEvent(wake_event);
 }
 
@@ -373,8 +377,9 @@ DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   ensure_loaded();
   const DWORD result = output_message(device, message, user, param1, param2);
   if (trace)
-    trace_event("mod %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+    trace_event("mod %u %u %#" PRIxPTR " %#" PRIxPTR " -> %lu", device, message,
+                static_cast<uintptr_t>(param1), static_cast<uintptr_t>(param2),
+                static_cast<unsigned long>(result));
   return result;
 }
 
@@ -383,8 +388,9 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR par
   ensure_loaded();
   const DWORD result = input_message(device, message, user, param1, param2);
   if (trace)
-    trace_event("mid %u %u %#lx %#lx -> %lu", device, message, static_cast<unsigned long>(param1),
-                static_cast<unsigned long>(param2), static_cast<unsigned long>(result));
+    trace_event("mid %u %u %#" PRIxPTR " %#" PRIxPTR " -> %lu", device, message,
+                static_cast<uintptr_t>(param1), static_cast<uintptr_t>(param2),
+                static_cast<unsigned long>(result));
   return result;
 }
 

@@ -1,5 +1,8 @@
-// get, set and the read-back after a change, against the simulated unit: the exact messages the unit
-// receives, what the commands print and their exit codes.
+// set, backup and restore: the messages the unit receives, the read-back, the settings file written whole,
+// where and as a shell's `>` would write it, and output that cannot be written.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 
 #include "midi/midi.h"
@@ -7,181 +10,135 @@
 
 namespace {
 
-// By the unit's parameter order 52 53 55 56 58 59 5A 5B 5C 5D.
-SimSetup unit_with(std::initializer_list<uint8_t> settings) {
+mode_t mode_of(const std::string& path, bool link = false) {
+  struct stat status = {};
+  return (link ? lstat(path.c_str(), &status) : stat(path.c_str(), &status)) == 0 ? status.st_mode : 0;
+}
+
+SimSetup tour_unit() {  // every setting differs from the simulated unit's defaults
   SimSetup setup;
-  std::copy(settings.begin(), settings.end(), setup.unit.settings);
+  const uint8_t settings[SIM_PARAM_COUNT] = {1, 99, 1, 2, 1, 1, 1, 1, 1, 1};
+  std::copy(settings, settings + SIM_PARAM_COUNT, setup.unit.settings);
   return setup;
 }
 
-const Bytes READ_BACK_BURST[] = {
-    message({0xF0, 0x2C, 0x4D, 0x52, 0x7F, 0xF7}), message({0xF0, 0x2C, 0x4D, 0x55, 0x7F, 0xF7}),
-    message({0xF0, 0x2C, 0x4D, 0x53, 0x7F, 0xF7}), message({0xF0, 0x2C, 0x4D, 0x58, 0x7F, 0xF7}),
-    message({0xF0, 0x2C, 0x4D, 0x59, 0x7F, 0xF7}), message({0xF0, 0x2C, 0x4D, 0x5A, 0x7F, 0xF7}),
-    message({0xF0, 0x2C, 0x4D, 0x5B, 0x7F, 0xF7}), message({0xF0, 0x2C, 0x4D, 0x5C, 0x7F, 0xF7}),
-    message({0xF0, 0x2C, 0x4D, 0x5D, 0x7F, 0xF7}), message({0xF0, 0x2C, 0x4D, 0x56, 0x7F, 0xF7}),
-    message({0xF0, 0x2C, 0x4D, 0x10, 0xF7}),
-};
-
-// What the unit received after the burst and the echo of its brightness that follows it.
-std::vector<Bytes> received_after_connecting() {
-  const std::vector<Bytes> received = sim_unit_snapshot().received;
-  const std::vector<Bytes> burst(std::begin(READ_BACK_BURST), std::end(READ_BACK_BURST));
-  EXPECT_GE(received.size(), burst.size() + 1);
-  if (received.size() < burst.size() + 1) return {};
-  EXPECT_EQ(std::vector<Bytes>(received.begin(), received.begin() + 11), burst);
-  EXPECT_EQ(received[11][3], 0x56) << "the slider sends the reported brightness back once";
-  return std::vector<Bytes>(received.begin() + 12, received.end());
-}
-
-int person_pauses(DWORD ms) {
-  int count = 0;
-  for (const PlatformSleep& sleep : platform_sleeps())
-    count += sleep.thread_id == GetCurrentThreadId() && sleep.ms == ms;
-  return count;
-}
-
-TEST(ShellGet, PrintsTheTenSettingsAsTheDialogShowsThem) {
-  const ShellResult result = run_shell({"get"}, unit_with({1, 42, 0, 11, 1, 1, 0, 1, 0, 1}));
+TEST(ShellBackup, ThenRestoreIntoAnotherUnitLeavesItAsTheFirst) {
+  TempFolder folder;
+  const std::string file = folder.file("tour.json");
+  ASSERT_EQ(run_shell({"backup", file}, tour_unit()).code, 0);
+  EXPECT_EQ(nlohmann::json::parse(read_text(file), nullptr, false), nlohmann::json::parse(R"({"format":
+      "vexa-settings", "version": 1, "firmware": "3.1", "settings": {"blank-leading-zero": true, "blank-frames":
+      true, "stationary-ltc": false, "mtc-full-message": true, "mtc-mmc-locate": true, "infinite-flywheel": true,
+      "ltc-hold-off": true, "trvx": true, "mmc-id": 99, "brightness": 2}})"));
+  // A unit with the simulated unit's defaults takes the file: one message for each setting, read back.
+  ShellResult result = run_shell({"restore", file});
   EXPECT_EQ(result.code, 0) << result.err;
-  EXPECT_EQ(lines_of(result.out),
-            (std::vector<std::string>{"blank-leading-zero=on", "blank-frames=off", "stationary-ltc=off",
-                                      "mtc-full-message=off", "mtc-mmc-locate=off", "infinite-flywheel=on",
-                                      "ltc-hold-off=on", "trvx=on", "mmc-id=42", "brightness=11"}));
-  EXPECT_EQ(result.err, "");
-  // Nothing but the dialog's own messages: the burst and the brightness echoed once.
-  EXPECT_EQ(received_after_connecting(), std::vector<Bytes>{});
-  // The dialog was closed as its close button closes it: both ports are closed.
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
+  EXPECT_EQ(lines_of(result.out).size(), 10u) << result.out;
+  EXPECT_EQ(lines_of(result.out).back(), "brightness=2 (was 8)");
+  const SimUnit unit = sim_unit_snapshot();
+  EXPECT_TRUE(std::equal(unit.settings, unit.settings + SIM_PARAM_COUNT, tour_unit().unit.settings));
+  // Again: nothing differs, nothing changes.
+  result = run_shell_again({"restore", file});
+  EXPECT_EQ(result.code + result.out.size(), 0u) << result.err;
+  EXPECT_EQ(set_messages().size(), 10u);
+  // A file from other firmware is taken, and said to be.
+  std::string text = read_text(file);
+  write_text(file, text.replace(text.find("\"3.1\""), 5, "\"3.0\""));
+  EXPECT_NE(run_shell({"restore", file}).err.find("the file was taken from firmware 3.0; the unit runs 3.1"),
+            std::string::npos);
 }
 
-TEST(ShellGet, NamedSettingsInTheirOrderAndAsJson) {
-  const SimSetup setup = unit_with({0, 7, 1, 15, 0, 0, 1, 0, 1, 0});
-  const ShellResult text = run_shell({"get", "brightness", "stationary-ltc", "mmc-id"}, setup);
-  EXPECT_EQ(text.code, 0) << text.err;
-  EXPECT_EQ(lines_of(text.out), (std::vector<std::string>{"brightness=15", "stationary-ltc=on", "mmc-id=7"}));
+// Kept: a mode, a link (to the file it names), a FIFO; a file that may not be written is refused at once.
+TEST(ShellBackup, TheTargetIsWrittenAsAShellsRedirectionWouldWriteIt) {
+  TempFolder folder;
+  const std::string own = folder.file("own.json"), named = folder.file("named.json");
+  const std::string link = folder.file("link.json"), read_only = folder.file("read-only.json");
+  const std::string fifo = folder.file("fifo");
+  for (const std::string& path : {own, named, read_only}) write_text(path, "an older file");
+  chmod(own.c_str(), 0600);
+  chmod(read_only.c_str(), 0444);
+  ASSERT_EQ(symlink("named.json", link.c_str()) + mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  for (const std::string& path : {own, link, fifo}) EXPECT_EQ(run_shell({"backup", path}).code, 0) << path;
+  char piped[4096] = {};
+  EXPECT_GT(read(reader, piped, sizeof piped - 1), 0);
+  close(reader);
+  EXPECT_NE(std::string(piped).find("\"brightness\": 8"), std::string::npos);
+  EXPECT_TRUE(S_ISFIFO(mode_of(fifo)) && S_ISLNK(mode_of(link, true)));
+  EXPECT_EQ(mode_of(own) & 0777, 0600u);
+  for (const std::string& path : {own, named})
+    EXPECT_EQ(nlohmann::json::parse(read_text(path), nullptr, false)["settings"]["brightness"], 8) << path;
+  // Root writes a read-only file, as its shell would, and keeps its mode.
+  EXPECT_EQ(run_shell({"backup", read_only}).code, geteuid() == 0 ? 0 : 2);
+  EXPECT_EQ(read_text(read_only) == "an older file", geteuid() != 0);
+  EXPECT_EQ(mode_of(read_only) & 0777, 0444u);
+  // A unit in update mode has no settings: the file stays as it was.
+  EXPECT_EQ(run_shell({"backup", own}, update_mode_unit()).code, 4);
+  EXPECT_EQ(std::system(("test $(ls -A " + folder.path + " | wc -l) -eq 5").c_str()), 0)
+      << "a temporary file";
+}
 
-  const ShellResult json = run_shell({"--json", "get", "trvx", "mtc-full-message"}, setup);
-  EXPECT_EQ(json.code, 0) << json.err;
-  const nlohmann::json object = nlohmann::json::parse(json.out, nullptr, false);
-  EXPECT_EQ(object, nlohmann::json({{"trvx", false}, {"mtc-full-message", true}})) << json.out;
-
-  const ShellResult unknown = run_shell({"get", "brightness", "loudness"}, setup);
-  EXPECT_EQ(unknown.code, 2);
-  EXPECT_NE(unknown.err.find("unknown setting \"loudness\""), std::string::npos) << unknown.err;
-  EXPECT_TRUE(sim_unit_snapshot().received.empty());
+// Output that was not written (a full disk) is an error, whatever the command did.
+TEST(ShellOutput, AFailedWriteOfTheOutputFailsTheCommand) {
+  for (const Args& args : {Args{"backup"}, Args{"get"}, Args{"status", "--json"}, Args{"set", "trvx=on"},
+                           Args{"list"}, Args{"--help"}}) {
+    const ShellResult result = run_shell(args, SimSetup(), std::fopen("/dev/full", "w"));
+    EXPECT_EQ(result.code, 5) << args[0];
+    EXPECT_NE(result.err.find("vexa: cannot write the output: No space left on device"), std::string::npos)
+        << result.err;
+  }
 }
 
 TEST(ShellSet, ChangesAtTheControlsThenReadsEachBack) {
   platform_clear_sleeps();
   const ShellResult result =
-      run_shell({"set", "brightness=3", "trvx=on", "mmc-id=126", "stationary-ltc=off", "blank-frames=off"});
+      run_shell({"set", "brightness=0", "trvx=on", "mmc-id=126", "stationary-ltc=off", "blank-frames=off"});
   EXPECT_EQ(result.code, 0) << result.err;
-  // In the table's order; blank-frames was off already.
-  EXPECT_EQ(lines_of(result.out),
-            (std::vector<std::string>{"stationary-ltc=off (was on)", "trvx=on (was off)",
-                                      "mmc-id=126 (was 0)", "brightness=3 (was 8)"}));
-  EXPECT_EQ(received_after_connecting(), (std::vector<Bytes>{
-                                             message({0xF0, 0x2C, 0x4D, 0x58, 0x01, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x5D, 0x01, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x53, 0x7E, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x56, 0x03, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x58, 0x7F, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x5D, 0x7F, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x53, 0x7F, 0xF7}),
-                                             message({0xF0, 0x2C, 0x4D, 0x56, 0x7F, 0xF7}),
-                                         }));
-  const SimUnit unit = sim_unit_snapshot();
-  EXPECT_EQ(sim_unit_setting(unit, 0x56), 3);
-  EXPECT_EQ(sim_unit_setting(unit, 0x5D), 1);
-  EXPECT_EQ(sim_unit_setting(unit, 0x53), 126);
-  EXPECT_EQ(sim_unit_setting(unit, 0x58), 1);
-  // Each read-back is followed by the program's pause, as the burst's are: on the shell's thread.
-  EXPECT_EQ(person_pauses(50), 4);
-  // The dialog's: eleven for the burst, one for the echo, one for each change.
-  const std::vector<DWORD> pauses = program_pauses();
-  EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 50u), 16);
+  // One message for each setting that differs, in the table's order; blank-frames was off already.
+  EXPECT_EQ(lines_of(result.out), (Args{"stationary-ltc=off (was on)", "trvx=on (was off)",
+                                        "mmc-id=126 (was 0)", "brightness=0 (was 8)"}));
+  const std::vector<Bytes> received = sim_unit_snapshot().received;
+  ASSERT_EQ(received.size(), 19u);  // after the burst of eleven:
+  EXPECT_EQ(std::vector<Bytes>(received.begin() + 11, received.end()),
+            (std::vector<Bytes>{message(0x58, 1), message(0x5D, 1), message(0x53, 0x7E), message(0x56, 0),
+                                message(0x58, 0x7F), message(0x5D, 0x7F), message(0x53, 0x7F),
+                                message(0x56, 0x7F)}));
+  // Each message is followed by the program's pause: eleven of the burst, four changes, four read-backs.
+  int pauses = 0;
+  for (const PlatformSleep& sleep : platform_sleeps()) pauses += sleep.ms == 50;
+  EXPECT_EQ(pauses, 19);
 }
 
-TEST(ShellSet, ASettingTheUnitHasAlreadyIsNotSent) {
-  const ShellResult result = run_shell({"set", "brightness=8", "trvx=off"});
-  EXPECT_EQ(result.code, 0) << result.err;
-  EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find("nothing to change"), std::string::npos);
-  EXPECT_EQ(received_after_connecting(), std::vector<Bytes>{});
-}
-
-TEST(ShellSet, EveryNameAndValueIsCheckedBeforeTheFirstMessage) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {"set", "brightness=3", "trvx=maybe"},
-      {"set", "loudness=3"},
-      {"set", "brightness"},
-      {"set", "brightness=3", "brightness=4"},
-      {"set", "mmc-id=127"},
-      {"set", "brightness=-1"},
-      {"set", "brightness=16"},
-      {"set", "mmc-id=1e2"},
-      {"set"},
+// The unit holds another value, or one that no control shows (a slider shows 31 as 15), or stops answering.
+TEST(ShellSet, AReadBackThatDisagreesOrIsNotAnsweredFailsTheCommand) {
+  static int param = 0;
+  static int held = 0;
+  platform_set_sleep_hook([](DWORD) {
+    sim_with_unit([](SimUnit& unit) {
+      if (unit.received.empty() || unit.received.back()[3] != param || unit.received.back()[4] == 0x7F)
+        return;
+      if (held < 0) unit.config.reply_model = 0x11;
+      if (held >= 0) unit.settings[sim_param_index(uint8_t(param))] = uint8_t(held);
+    });
+  });
+  const std::tuple<Args, int, int, int, std::string> cases[] = {
+      {{"set", "brightness=3"}, 0x56, 5, 1, "brightness was set to 3, but the unit reports 5"},
+      {{"set", "brightness=15"}, 0x56, 31, 1, "brightness was set to 15, but the unit reports 31"},
+      {{"set", "trvx=off"}, 0x5D, 5, 1, "trvx was set to off, but the unit reports 5"},
+      {{"set", "trvx=off"}, 0x5D, -1, 3, "the unit did not report trvx back"},
   };
-  for (const std::vector<std::string>& args : wrong) {
-    const ShellResult result = run_shell(args);
-    EXPECT_EQ(result.code, 2) << args.back() << ": " << result.err;
-    EXPECT_TRUE(sim_unit_snapshot().received.empty()) << args.back();
-    EXPECT_EQ(result.out, "") << args.back();
-  }
-}
-
-// The unit takes a different brightness meanwhile: its read-back disagrees with what was set.
-TEST(ShellSet, AReadBackThatDisagreesFailsTheCommand) {
-  platform_set_sleep_hook([](DWORD) {
-    sim_with_unit([](SimUnit& unit) {
-      if (!unit.received.empty() && unit.received.back() == message({0xF0, 0x2C, 0x4D, 0x56, 0x03, 0xF7}))
-        unit.settings[3] = 5;
-    });
-  });
-  const ShellResult result = run_shell({"set", "brightness=3"});
-  platform_set_sleep_hook(nullptr);
-  EXPECT_EQ(result.code, 1);
-  EXPECT_NE(result.err.find("brightness was set to 3, but the unit reports 5"), std::string::npos)
-      << result.err;
-  EXPECT_EQ(result.out, "");
-}
-
-// After the change the unit's replies stop reaching the program: no read-back, no confirmation.
-TEST(ShellSet, AReadBackThatIsNotAnsweredIsNoAnswer) {
-  platform_set_sleep_hook([](DWORD) {
-    sim_with_unit([](SimUnit& unit) {
-      if (!unit.received.empty() && unit.received.back()[3] == 0x5D && unit.received.back()[4] == 0x01)
-        unit.config.reply_model = 0x11;
-    });
-  });
-  const ShellResult result = run_shell({"set", "trvx=on"});
-  platform_set_sleep_hook(nullptr);
-  EXPECT_EQ(result.code, 3);
-  EXPECT_NE(result.err.find("did not report trvx back"), std::string::npos) << result.err;
-  EXPECT_EQ(received_with_code(0x5D).back(), message({0xF0, 0x2C, 0x4D, 0x5D, 0x7F, 0xF7}));
-}
-
-// The ID box shows an ID of 127 or more as nothing new: the unit reported no valid ID.
-TEST(ShellGet, AnIdThatTheBoxCannotShowIsNotReported) {
-  const ShellResult result = run_shell({"get", "mmc-id"}, unit_with({0, 127, 0, 8, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(result.code, 3);
-  EXPECT_NE(result.err.find("the unit did not report mmc-id"), std::string::npos) << result.err;
-  EXPECT_EQ(result.out, "");
-}
-
-TEST(ShellSettings, AUnitInUpdateModeHasNoSettings) {
-  SimSetup setup;
-  setup.unit.mode = SimMode::Boot;
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"get"}, {"set", "trvx=on"}, {"backup"}}) {
-    const ShellResult result = run_shell(args, setup);
-    EXPECT_EQ(result.code, 4) << args[0];
-    EXPECT_NE(result.err.find("is in update mode"), std::string::npos) << result.err;
+  for (const auto& [args, code, value, exit_code, said] : cases) {
+    param = code;
+    held = value;
+    SimSetup trvx_on;
+    trvx_on.unit.settings[9] = 1;
+    const ShellResult result = run_shell(args, trvx_on);
+    EXPECT_EQ(result.code, exit_code) << said;
+    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(sim_unit_snapshot().received.size(), 11u) << "the burst alone";
+    EXPECT_EQ(received_with_code(code).back(), message(code, 0x7F));
   }
+  platform_set_sleep_hook(nullptr);
 }
 
 }  // namespace

@@ -16,14 +16,13 @@
 #include "hosts/shell/shell.h"
 #include "platform/midi/sim/midi_sim.h"
 #include "platform/win32/kernel32_ext.h"
-#include "platform/win32/winmm_ext.h"
 
 using Bytes = std::vector<uint8_t>;
+using Args = std::vector<std::string>;
 
 struct ShellResult {
   int code;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 inline std::string contents(std::FILE* file) {
@@ -36,65 +35,59 @@ inline std::string contents(std::FILE* file) {
   return text;
 }
 
-// Runs `vexa ARGS` against the simulated back-end as it is now (the unit keeps its state from the runs
-// before). Pauses are logged as asked and last a tenth of that.
-inline ShellResult run_shell_again(const std::vector<std::string>& args) {
+// `vexa ARGS` over the simulated unit as it is, output to `out` or captured; pauses a tenth of their length.
+inline ShellResult run_shell_again(const Args& args, std::FILE* out = nullptr) {
   platform_set_sleep_divisor(10);
-  std::FILE* out = std::tmpfile();
+  std::FILE* captured = out ? out : std::tmpfile();
   std::FILE* err = std::tmpfile();
-  const int code = shell_run(args, midi_backend_sim(), ShellStreams{out, err, false});
-  return {code, contents(out), contents(err)};
+  const int code = shell_run(args, midi_backend_sim(), ShellStreams{captured, err, false});
+  return {code, out ? "" : contents(captured), contents(err)};
 }
 
 // The same with a simulated unit started afresh from `setup`.
-inline ShellResult run_shell(const std::vector<std::string>& args, const SimSetup& setup = SimSetup()) {
+inline ShellResult run_shell(const Args& args, const SimSetup& setup = SimSetup(), std::FILE* out = nullptr) {
   sim_start(setup);
-  return run_shell_again(args);
+  return run_shell_again(args, out);
 }
 
-inline std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
+// A unit in update mode that answers and erases at once.
+inline SimSetup update_mode_unit() {
+  SimSetup setup;
+  setup.unit.mode = SimMode::Boot;
+  setup.unit.reply_latency_us = 100;
+  setup.unit.erase_time_us = 20000;
+  return setup;
+}
+
+inline Args lines_of(const std::string& text) {
+  Args lines;
   std::istringstream stream(text);
   for (std::string line; std::getline(stream, line);) lines.push_back(line);
   return lines;
 }
 
-inline Bytes message(std::initializer_list<int> values) {
-  Bytes bytes;
-  for (int value : values) bytes.push_back(static_cast<uint8_t>(value));
-  return bytes;
-}
+inline Bytes message(int code, int value) { return {0xF0, 0x2C, 0x4D, uint8_t(code), uint8_t(value), 0xF7}; }
 
-// The messages the unit received with code `code` (its byte 3).
-inline std::vector<Bytes> received_with_code(uint8_t code) {
+// What the unit received with code `code` (its byte 3), or (-1) what changes a setting (a value not 7F).
+inline std::vector<Bytes> received_with_code(int code) {
   std::vector<Bytes> found;
-  for (const Bytes& m : sim_unit_snapshot().received)
-    if (m.size() > 3 && m[3] == code) found.push_back(m);
+  for (const Bytes& m : sim_unit_snapshot().received) {
+    const bool set = m.size() == 6 && sim_param_index(m[3]) >= 0 && m[4] != 0x7F;
+    if (m.size() > 3 && (code < 0 ? set : m[3] == code)) found.push_back(m);
+  }
   return found;
 }
+inline std::vector<Bytes> set_messages() { return received_with_code(-1); }
 
-// The pauses of every thread but this one (the person's): the program's own, in order.
-inline std::vector<DWORD> program_pauses() {
-  std::vector<DWORD> pauses;
-  const DWORD person = GetCurrentThreadId();
-  for (const PlatformSleep& sleep : platform_sleeps())
-    if (sleep.thread_id != person) pauses.push_back(sleep.ms);
-  return pauses;
-}
-
-// A file in a folder of its own, removed with it.
-class TempFolder {
- public:
+// A folder of its own, removed with what it holds.
+struct TempFolder {
+  std::string path;
   TempFolder() {
     char pattern[] = "/tmp/vexa-shell-test.XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "";
+    path = mkdtemp(pattern) ? pattern : "";
   }
-  ~TempFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+  std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
 inline void write_text(const std::string& path, const std::string& text) { std::ofstream(path) << text; }

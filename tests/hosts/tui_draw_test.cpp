@@ -13,9 +13,13 @@
 
 namespace {
 
+// A control with its template's rectangle and style; `state` is a check box's check or a bar's position.
 User32Control control(User32Kind kind, int id, int x, int y, int cx, int cy, DWORD style,
-                      const std::string& text = "") {
+                      const std::string& text = "", int state = 0, bool focused = false) {
   User32Control c{};
+  c.check = state;
+  c.position = state;
+  c.focused = focused;
   c.kind = kind;
   c.id = id;
   c.x = x;
@@ -113,17 +117,14 @@ TEST(TuiDraw, FrameCaptionHelpAndSize) {
 TEST(TuiDraw, ButtonsCheckBoxesAndTexts) {
   User32Control update = control(User32Kind::push_button, IDC_UPDATE_BUTTON, 40, 81, 133, 12,
                                  BS_PUSHBUTTON | WS_TABSTOP, "Update firmware");
-  User32Control help =
-      control(User32Kind::push_button, IDC_HELP_UPDATE, 180, 81, 15, 12, BS_PUSHBUTTON | WS_TABSTOP, "?");
-  help.focused = true;
+  User32Control help = control(User32Kind::push_button, IDC_HELP_UPDATE, 180, 81, 15, 12,
+                               BS_PUSHBUTTON | WS_TABSTOP, "?", 0, true);
   User32Control ticked = control(User32Kind::check_box, IDC_BLANK_LEADING_ZERO, 40, 135, 100, 8,
-                                 BS_AUTOCHECKBOX, "Blank leading zero");
-  ticked.check = BST_CHECKED;
+                                 BS_AUTOCHECKBOX, "Blank leading zero", BST_CHECKED);
   User32Control greyed = control(User32Kind::check_box, IDC_BLANK_FRAMES, 40, 147, 101, 8,
                                  BS_AUTOCHECKBOX | WS_DISABLED, "Blank frames when running");
   User32Control odd = control(User32Kind::check_box, IDC_STATIONARY_LTC, 40, 159, 110, 8, BS_AUTO3STATE,
-                              "Enable stationary LTC output");
-  odd.check = BST_INDETERMINATE;
+                              "Enable stationary LTC output", BST_INDETERMINATE);
   const User32Control device =
       control(User32Kind::text, IDC_DEVICE_TEXT, 54, 68, 111, 12, SS_CENTER, "Firmware 3.1");
   const User32Control left = control(User32Kind::text, IDC_STATUS_TEXT, 56, 98, 108, 8, SS_LEFT, "Writing");
@@ -213,18 +214,15 @@ TEST(TuiDraw, PortNamesOfManyBytesTakeACellPerCharacter) {
 }
 
 TEST(TuiDraw, ProgressSliderSpinAndEditBox) {
-  User32Control progress = control(User32Kind::progress_bar, IDC_PROGRESS, 40, 114, 133, 7, 0);
+  User32Control progress = control(User32Kind::progress_bar, IDC_PROGRESS, 40, 114, 133, 7, 0, "", 50);
   progress.maximum = 100;
-  progress.position = 50;
   User32Control slider =
-      control(User32Kind::trackbar, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS);
+      control(User32Kind::trackbar, IDC_BRIGHTNESS, 40, 310, 125, 15, TBS_HORZ | TBS_NOTICKS, "", 15);
   slider.maximum = 15;
-  slider.position = 15;
   User32Control spin = control(User32Kind::up_down, IDC_MMC_ID_SPIN, 45, 265, 11, 14,
                                UDS_ALIGNRIGHT | UDS_ARROWKEYS | WS_DISABLED);
-  User32Control edit =
-      control(User32Kind::edit, IDC_MMC_ID_EDIT, 80, 265, 21, 14, ES_CENTER | ES_NUMBER | WS_BORDER, "042");
-  edit.focused = true;
+  User32Control edit = control(User32Kind::edit, IDC_MMC_ID_EDIT, 80, 265, 21, 14,
+                               ES_CENTER | ES_NUMBER | WS_BORDER, "042", 0, true);
   TuiScreen s = draw(dialog_with({progress, slider, spin, edit}));
 
   EXPECT_EQ(cells(s, 14, 10, 33), "████████████████░░░░░░░░░░░░░░░░░");
@@ -272,18 +270,14 @@ TEST(TuiDraw, HotKeysFollowCaptionsAndGroups) {
       control(User32Kind::check_box, IDC_MTC_MMC_LOCATE, 40, 184, 86, 8, BS_AUTOCHECKBOX,
               "MTC with MMC Locate"),
   });
-  const std::vector<TuiHotKey> keys = tui_hot_keys(d);
-  ASSERT_EQ(keys.size(), 5u);
-  EXPECT_EQ(keys[0].letter, 'u');
-  EXPECT_EQ(keys[0].target, IDC_UPDATE_BUTTON);
-  EXPECT_EQ(keys[1].letter, 'b');
-  // "Brightness" finds b taken and takes its next letter; its key goes to the slider inside the group.
-  EXPECT_EQ(keys[2].letter, 'r');
-  EXPECT_EQ(keys[2].target, IDC_BRIGHTNESS);
-  EXPECT_EQ(keys[2].offset, 1);
-  EXPECT_EQ(keys[3].letter, 'm');
-  EXPECT_EQ(keys[3].target, IDC_MMC_ID_EDIT);
-  EXPECT_EQ(keys[4].letter, 'w');
-  EXPECT_EQ(keys[4].target, IDC_MTC_MMC_LOCATE);
-  EXPECT_EQ(keys[4].offset, 4);
+  // Each key's letter, target and offset in its caption. "Brightness" finds b taken and takes its next
+  // letter; its key goes to the slider inside the group.
+  const auto key = [](char letter, int target, int offset) {
+    return letter + (" " + std::to_string(target) + " " + std::to_string(offset));
+  };
+  std::vector<std::string> keys;
+  for (const TuiHotKey& k : tui_hot_keys(d)) keys.push_back(key(k.letter, k.target, k.offset));
+  EXPECT_EQ(keys, (std::vector<std::string>{key('u', IDC_UPDATE_BUTTON, 0),
+                                            key('b', IDC_BLANK_LEADING_ZERO, 0), key('r', IDC_BRIGHTNESS, 1),
+                                            key('m', IDC_MMC_ID_EDIT, 0), key('w', IDC_MTC_MMC_LOCATE, 4)}));
 }

@@ -1,87 +1,41 @@
 // The terminal front end's keys and clicks, through the real program on the headless driver with the
 // simulated unit: each reaches its control as a person's input, and the unit sees what it should.
-#include "hosts/tui/frontend_tui.h"
-#include "program_support.h"
+#include "tui_support.h"
 
 namespace {
 
-class TuiInput : public ProgramTest {
- protected:
-  // The frame that the front end would show now, on a 60 x 50 terminal.
-  const TuiScreen& frame() {
-    User32Dialog dialog;
-    const bool open = user32_read_dialog(dialog);
-    screen = tui_draw(open ? &dialog : nullptr, user32_open_boxes(), TuiPicture{}, view, 50, 60);
-    return screen;
-  }
-
-  int key(int code, bool shift = false, bool alt = false) {
-    frame();
-    const int result = tui_key(view, screen, TuiKey{code, shift, alt});
-    EXPECT_TRUE(headless_wait_idle());
-    return result;
-  }
-
-  // Clicks the middle of the first zone of that kind and control.
-  int click(TuiZoneKind kind, int id, int value = -1) {
-    for (const TuiZone& z : frame().zones) {
-      if (z.kind != kind || z.id != id || (value >= 0 && z.value != value)) continue;
-      const int result = tui_click(screen, z.row + z.rows / 2, z.col + z.cols / 2);
-      EXPECT_TRUE(headless_wait_idle());
-      return result;
-    }
-    ADD_FAILURE() << "no zone for control " << id;
-    return USER32_NO_CONTROL;
-  }
-
-  char hot_key_of(int id) {
-    User32Dialog dialog;
-    EXPECT_TRUE(user32_read_dialog(dialog));
-    for (const TuiHotKey& k : tui_hot_keys(dialog))
-      if (k.target == id) return k.letter;
-    ADD_FAILURE() << "no hot key for control " << id;
-    return 0;
-  }
-
-  // The port list by keys: F4 opens it, the arrows move in it, Enter takes the entry; the unit answers.
-  void choose_port_by_keys() {
-    EXPECT_EQ(key(tui_key_f(4)), USER32_OK);
-    ASSERT_TRUE(headless_combo_dropped(IDC_PORT_COMBO));
-    EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"vexa"});
-    key(TUI_KEY_DOWN);
-    key(TUI_KEY_ENTER);
-    EXPECT_FALSE(headless_combo_dropped(IDC_PORT_COMBO));
-    settle();
-    tick();
-    EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-    ASSERT_TRUE(headless_enabled(IDC_ENABLE_TRVX));
-  }
-
-  TuiView view;
-  TuiScreen screen;
-};
+using TuiInput = TuiTest;
 
 Bytes set_message(int param, int value) { return bytes_of({0xF0, 0x2C, 0x4D, param, value, 0xF7}); }
 
 }  // namespace
 
-TEST_F(TuiInput, KeysMoveTheFocusAndChooseThePort) {
+TEST_F(TuiInput, KeysReachEveryKindOfControl) {
   start();
-  // Right after start only the two "?" buttons take Tab; Enter and Escape change nothing.
+  // Right after start only the two "?" buttons take Tab, in both directions; Escape changes nothing.
   EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
   EXPECT_EQ(key(TUI_KEY_TAB), USER32_OK);
   EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
-  key(TUI_KEY_TAB, true);
+  key(TUI_KEY_TAB);
   EXPECT_EQ(headless_focus_id(), IDC_HELP_UPDATE);
+  key(TUI_KEY_TAB, true);
+  EXPECT_EQ(headless_focus_id(), IDC_HELP_SETTINGS);
   key(TUI_KEY_ESCAPE);
   EXPECT_TRUE(headless_boxes().empty());
   EXPECT_TRUE(headless_running());
-  ASSERT_NO_FATAL_FAILURE(choose_port_by_keys());
-}
 
-TEST_F(TuiInput, KeysWorkTheCheckBoxSliderAndSpin) {
-  start();
-  ASSERT_NO_FATAL_FAILURE(choose_port_by_keys());
+  // The port list: F4 opens it, the arrows move in it, Enter takes the entry; the unit answers.
+  EXPECT_EQ(key(tui_key_f(4)), USER32_OK);
+  ASSERT_TRUE(headless_combo_dropped(IDC_PORT_COMBO));
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"vexa"});
+  key(TUI_KEY_DOWN);
+  key(TUI_KEY_ENTER);
+  EXPECT_FALSE(headless_combo_dropped(IDC_PORT_COMBO));
+  settle();
+  tick();
+  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
+  ASSERT_TRUE(headless_enabled(IDC_ENABLE_TRVX));
+
   // A check box: its hot key clicks it, Space clicks it again.
   EXPECT_EQ(key(hot_key_of(IDC_ENABLE_TRVX)), USER32_OK);
   EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
@@ -110,11 +64,7 @@ TEST_F(TuiInput, KeysWorkTheCheckBoxSliderAndSpin) {
   key(TUI_KEY_UP);
   EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), id + 1);
   EXPECT_EQ(count_received(set_message(0x53, id + 1)), 2);
-}
 
-TEST_F(TuiInput, KeysEditTheIdBoxGoToAMessageBoxAndClose) {
-  start();
-  ASSERT_NO_FATAL_FAILURE(choose_port_by_keys());
   // The ID box: its group's hot key goes into it, Backspace and digits edit it, leaving it commits.
   key(hot_key_of(IDC_MMC_ID_EDIT));
   ASSERT_EQ(headless_focus_id(), IDC_MMC_ID_EDIT);

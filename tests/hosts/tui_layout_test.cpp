@@ -1,8 +1,7 @@
 // The terminal front end's layouts for the terminal's size, drawn from the real program's dialog on the
 // headless driver: which layout each size gets, that every control is shown once and whole, that the focus
 // and message boxes stay in view where the dialog scrolls, and that clicks and keys act in every layout.
-#include "hosts/tui/frontend_tui.h"
-#include "program_support.h"
+#include "tui_support.h"
 
 namespace {
 
@@ -14,25 +13,7 @@ constexpr Size SIZES[] = {{55, 47, TuiLayout::full},     {80, 24, TuiLayout::col
                           {100, 30, TuiLayout::columns}, {40, 35, TuiLayout::stacked},
                           {40, 15, TuiLayout::scrolled}, {30, 10, TuiLayout::scrolled}};
 
-class TuiLayoutTest : public ProgramTest {
- protected:
-  const TuiScreen& frame(int rows, int cols) {
-    User32Dialog dialog;
-    const bool open = user32_read_dialog(dialog);
-    screen = tui_draw(open ? &dialog : nullptr, user32_open_boxes(), picture, view, rows, cols);
-    return screen;
-  }
-
-  const TuiZone* zone_of(int id) const {
-    for (const TuiZone& z : screen.zones)
-      if (z.kind == TuiZoneKind::control && z.id == id) return &z;
-    return nullptr;
-  }
-
-  TuiView view;
-  TuiPicture picture;
-  TuiScreen screen;
-};
+using TuiLayoutTest = TuiTest;
 
 // The ids of the controls that a person uses, in the dialog's order.
 std::vector<int> used_controls() {
@@ -50,7 +31,7 @@ bool overlap(const TuiZone& a, const TuiZone& b) {
 
 }  // namespace
 
-TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceAndApart) {
+TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceApartAndAtHand) {
   start();
   connect_and_tick();
   for (const Size& size : SIZES) {
@@ -68,11 +49,6 @@ TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceAndApart) {
     std::vector<const TuiZone*> zones;
     for (int id : used_controls()) {
       const TuiZone* z = zone_of(id);
-      if (!z) {
-        // Spin buttons have zones of their own kind.
-        for (const TuiZone& other : screen.zones)
-          if (other.id == id && !z) z = &other;
-      }
       ASSERT_NE(z, nullptr) << "control " << id << "\n" << text;
       EXPECT_GE(z->row, 0);
       EXPECT_LE(z->row + z->rows, size.rows - 2);
@@ -82,6 +58,21 @@ TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceAndApart) {
         EXPECT_FALSE(overlap(*z, *other)) << "control " << id << "\n" << text;
       zones.push_back(z);
     }
+  }
+  // A click on a check box's zone ticks it, whichever layout placed it; where the dialog scrolls and it is
+  // out of view, its hot key goes there and ticks it.
+  for (const Size& size : SIZES) {
+    SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
+    const int before = headless_checked(IDC_ENABLE_TRVX);
+    frame(size.rows, size.cols);
+    if (const TuiZone* z = zone_of(IDC_ENABLE_TRVX)) {
+      EXPECT_EQ(tui_click(screen, z->row, z->col), USER32_OK);
+    } else {
+      ASSERT_EQ(size.layout, TuiLayout::scrolled) << tui_grid_text(screen.grid);
+      EXPECT_EQ(key(hot_key_of(IDC_ENABLE_TRVX)), USER32_OK);
+    }
+    EXPECT_TRUE(headless_wait_idle());
+    EXPECT_NE(headless_checked(IDC_ENABLE_TRVX), before);
   }
   // A larger terminal keeps the dialog as its template has it; 80 x 24 fits it in two columns.
   frame(24, 80);
@@ -101,17 +92,13 @@ TEST_F(TuiLayoutTest, ScrolledDialogKeepsTheFocusAndBoxesInView) {
     frame(15, 40);
     ASSERT_EQ(screen.layout, TuiLayout::scrolled);
     const TuiZone* z = zone_of(focus);
-    if (!z)
-      for (const TuiZone& other : screen.zones)
-        if (other.id == focus && !z) z = &other;
     ASSERT_NE(z, nullptr) << "focus " << focus << "\n" << tui_grid_text(screen.grid);
     EXPECT_GE(z->row, 0);
     EXPECT_LE(z->row + z->rows, 13) << tui_grid_text(screen.grid);
     if (first_scroll < 0) first_scroll = screen.scroll_row;
     last_scroll = std::max(last_scroll, screen.scroll_row);
     seen.push_back(focus);
-    tui_key(view, screen, TuiKey{TUI_KEY_TAB});
-    EXPECT_TRUE(headless_wait_idle());
+    key(TUI_KEY_TAB);
   }
   // The settings lie far below the port list: getting to them scrolled the dialog.
   EXPECT_GT(last_scroll, first_scroll);
@@ -119,15 +106,13 @@ TEST_F(TuiLayoutTest, ScrolledDialogKeepsTheFocusAndBoxesInView) {
 
   // The open port list is shown with its entry, wherever the dialog was scrolled to.
   frame(15, 40);
-  EXPECT_EQ(tui_key(view, screen, TuiKey{tui_key_f(4)}), USER32_OK);
-  EXPECT_TRUE(headless_wait_idle());
+  EXPECT_EQ(key(tui_key_f(4)), USER32_OK);
   frame(15, 40);
   bool item = false;
   for (const TuiZone& z : screen.zones)
     item = item || (z.kind == TuiZoneKind::list_item && z.row + z.rows <= 13);
   EXPECT_TRUE(item) << tui_grid_text(screen.grid);
-  tui_key(view, screen, TuiKey{TUI_KEY_ESCAPE});
-  EXPECT_TRUE(headless_wait_idle());
+  key(TUI_KEY_ESCAPE);
 
   // A help box, whole at every size.
   headless_click(IDC_HELP_UPDATE);
@@ -142,36 +127,8 @@ TEST_F(TuiLayoutTest, ScrolledDialogKeepsTheFocusAndBoxesInView) {
     EXPECT_TRUE(ok) << text;
     EXPECT_NE(text.find("[ OK ]"), std::string::npos) << text;
   }
-  EXPECT_EQ(tui_key(view, screen, TuiKey{TUI_KEY_ENTER}), USER32_OK);
-  EXPECT_TRUE(headless_wait_idle());
+  EXPECT_EQ(key(TUI_KEY_ENTER), USER32_OK);
   EXPECT_TRUE(headless_boxes().empty());
-}
-
-TEST_F(TuiLayoutTest, ClicksAndHotKeysActInEveryLayout) {
-  start();
-  connect_and_tick();
-  for (const Size& size : SIZES) {
-    SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
-    // A click on the check box's zone ticks it, whichever layout placed it.
-    const int before = headless_checked(IDC_ENABLE_TRVX);
-    frame(size.rows, size.cols);
-    const TuiZone* z = zone_of(IDC_ENABLE_TRVX);
-    if (size.layout == TuiLayout::scrolled && !z) {
-      // Not in view: its hot key goes there and ticks it.
-      User32Dialog dialog;
-      ASSERT_TRUE(user32_read_dialog(dialog));
-      char letter = 0;
-      for (const TuiHotKey& k : tui_hot_keys(dialog))
-        if (k.target == IDC_ENABLE_TRVX) letter = k.letter;
-      ASSERT_NE(letter, 0);
-      EXPECT_EQ(tui_key(view, screen, TuiKey{letter}), USER32_OK);
-    } else {
-      ASSERT_NE(z, nullptr) << tui_grid_text(screen.grid);
-      EXPECT_EQ(tui_click(screen, z->row, z->col), USER32_OK);
-    }
-    EXPECT_TRUE(headless_wait_idle());
-    EXPECT_NE(headless_checked(IDC_ENABLE_TRVX), before);
-  }
 }
 
 TEST_F(TuiLayoutTest, PictureWithoutUtf8IsColouredBlanks) {

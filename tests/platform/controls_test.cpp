@@ -99,7 +99,7 @@ TEST(ComboBox, KeysAndTypingNotifyInThePlatformOrder) {
 
 TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
   start_dialog(test_dialog_template());
-  EXPECT_EQ(only(recorder.lines(), "NOTIFY"), (Lines{"NOTIFY 1000 -12 pos=0"}));  // shown once
+  EXPECT_EQ(only(recorder.since(), "NOTIFY"), (Lines{"NOTIFY 1000 -12 pos=0"}));  // shown once
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETRANGEMAX), 100);
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETPAGESIZE), 20);
   EXPECT_EQ(send_to(ID_SLIDER, TBM_GETLINESIZE), 1);
@@ -145,4 +145,16 @@ TEST(Trackbar, RepaintsNotifyAndPersonMovesScroll) {
                                 "HSCROLL 8 0 from=1000", "HSCROLL 2 0 from=1000", "HSCROLL 8 0 from=1000",
                                 "NOTIFY 1000 -12 pos=12", "HSCROLL 6 0 from=1000", "HSCROLL 8 0 from=1000",
                                 "NOTIFY 1000 -12 pos=0"}));
+}
+
+// Paint, and with it NM_CUSTOMDRAW, comes only while the host draws the windows; what waits comes once it
+// does.
+TEST(Trackbar, IsPaintedOnlyWhereTheHostDrawsIt) {
+  start_dialog(test_dialog_template());
+  user32_set_drawn(false);
+  size_t mark = mark_now();
+  send_to(ID_SLIDER, TBM_SETPOS, TRUE, 30);
+  EXPECT_EQ(after(mark), Lines{});
+  user32_set_drawn(true);
+  EXPECT_EQ(after(mark), (Lines{"NOTIFY 1000 -12 pos=30"}));
 }

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "midi_support.h"
+#include "platform/midi/sim/midi_sim.h"
 #include "sim/unit/firmware_format.h"
 #include "sim/unit/unit.h"
 
@@ -16,63 +16,27 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// A back-end with one input whose bytes the test hands over itself.
-MidiSink* test_sink = nullptr;
-int one() { return 1; }
-bool name_of(int device, char* name, int size) {
-  if (device != 0 || size < 5) return false;
-  std::strcpy(name, "test");
-  return true;
-}
-int no_output(int, int*) { return MMSYSERR_BADDEVICEID; }
-int close_nothing(int) { return MMSYSERR_NOERROR; }
-int send_nothing(int, const uint8_t*, int) { return MMSYSERR_NODRIVER; }
-int open_test_input(int device, MidiSink* sink, int* port) {
-  if (device != 0) return MMSYSERR_BADDEVICEID;
-  test_sink = sink;
-  *port = 1;
-  return MMSYSERR_NOERROR;
-}
-void close_test_input(int) { test_sink = nullptr; }
-bool never_gone(int) { return false; }
-void no_threads() {}
-const MidiBackend test_backend = {"test",     one,           one,          name_of,         name_of,
-                                  no_output,  close_nothing, send_nothing, open_test_input, close_test_input,
-                                  never_gone, never_gone,    no_threads};
-
 TEST(ArrivalTimes, BytesDueLaterWaitForTheirTimeWithoutHoldingBackEarlierOnes) {
-  winmm_use_backend(&test_backend);
+  winmm_use_backend(&one_input_backend);
   EventRecorder recorder;
   HMIDIIN in = nullptr;
   ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-
-  recorder.take();  // MIM_OPEN
   const uint8_t later[] = {0x90, 0x40, 0x7F};
   const uint8_t sooner[] = {0xF8, 0xFA};
-  test_sink->arriving(test_sink, later, 3, Clock::now() + std::chrono::milliseconds(200));
-  test_sink->arrived(test_sink, sooner, 2);
-  test_sink->wait_delivered(test_sink);
-  std::vector<RecordedEvent> events = recorder.take();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0].param1, 0xF8u);
-  EXPECT_EQ(events[1].param1, 0xFAu);
-  EXPECT_EQ(events[2].param1, 0x7F4090u);
-  EXPECT_GE(events[2].param2, 200u);  // stamped with the time it was due
+  one_input_sink->arriving(one_input_sink, later, 3, Clock::now() + std::chrono::milliseconds(200));
+  one_input_sink->arrived(one_input_sink, sooner, 2);
+  one_input_sink->wait_delivered(one_input_sink);
+  EXPECT_EQ(recorder.take(), (std::vector<std::string>{"OPEN here", "DATA F8", "DATA FA", "DATA 7F4090"}));
+  EXPECT_GE(recorder.times.back(), 200u);  // stamped with the time it was due
 
   // Withdrawn before their time, bytes never arrive, and nobody waits for them.
-  test_sink->arriving(test_sink, later, 3, Clock::now() + std::chrono::seconds(60));
-  test_sink->arrived(test_sink, sooner, 1);
-  test_sink->withdraw(test_sink);
-  test_sink->wait_delivered(test_sink);
-  events = recorder.take();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].param1, 0xF8u);
-
+  one_input_sink->arriving(one_input_sink, later, 3, Clock::now() + std::chrono::seconds(60));
+  one_input_sink->arrived(one_input_sink, sooner, 1);
+  one_input_sink->withdraw(one_input_sink);
+  one_input_sink->wait_delivered(one_input_sink);
   EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
-  events = recorder.take();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_CLOSE));
+  EXPECT_EQ(recorder.take(), (std::vector<std::string>{"DATA F8", "CLOSE here"}));
   winmm_use_backend(sim_start());
 }
 

@@ -88,7 +88,6 @@ enum TestId {
   ID_SLIDER = 1000,
   ID_SPIN = 1022,
   ID_HELP = 1008,
-  ID_THREE_STATE = 1030,
 };
 
 // The test dialog: every control class the program uses, with its styles.
@@ -107,32 +106,24 @@ inline TemplateBuilder test_dialog_template() {
             125, 15)
       .item("Msctls_UpDown32", ID_SPIN, child | WS_TABSTOP | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 45, 265, 11, 14)
       .item(0x80, -1, child | BS_GROUPBOX, 40, 300, 133, 29, "Brightness")
-      .item(0x80, ID_HELP, child | WS_TABSTOP | BS_PUSHBUTTON, 180, 81, 15, 12, "?")
-      .item(0x80, ID_THREE_STATE, child | BS_AUTO3STATE, 40, 224, 89, 8, "Three states");
+      .item(0x80, ID_HELP, child | WS_TABSTOP | BS_PUSHBUTTON, 180, 81, 15, 12, "?");
   return t;
 }
 
 // What the dialog procedure received, one line per message of interest, e.g. "COMMAND 1004 0 check=1".
-class Recorder {
- public:
+struct Recorder {
+  std::mutex lock;
+  std::vector<std::string> all;
   void add(std::string line) {
-    std::lock_guard<std::mutex> guard(lock_);
-    lines_.push_back(std::move(line));
+    std::lock_guard<std::mutex> guard(lock);
+    all.push_back(std::move(line));
   }
-  std::vector<std::string> lines() { return since(0); }
-  // The lines after `mark` (a count of lines taken earlier).
-  std::vector<std::string> since(size_t mark) {
-    std::lock_guard<std::mutex> guard(lock_);
-    return std::vector<std::string>(lines_.begin() + std::min(mark, lines_.size()), lines_.end());
+  // The lines after the first `mark`.
+  std::vector<std::string> since(size_t mark = 0) {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::vector<std::string>(all.begin() + std::min(mark, all.size()), all.end());
   }
-  size_t count() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return lines_.size();
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> lines_;
+  size_t count() { return since().size(); }
 };
 
 inline Recorder recorder;
@@ -157,8 +148,7 @@ inline std::string describe(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
       int code = HIWORD(wparam);
       std::string line = "COMMAND " + std::to_string(id) + " " + std::to_string(code);
       HWND control = reinterpret_cast<HWND>(lparam);
-      if (id == ID_CHECK || id == ID_THREE_STATE)
-        line += " check=" + std::to_string(SendMessageA(control, BM_GETCHECK, 0, 0));
+      if (id == ID_CHECK) line += " check=" + std::to_string(SendMessageA(control, BM_GETCHECK, 0, 0));
       if (id == ID_COMBO) {
         char text[64] = "";
         GetWindowTextA(control, text, sizeof text);
@@ -176,18 +166,13 @@ inline std::string describe(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
       auto* header = reinterpret_cast<NMHDR*>(lparam);
       std::string line =
           "NOTIFY " + std::to_string(header->idFrom) + " " + std::to_string(static_cast<int>(header->code));
-      if (header->code == UDN_DELTAPOS) {
-        auto* change = reinterpret_cast<NMUPDOWN*>(lparam);
-        line += " pos=" + std::to_string(change->iPos) + " delta=" + std::to_string(change->iDelta);
-      }
       if (header->code == NM_CUSTOMDRAW)
         line += " pos=" + std::to_string(SendMessageA(header->hwndFrom, TBM_GETPOS, 0, 0));
       return line;
     }
     case WM_HSCROLL:
-    case WM_VSCROLL:
-      return std::string(message == WM_HSCROLL ? "HSCROLL " : "VSCROLL ") + std::to_string(LOWORD(wparam)) +
-             " " + std::to_string(static_cast<SHORT>(HIWORD(wparam))) +
+      return "HSCROLL " + std::to_string(LOWORD(wparam)) + " " +
+             std::to_string(static_cast<SHORT>(HIWORD(wparam))) +
              " from=" + std::to_string(GetDlgCtrlID(reinterpret_cast<HWND>(lparam)));
     default:
       if (message >= WM_APP) return "APP " + std::to_string(message - WM_APP) + " " + std::to_string(wparam);
@@ -200,10 +185,6 @@ inline INT_PTR CALLBACK recording_proc(HWND dialog, UINT message, WPARAM wparam,
     test_dialog = dialog;
     test_ui_thread = GetCurrentThreadId();
     test_ui_thread_id = std::this_thread::get_id();
-  }
-  if (message == WM_APP + 99) {
-    (*reinterpret_cast<const std::function<void()>*>(lparam))();
-    return TRUE;
   }
   bool handled = test_hook && test_hook(dialog, message, wparam, lparam);
   std::string line = describe(dialog, message, wparam, lparam);
@@ -223,6 +204,7 @@ inline void start_dialog(const TemplateBuilder& t) {
   static TemplateBuilder kept = t;
   kept = t;
   entry_template = kept.get();
+  user32_set_drawn(true);
   ASSERT_EQ(headless_start(template_entry), 0);
   ASSERT_TRUE(headless_wait_dialog());
 }
@@ -233,9 +215,4 @@ inline std::vector<std::string> only(const std::vector<std::string>& lines, cons
   for (const auto& line : lines)
     if (line.rfind(prefix, 0) == 0) out.push_back(line);
   return out;
-}
-
-// Runs a task on the UI thread (as a sent message from this thread) and waits for it.
-inline void on_ui(const std::function<void()>& task) {
-  SendMessageA(test_dialog, WM_APP + 99, 0, reinterpret_cast<LPARAM>(&task));
 }

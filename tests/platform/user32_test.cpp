@@ -27,7 +27,7 @@ struct Gate {
 Gate gate;
 
 bool recorded(const std::string& line) {
-  auto lines = recorder.lines();
+  auto lines = recorder.since();
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
@@ -48,15 +48,18 @@ TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
   EXPECT_EQ(d.cx, 210);
   EXPECT_EQ(d.cy, 340);
   EXPECT_TRUE(d.visible);
+  // Each control's class and the kind that hosts draw it as; the test dialog has the program's styles.
   std::vector<std::string> classes;
   for (const auto& c : d.controls) {
-    classes.push_back(c.class_name);
+    classes.push_back(c.class_name + " " + user32_kind_name(c.kind));
     EXPECT_TRUE(c.style & WS_CHILD) << c.id;
     EXPECT_TRUE(c.visible) << c.id;
   }
   EXPECT_EQ(classes,
-            (std::vector<std::string>{"ComboBox", "Button", PROGRESS_CLASSA, "Static", "Button", "Button",
-                                      "Edit", TRACKBAR_CLASSA, UPDOWN_CLASSA, "Button", "Button", "Button"}));
+            (std::vector<std::string>{"ComboBox combo_box", "Button push_button",
+                                      "msctls_progress32 progress_bar", "Static text", "Button check_box",
+                                      "Button check_box", "Edit edit", "msctls_trackbar32 trackbar",
+                                      "msctls_updown32 up_down", "Button group_box", "Button push_button"}));
   EXPECT_EQ(d.controls[9].id, -1);
   EXPECT_EQ(d.controls[1].text, "Update firmware");
   EXPECT_EQ(d.controls[6].x, 80);
@@ -68,46 +71,49 @@ TEST(DialogManager, TemplateBuildsEveryControlWithItsStyles) {
   // Unhandled, the close button acts as Cancel, whose handler ends the dialog.
   EXPECT_EQ(headless_close(), USER32_OK);
   EXPECT_EQ(headless_exit_code(), 7);
-  auto lines = recorder.lines();
+  auto lines = recorder.since();
   EXPECT_EQ(lines.front(), "INIT");
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
             (std::vector<std::string>{"CLOSE", "COMMAND 2 0", "DESTROY"}));
 }
 
-// The kind that hosts draw a control as comes from its class and the type bits of its style alone: flags
-// beside the type change nothing, and types that share bits with another stay apart.
+// The kind comes from the class and the type bits of the style alone: flags beside the type change
+// nothing, and types that share bits with another stay apart.
 TEST(DialogManager, KindFollowsTheClassAndTheTypeOfTheStyle) {
   test_hook = [](HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
     return false;
   };
-  constexpr DWORD child = WS_CHILD | WS_VISIBLE;
   constexpr DWORD OWNER_DRAWN = 0x0B;    // BS_OWNERDRAW: BS_AUTOCHECKBOX's bits and one more
   constexpr DWORD ENHANCED_META = 0x0F;  // SS_ENHMETAFILE: SS_BITMAP's bits and one more
+  struct Kind {
+    WORD ordinal;  // 0: by name
+    const char* name;
+    DWORD style;
+    const char* kind;
+  };
+  const Kind kinds[] = {
+      {0x80, nullptr, BS_DEFPUSHBUTTON, "push_button"},
+      {0x80, nullptr, BS_AUTORADIOBUTTON, "push_button"},
+      {0x80, nullptr, OWNER_DRAWN, "push_button"},
+      {0x80, nullptr, BS_CHECKBOX | BS_NOTIFY, "check_box"},
+      {0x80, nullptr, BS_3STATE, "check_box"},
+      {0x80, nullptr, BS_GROUPBOX | WS_TABSTOP, "group_box"},
+      {0x82, nullptr, ENHANCED_META, "text"},
+      {0x82, nullptr, SS_ICON, "text"},
+      {0, "STATIC", SS_BITMAP, "picture"},  // the program's picture
+      {0x82, nullptr, SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, "picture"},
+      {0, "MSCTLS_UPDOWN32", UDS_HORZ, "up_down"},
+  };
   TemplateBuilder t(WS_POPUP | WS_CAPTION | DS_SETFONT, 100, 100, "Kinds");
-  t.item(0x80, 1, child | BS_DEFPUSHBUTTON, 0, 0, 10, 10)
-      .item(0x80, 2, child | BS_CHECKBOX | BS_NOTIFY, 0, 0, 10, 10)
-      .item(0x80, 3, child | BS_3STATE, 0, 0, 10, 10)
-      .item(0x80, 4, child | BS_AUTORADIOBUTTON, 0, 0, 10, 10)
-      .item(0x80, 5, child | BS_GROUPBOX | WS_TABSTOP, 0, 0, 10, 10)
-      .item(0x80, 6, child | OWNER_DRAWN, 0, 0, 10, 10)
-      .item(0x82, 7, child | SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, 0, 0, 10, 10)
-      .item(0x82, 8, child | ENHANCED_META, 0, 0, 10, 10)
-      .item(0x82, 9, child | SS_ICON, 0, 0, 10, 10)
-      .item(0x81, 10, child | ES_CENTER, 0, 0, 10, 10)
-      .item(0x85, 11, child | CBS_DROPDOWN, 0, 0, 10, 10)
-      .item("msctls_PROGRESS32", 12, child, 0, 0, 10, 10)
-      .item("MSCTLS_TRACKBAR32", 13, child | TBS_HORZ, 0, 0, 10, 10)
-      .item("msctls_updown32", 14, child | UDS_HORZ, 0, 0, 10, 10);
+  for (const Kind& k : kinds) t.item(k.ordinal, 1, WS_CHILD | WS_VISIBLE | k.style, 0, 0, 10, 10, "", k.name);
   start_dialog(t);
 
   User32Dialog d{};
   ASSERT_TRUE(user32_read_dialog(d));
-  std::vector<std::string> kinds;
-  for (const User32Control& c : d.controls) kinds.push_back(user32_kind_name(c.kind));
-  EXPECT_EQ(kinds, (std::vector<std::string>{"push_button", "check_box", "check_box", "push_button",
-                                             "group_box", "push_button", "picture", "text", "text", "edit",
-                                             "combo_box", "progress_bar", "trackbar", "up_down"}));
+  ASSERT_EQ(d.controls.size(), std::size(kinds));
+  for (size_t i = 0; i < std::size(kinds); ++i)
+    EXPECT_STREQ(user32_kind_name(d.controls[i].kind), kinds[i].kind) << i;
   EXPECT_EQ(headless_close(), USER32_OK);
 }
 
@@ -204,6 +210,7 @@ TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
       if (kill_after_gate) KillTimer(dialog, 1);
     }
     if (message == WM_APP + 4) SendDlgItemMessageA(dialog, ID_SLIDER, TBM_SETPOS, TRUE, 30);
+    if (message == WM_APP + 5) SetTimer(dialog, 1, 500, nullptr);
     return false;
   };
   start_dialog(test_dialog_template());
@@ -237,13 +244,13 @@ TEST(Messages, RetrievalOrderSentPostedInputPaintTimer) {
   EXPECT_EQ(recorder.since(mark), (std::vector<std::string>{"gate", "APP 1 0"}));
 
   // SetTimer with an existing id restarts it.
-  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  SendMessageA(dialog, WM_APP + 5, 0, 0);
   user32_advance_timers(300);
-  on_ui([&] { SetTimer(dialog, 1, 500, nullptr); });
+  SendMessageA(dialog, WM_APP + 5, 0, 0);
   user32_advance_timers(300);
   ASSERT_TRUE(headless_wait_idle());
-  EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 1u);
+  EXPECT_EQ(only(recorder.since(), "TIMER").size(), 1u);
   user32_advance_timers(200);
   ASSERT_TRUE(headless_wait_idle());
-  EXPECT_EQ(only(recorder.lines(), "TIMER").size(), 2u);
+  EXPECT_EQ(only(recorder.since(), "TIMER").size(), 2u);
 }

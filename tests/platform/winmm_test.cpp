@@ -11,11 +11,13 @@
 #include <utility>
 
 #include "midi_support.h"
+#include "platform/midi/sim/midi_sim.h"
 #include "thread_support.h"
 
 namespace {
 
 constexpr UINT HDR = sizeof(MIDIHDR);
+using Lines = std::vector<std::string>;
 
 // A header whose fields that belong to the application hold sentinels.
 struct Buffer {
@@ -46,6 +48,7 @@ class WinmmInput : public ::testing::Test {
  protected:
   void SetUp() override {
     winmm_use_backend(sim_start(quick_unit()));
+    recorder.headers = {&first.header, &second.header};
     ASSERT_EQ(open_recorded_input(&in, 0, recorder), MMSYSERR_NOERROR);
     opened = recorder.take();
   }
@@ -59,7 +62,7 @@ class WinmmInput : public ::testing::Test {
     ASSERT_EQ(midiInAddBuffer(in, &buffer.header, HDR), MMSYSERR_NOERROR);
   }
   // The events that the bytes, arriving from the unit, make.
-  std::vector<RecordedEvent> feed(const std::vector<uint8_t>& bytes) {
+  Lines feed(const std::vector<uint8_t>& bytes) {
     sim_inject(0, bytes);
     sim_flush();
     return recorder.take();
@@ -67,15 +70,13 @@ class WinmmInput : public ::testing::Test {
 
   EventRecorder recorder;
   HMIDIIN in = nullptr;
-  std::vector<RecordedEvent> opened;
+  Lines opened;
   // Members, so that they outlive the reset at the end that hands back what is still queued.
   Buffer first, second;
 };
 
 TEST_F(WinmmInput, OpenCallsBackAndPrepareKeepsToTheHeaderRules) {
-  ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0].msg, static_cast<UINT>(MIM_OPEN));
-  EXPECT_EQ(opened[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(opened, Lines{"OPEN here"});
 
   // A size below offsetof(MIDIHDR, dwOffset) is refused and the flags stay.
   first.header.dwFlags = MHDR_DONE;
@@ -127,16 +128,7 @@ TEST_F(WinmmInput, ResetHandsEveryBufferBackAndUnprepareClearsOnlyPrepared) {
   prepare_and_queue(second);
   // Reset hands every queued buffer back, in queue order, on the caller's thread.
   EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-  const auto returned = recorder.take();
-  ASSERT_EQ(returned.size(), 2u);
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(returned[i].msg, static_cast<UINT>(MIM_LONGDATA));
-    EXPECT_EQ(returned[i].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-    EXPECT_TRUE(returned[i].data.empty());
-    EXPECT_EQ(returned[i].thread, std::this_thread::get_id());
-  }
-  EXPECT_EQ(returned[0].param1, reinterpret_cast<DWORD_PTR>(&first.header));
-  EXPECT_EQ(returned[1].param1, reinterpret_cast<DWORD_PTR>(&second.header));
+  EXPECT_EQ(recorder.take(), (Lines{"LONGDATA 1 prepared+done here", "LONGDATA 2 prepared+done here"}));
 
   // Unprepare clears PREPARED only.
   EXPECT_EQ(midiInUnprepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
@@ -147,10 +139,7 @@ TEST_F(WinmmInput, ResetHandsEveryBufferBackAndUnprepareClearsOnlyPrepared) {
   EXPECT_EQ(first.header.dwBufferLength, 512u);
 
   EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
-  const auto closed = recorder.take();
-  ASSERT_EQ(closed.size(), 1u);
-  EXPECT_EQ(closed[0].msg, static_cast<UINT>(MIM_CLOSE));
-  EXPECT_EQ(closed[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(recorder.take(), Lines{"CLOSE here"});
   in = nullptr;
 }
 
@@ -160,14 +149,8 @@ TEST_F(WinmmInput, ShortMessagesComeOneByOneFromTheInputThread) {
   prepare_and_queue(first);
   prepare_and_queue(second);
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  auto events = feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6});
-  ASSERT_EQ(events.size(), 6u);
-  const DWORD_PTR shorts[] = {0x7F4090, 0x004190, 0x25F1, 0xF8, 0x05C3, 0xF6};
-  for (size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(events[i].msg, static_cast<UINT>(MIM_DATA));
-    EXPECT_EQ(events[i].param1, shorts[i]);
-  }
-  EXPECT_NE(events[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(feed({0x90, 0x40, 0x7F, 0x41, 0x00, 0xF1, 0x25, 0xF8, 0x33, 0xC3, 0x05, 0xF6}),
+            (Lines{"DATA 7F4090", "DATA 4190", "DATA 25F1", "DATA F8", "DATA 5C3", "DATA F6"}));
   EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));  // untouched
 }
 
@@ -178,14 +161,8 @@ TEST_F(WinmmInput, SysexFillsTheQueuedBuffersInTurn) {
   prepare_and_queue(second);
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
   // A reply with a clock byte inside: the clock is delivered on its own and the SysEx stays whole.
-  auto events = feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7});
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
-  EXPECT_EQ(events[0].param1, 0xF8u);
-  EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_LONGDATA));
-  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&first.header));
-  EXPECT_EQ(events[1].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21, 0x33, 0x31, 0xF7}));
-  EXPECT_EQ(events[1].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+  EXPECT_EQ(feed({0xF0, 0x2C, 0x4D, 0xF8, 0x21, 0x33, 0x31, 0xF7}),
+            (Lines{"DATA F8", "LONGDATA 1 prepared+done F0 2C 4D 21 33 31 F7"}));
   first.expect_sentinels();
 
   // 600 bytes: the first 512 in one buffer without F7, the other 88 in the next ending with F7.
@@ -193,31 +170,24 @@ TEST_F(WinmmInput, SysexFillsTheQueuedBuffersInTurn) {
   std::vector<uint8_t> long_sysex(600, 0x11);
   long_sysex.front() = 0xF0;
   long_sysex.back() = 0xF7;
-  events = feed(long_sysex);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&second.header));
-  EXPECT_EQ(events[0].data, std::vector<uint8_t>(long_sysex.begin(), long_sysex.begin() + 512));
-  EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(&first.header));
-  EXPECT_EQ(events[1].data, std::vector<uint8_t>(long_sysex.begin() + 512, long_sysex.end()));
+  long_sysex[511] = 0x22;
+  EXPECT_EQ(feed(long_sysex),
+            (Lines{"LONGDATA 2 prepared+done 512 bytes", "LONGDATA 1 prepared+done 88 bytes"}));
+  EXPECT_EQ(second.bytes[511], 0x22);
+  EXPECT_EQ(first.bytes[0], 0x11);
+  EXPECT_EQ(first.bytes[87], char(0xF7));
 }
 
 TEST_F(WinmmInput, SysexWithoutABufferIsDroppedAndAStatusBreaksOne) {
   ASSERT_EQ(midiInPrepareHeader(in, &first.header, HDR), MMSYSERR_NOERROR);
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
   // No buffer queued: the SysEx is dropped without a word, and only the short message comes through.
-  auto events = feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01});
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_DATA));
+  EXPECT_EQ(feed({0xF0, 0x2C, 0x4D, 0x40, 0xF7, 0xF1, 0x01}), Lines{"DATA 1F1"});
 
   // A status byte breaks a SysEx: the buffer comes back as MIM_LONGERROR with what it holds.
   ASSERT_EQ(midiInAddBuffer(in, &first.header, HDR), MMSYSERR_NOERROR);
-  events = feed({0xF0, 0x2C, 0x4D, 0x21, 0x90, 0x40, 0x7F});
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGERROR));
-  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
-  EXPECT_EQ(events[0].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-  EXPECT_EQ(events[1].msg, static_cast<UINT>(MIM_DATA));
-  EXPECT_EQ(events[1].param1, 0x7F4090u);
+  EXPECT_EQ(feed({0xF0, 0x2C, 0x4D, 0x21, 0x90, 0x40, 0x7F}),
+            (Lines{"LONGERROR 1 prepared+done F0 2C 4D 21", "DATA 7F4090"}));
 }
 
 TEST_F(WinmmInput, StopHandsBackAPartBufferAndAStartBeginsAfresh) {
@@ -227,21 +197,12 @@ TEST_F(WinmmInput, StopHandsBackAPartBufferAndAStartBeginsAfresh) {
   prepare_and_queue(second);
   EXPECT_TRUE(feed({0xF0, 0x2C, 0x4D, 0x21}).empty());
   ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
-  auto events = recorder.take();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].msg, static_cast<UINT>(MIM_LONGDATA));
-  EXPECT_EQ(events[0].param1, reinterpret_cast<DWORD_PTR>(&first.header));
-  EXPECT_EQ(events[0].data.size(), 4u);
-  EXPECT_EQ(first.header.dwBytesRecorded, 4u);
-  EXPECT_EQ(first.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
-  EXPECT_EQ(events[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(recorder.take(), Lines{"LONGDATA 1 prepared+done F0 2C 4D 21 here"});
   EXPECT_EQ(second.header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
   // Input that arrives while stopped is dropped; started again, the parser begins afresh.
   EXPECT_TRUE(feed({0xF0, 0x01, 0xF7, 0x90, 0x40, 0x7F}).empty());
   ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
-  events = feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7});
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].data, (std::vector<uint8_t>{0xF0, 0x7E, 0xF7}));
+  EXPECT_EQ(feed({0x05, 0xF7, 0xF0, 0x7E, 0xF7}), Lines{"LONGDATA 2 prepared+done F0 7E F7"});
 }
 
 // Names are UTF-8. szPname takes at most 31 bytes and a NUL, cut after the last whole character that fits:

@@ -3,11 +3,6 @@
 
 namespace {
 
-const int TWELVE_DISABLED[] = {IDC_UPDATE_BUTTON,  IDC_BRIGHTNESS,     IDC_BLANK_LEADING_ZERO,
-                               IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC, IDC_INFINITE_FLYWHEEL,
-                               IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,   IDC_MTC_FULL_MESSAGE,
-                               IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,    IDC_MMC_ID_SPIN};
-
 const char OUTPUT_FAILED[] =
     "Selected MIDI output not available.\nPort is probably used by an other application.";
 const char INPUT_FAILED[] =
@@ -28,35 +23,25 @@ TEST_F(MonitorTest, ConnectingReadsBackEverySettingAndShowsTheFirmware) {
   platform_clear_sleeps();
   connect();
 
-  std::vector<Bytes> burst = unit_received();
-  ASSERT_GE(burst.size(), 11u);
-  const int order[] = {0x52, 0x55, 0x53, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x56};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(burst[i], bytes_of({0xF0, 0x2C, 0x4D, order[i], 0x7F, 0xF7})) << i;
-  EXPECT_EQ(burst[10], bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
-  // The unit is told its brightness back once, at the slider's first redraw after the reply.
-  ASSERT_EQ(burst.size(), 12u);
-  EXPECT_EQ(burst[11], bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x09, 0xF7}));
+  // The ten read-back messages and the status query; the unit is told its brightness back once, at the
+  // slider's first redraw after the reply.
+  std::vector<Bytes> burst;
+  for (int param : {0x52, 0x55, 0x53, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x56})
+    burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, param, 0x7F, 0xF7}));
+  burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, 0x10, 0xF7}));
+  burst.push_back(bytes_of({0xF0, 0x2C, 0x4D, 0x56, 0x09, 0xF7}));
+  EXPECT_EQ(unit_received(), burst);
   EXPECT_EQ(brightness_sent.load(), 9);
-  std::vector<DWORD> pauses = sleeps_of(ui_thread_id);
-  EXPECT_EQ(pauses, std::vector<DWORD>(12, 50));
+  EXPECT_EQ(sleeps_of(ui_thread_id), std::vector<DWORD>(12, 50));
 
-  EXPECT_EQ(headless_checked(IDC_BLANK_LEADING_ZERO), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_BLANK_FRAMES), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_STATIONARY_LTC), BST_UNCHECKED);  // 1 means the output is off
-  EXPECT_EQ(headless_checked(IDC_INFINITE_FLYWHEEL), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_MTC_MMC_LOCATE), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_LTC_HOLD_OFF), BST_CHECKED);
-  EXPECT_EQ(headless_checked(IDC_MTC_FULL_MESSAGE), BST_UNCHECKED);
-  EXPECT_EQ(headless_checked(IDC_ENABLE_TRVX), BST_CHECKED);
+  std::vector<int> ticked;  // 0x58 at 1 means the stationary LTC output is off
+  for (auto [id, param] : CHECK_BOXES) ticked.push_back(headless_checked(id));
+  EXPECT_EQ(ticked, (std::vector<int>{BST_CHECKED, 0, 0, BST_CHECKED, 0, BST_CHECKED, 0, BST_CHECKED}));
   EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "041");
   EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), 41);
   EXPECT_EQ(headless_position(IDC_BRIGHTNESS), 9);
   EXPECT_EQ(headless_range_max(IDC_BRIGHTNESS), 15);
-  for (int id : TWELVE_DISABLED) {
-    if (id != IDC_UPDATE_BUTTON) {
-      EXPECT_TRUE(headless_enabled(id)) << id;
-    }
-  }
+  for (int id : SETTINGS_CONTROLS) EXPECT_TRUE(headless_enabled(id)) << id;
 
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "");
   tick();
@@ -102,7 +87,8 @@ TEST_F(MonitorTest, LosingTheUnitGreysTheSettingsAndNothingReconnectsByItself) {
   EXPECT_EQ(midi_in_port.load(), nullptr);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
-  for (int id : TWELVE_DISABLED) EXPECT_FALSE(headless_enabled(id)) << id;
+  for (int id : SETTINGS_CONTROLS) EXPECT_FALSE(headless_enabled(id)) << id;
+  EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
   EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
   EXPECT_EQ(headless_text(IDC_PORT_COMBO), "");
   // The values stay; only the controls are greyed.
@@ -168,25 +154,24 @@ TEST_F(MonitorTest, AnOutputThatCannotBeOpenedWarnsWhileTheTimerRuns) {
   EXPECT_EQ(midi_in_port.load(), nullptr);
 }
 
-TEST_F(MonitorTest, AnInputThatCannotBeOpenedClosesTheOutputAgain) {
-  SimSetup setup;
-  setup.inputs[0].open_result = MMSYSERR_ALLOCATED;
-  start(setup);
-  ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
-  headless_combo_choose(IDC_PORT_COMBO, 0);
-  expect_box("Warning", INPUT_FAILED);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_TRUE(unit_received().empty());
-}
-
 // Opening the input fails at one step, first called directly and then through the person's choice.
 struct InputFault {
+  const char* name;
   WinmmInputFaults faults;
+  bool refused;  // midiInOpen itself fails
   OpenInResult result;
 };
 
-void PrintTo(const InputFault& fault, std::ostream* out) { *out << open_in_result_name(fault.result); }
+const InputFault INPUT_FAULTS[] = {
+    {"Open", {}, true, OPEN_IN_FAILED},
+    {"FirstPrepare", {1, 0, 0}, false, OPEN_IN_PREPARE_FAILED},
+    {"SecondPrepare", {2, 0, 0}, false, OPEN_IN_PREPARE_FAILED},
+    {"FirstAddBuffer", {0, 1, 0}, false, OPEN_IN_QUEUE_FAILED},
+    {"SecondAddBuffer", {0, 2, 0}, false, OPEN_IN_QUEUE_FAILED},
+    {"Start", {0, 0, 1}, false, OPEN_IN_START_FAILED},
+};
+
+void PrintTo(const InputFault& fault, std::ostream* out) { *out << fault.name; }
 
 class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<InputFault> {
  protected:
@@ -198,7 +183,9 @@ class InputFaultTest : public MonitorTest, public ::testing::WithParamInterface<
 };
 
 TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
-  start();
+  SimSetup setup;
+  if (GetParam().refused) setup.inputs[0].open_result = MMSYSERR_ALLOCATED;
+  start(setup);
   winmm_set_input_faults(GetParam().faults);
   EXPECT_EQ(open_midi_in(0), GetParam().result);
   expect_nothing_open();
@@ -211,43 +198,58 @@ TEST_P(InputFaultTest, NothingStaysOpenOrQueuedAndALaterChoiceOpensCleanly) {
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_TRUE(unit_received().empty());
 
+  winmm_use_backend(sim_start(SimSetup()));
   connect_and_tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
   EXPECT_EQ(unit_received().size(), 12u);  // the read-back burst and the brightness echo
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest,
-                         ::testing::Values(InputFault{{1, 0, 0}, OPEN_IN_PREPARE_FAILED},
-                                           InputFault{{2, 0, 0}, OPEN_IN_PREPARE_FAILED},
-                                           InputFault{{0, 1, 0}, OPEN_IN_QUEUE_FAILED},
-                                           InputFault{{0, 2, 0}, OPEN_IN_QUEUE_FAILED},
-                                           InputFault{{0, 0, 1}, OPEN_IN_START_FAILED}));
+INSTANTIATE_TEST_SUITE_P(Steps, InputFaultTest, ::testing::ValuesIn(INPUT_FAULTS),
+                         [](const ::testing::TestParamInfo<InputFault>& info) { return info.param.name; });
 
-TEST_F(MonitorTest, AnOutputWithoutAnInputOfItsNameOpensNothingAndSaysNothing) {
+// The output chosen is opened with the first input whose name begins with its whole name, or not at all.
+TEST_F(MonitorTest, AnOutputIsOpenedWithItsInputOrNotAtAll) {
   SimSetup setup;
   setup.outputs = {{"Synth", false}, {"vexa", true}};
-  setup.inputs = {{"vex", false}, {"Synth In", false}};
+  setup.inputs = {{"vex", false}, {"vexa", true}};
   start(setup);
-  connect(1);
+  connect(0);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_TRUE(headless_box_log().empty());
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
-}
-
-TEST_F(MonitorTest, PairingTakesTheFirstInputThatBeginsWithTheOutputName) {
-  SimSetup setup;
-  setup.outputs = {{"Keys", false}, {"vexa", true}};
-  setup.inputs = {{"Keys", false}, {"vexa", true}, {"vexa 2", false}};
-  start(setup);
-  EXPECT_EQ(find_matching_input(0), 0);
-  EXPECT_EQ(find_matching_input(1), 1);
-  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // no such output: its made-up name matches nothing
   connect(1);
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), (std::vector<std::string>{"Keys", "vexa"}));
+  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), (std::vector<std::string>{"Synth", "vexa"}));
   EXPECT_EQ(headless_combo_selection(IDC_PORT_COMBO), 1);
+}
+
+TEST(Pairing, TheFirstInputThatBeginsWithTheWholeOutputNameCaseByCase) {
+  // A name longer than szPname is cut after a whole character, the same for the output and its input.
+  const std::string long_name =
+      "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
+      "berl\xC3\xA4nge und Kl\xC3\xA4nge";
+  struct Case {
+    std::vector<std::string> outputs, inputs;
+    std::vector<int> paired;  // for each output, and one more that does not exist
+  };
+  const Case cases[] = {
+      {{"Keys", "vexa"}, {"Keys", "vexa", "vexa 2"}, {0, 1, NO_MATCHING_INPUT}},
+      {{"", "vexa 2", "VEXA"}, {"Keys", "vexa"}, {0, NO_MATCHING_INPUT, NO_MATCHING_INPUT}},
+      {{"vexa"}, {}, {NO_MATCHING_INPUT}},
+      {{long_name}, {"Keys", long_name + " In"}, {1, NO_MATCHING_INPUT}},
+  };
+  for (const Case& c : cases) {
+    SimSetup setup;
+    setup.outputs.clear();
+    setup.inputs.clear();
+    for (const std::string& name : c.outputs) setup.outputs.push_back({name});
+    for (const std::string& name : c.inputs) setup.inputs.push_back({name});
+    winmm_use_backend(sim_start(setup));
+    for (size_t i = 0; i < c.paired.size(); ++i)
+      EXPECT_EQ(find_matching_input(static_cast<int>(i)), c.paired[i]) << c.outputs[0] << ", output " << i;
+  }
 }
 
 TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
@@ -292,41 +294,6 @@ TEST_F(MonitorTest, AReplyDuringATickIsShownAtTheNextTick) {
   tick();
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
   EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PairingTest, AnInputMustBeginWithTheWholeOutputName) {
-  SimSetup setup;
-  setup.outputs = {{"", false}, {"vexa 2", false}, {"VEXA", false}};
-  setup.inputs = {{"Keys", false}, {"vexa", false}};
-  winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), 0);                  // an empty name matches the first input
-  EXPECT_EQ(find_matching_input(1), NO_MATCHING_INPUT);  // the input's name is shorter than the output's
-  EXPECT_EQ(find_matching_input(2), NO_MATCHING_INPUT);  // names compare case by case
-  setup.inputs.clear();
-  winmm_use_backend(sim_start(setup));
-  EXPECT_EQ(find_matching_input(0), NO_MATCHING_INPUT);
-}
-
-// A name longer than szPname is cut after a whole character, the same for the output and its input, so
-// the two still pair.
-TEST_F(MonitorTest, ALongNameOfManyBytesIsListedWholeCharactersAndPairs) {
-  const std::string name =
-      "Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
-      "berl\xC3\xA4nge und Kl\xC3\xA4nge";
-  SimSetup setup;
-  setup.outputs = {{name, true}};
-  setup.inputs = {{"Keys", false}, {name + " In", true}};
-  start(setup);
-  EXPECT_EQ(find_matching_input(0), 1);
-  connect(0);
-  tick();
-  EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
-  EXPECT_EQ(headless_combo_items(IDC_PORT_COMBO), std::vector<std::string>{"Ger\xC3\xA4t f\xC3\xBCr \xC3\x9C"
-                                                                           "berl\xC3\xA4nge und Kl"});
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <ostream>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -27,82 +27,16 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// The names of the program's results and modes. Tests compare names; the printers below make a failing
-// comparison show the name with its value.
-inline const char* upload_result_name(UploadResult result) {
-  switch (result) {
-    case UPLOAD_OK:
-      return "UPLOAD_OK";
-    case UPLOAD_TIMEOUT:
-      return "UPLOAD_TIMEOUT";
-    case UPLOAD_CORRUPT_IMAGE:
-      return "UPLOAD_CORRUPT_IMAGE or UPLOAD_FINISH_TIMEOUT";
-    case UPLOAD_CHECKSUM:
-      return "UPLOAD_CHECKSUM or UPLOAD_INVALID_FIRMWARE";
-    case UPLOAD_NOT_IN_UPDATE_MODE:
-      return "UPLOAD_NOT_IN_UPDATE_MODE";
-    case UPLOAD_CANCELLED:
-      return "UPLOAD_CANCELLED";
-  }
-  return "no UploadResult";
-}
-
-inline const char* open_out_result_name(OpenOutResult result) {
-  switch (result) {
-    case OPEN_OUT_OK:
-      return "OPEN_OUT_OK";
-    case OPEN_OUT_NO_DEVICE:
-      return "OPEN_OUT_NO_DEVICE";
-    case OPEN_OUT_FAILED:
-      return "OPEN_OUT_FAILED";
-  }
-  return "no OpenOutResult";
-}
-
-inline const char* open_in_result_name(OpenInResult result) {
-  switch (result) {
-    case OPEN_IN_OK:
-      return "OPEN_IN_OK";
-    case OPEN_IN_NO_DEVICE:
-      return "OPEN_IN_NO_DEVICE";
-    case OPEN_IN_FAILED:
-      return "OPEN_IN_FAILED";
-    case OPEN_IN_PREPARE_FAILED:
-      return "OPEN_IN_PREPARE_FAILED";
-    case OPEN_IN_QUEUE_FAILED:
-      return "OPEN_IN_QUEUE_FAILED";
-    case OPEN_IN_START_FAILED:
-      return "OPEN_IN_START_FAILED";
-  }
-  return "no OpenInResult";
-}
-
-inline const char* device_mode_name(DeviceMode mode) {
-  switch (mode) {
-    case Absent:
-      return "Absent";
-    case Running:
-      return "Running";
-    case UpdateMode:
-      return "UpdateMode";
-    case NothingShown:
-      return "NothingShown";
-  }
-  return "no DeviceMode";
-}
-
-inline void PrintTo(UploadResult result, std::ostream* out) {
-  *out << upload_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(OpenOutResult result, std::ostream* out) {
-  *out << open_out_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(OpenInResult result, std::ostream* out) {
-  *out << open_in_result_name(result) << " (" << static_cast<int32_t>(result) << ")";
-}
-inline void PrintTo(DeviceMode mode, std::ostream* out) {
-  *out << device_mode_name(mode) << " (" << static_cast<int>(mode) << ")";
-}
+// The eight check boxes and their parameter bytes, in the order of the bytes.
+constexpr std::pair<int, int> CHECK_BOXES[] = {{IDC_BLANK_LEADING_ZERO, 0x52}, {IDC_BLANK_FRAMES, 0x55},
+                                               {IDC_STATIONARY_LTC, 0x58},     {IDC_INFINITE_FLYWHEEL, 0x59},
+                                               {IDC_MTC_MMC_LOCATE, 0x5A},     {IDC_LTC_HOLD_OFF, 0x5B},
+                                               {IDC_MTC_FULL_MESSAGE, 0x5C},   {IDC_ENABLE_TRVX, 0x5D}};
+// Every control of a setting, enabled as the unit reports its value.
+constexpr int SETTINGS_CONTROLS[] = {IDC_BLANK_LEADING_ZERO, IDC_BLANK_FRAMES,   IDC_STATIONARY_LTC,
+                                     IDC_INFINITE_FLYWHEEL,  IDC_MTC_MMC_LOCATE, IDC_LTC_HOLD_OFF,
+                                     IDC_MTC_FULL_MESSAGE,   IDC_ENABLE_TRVX,    IDC_MMC_ID_EDIT,
+                                     IDC_BRIGHTNESS,         IDC_MMC_ID_SPIN};
 
 // A mode byte of the program's shared state as the mode it holds.
 inline DeviceMode mode_of(const std::atomic<uint8_t>& mode) { return static_cast<DeviceMode>(mode.load()); }
@@ -164,15 +98,16 @@ inline SimSetup answering_at_once() {
   return setup;
 }
 
-// The data packets of an image, each from its 0xF0 through the first 0xF7 after it.
-inline std::vector<Bytes> image_packets(const uint8_t* image, size_t length) {
+// The data packets of an image after its header, each from its 0xF0 through the first 0xF7 after it.
+inline std::vector<Bytes> image_packets(const Bytes& image) {
   std::vector<Bytes> packets;
-  for (size_t i = 0; i < length; ++i) {
+  for (size_t i = HEADER_LENGTH; i < image.size(); ++i) {
     if (image[i] != 0xF0) continue;
     size_t end = i + 1;
-    while (end < length && image[end] != 0xF7) ++end;
-    if (end == length) break;
-    packets.emplace_back(image + i, image + end + 1);
+    while (end < image.size() && image[end] != 0xF7) ++end;
+    if (end == image.size()) break;
+    packets.emplace_back(image.begin() + static_cast<std::ptrdiff_t>(i),
+                         image.begin() + static_cast<std::ptrdiff_t>(end + 1));
     i = end;
   }
   return packets;
@@ -186,29 +121,97 @@ inline Bytes embedded_image() {
   return {};
 }
 
+// The header line and the first four packets of the embedded image, each with its CR, and the terminator:
+// an upload of a few exchanges.
+inline Bytes small_image() {
+  const Bytes full = embedded_image();
+  Bytes image(full.begin(), full.begin() + HEADER_LENGTH + 1);
+  const std::vector<Bytes> packets = image_packets(full);
+  for (size_t i = 0; i < 4; ++i) {
+    image.insert(image.end(), packets[i].begin(), packets[i].end());
+    image.push_back(0x0D);
+  }
+  image.push_back(0xFF);
+  return image;
+}
+
+extern const unsigned char nofirmware_res[];
+extern const size_t nofirmware_res_size;
+
 // A module with the program's resources whose firmware image is replaced by `image`.
-HINSTANCE module_with_image(const Bytes& image);
+inline HINSTANCE module_with_image(const Bytes& image) {
+  static std::deque<Bytes> images;  // modules keep pointers into their bytes for the life of the process
+  const Bytes& kept = images.emplace_back(image);
+  return platform_module_replacing("FIRMWAREFILE", kept.data(), kept.size());
+}
+
 // The program's resources without the firmware image (nofirmware.rc), as a module of its own.
-HINSTANCE nofirmware_module();
+inline HINSTANCE nofirmware_module() {
+  static const HINSTANCE module = platform_register_module(nofirmware_res, nofirmware_res_size);
+  return module;
+}
 
 class ProgramTest : public ::testing::Test {
  protected:
   // Starts the program over the simulated devices. Pauses run ten times faster than they are logged,
   // and the presence timer moves only when a test calls tick().
-  void start(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr, unsigned sleep_divisor = 10);
-  void TearDown() override;
+  void start(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr, unsigned sleep_divisor = 10) {
+    winmm_use_backend(sim_start(setup));
+    platform_set_sleep_divisor(sleep_divisor);
+    user32_set_manual_timers(true);
+    // The dialog as a person sees it: drawn, so that its slider is painted.
+    user32_set_drawn(true);
+    ASSERT_EQ(headless_start(test_entry, module), 0);
+    ASSERT_TRUE(headless_wait_dialog());
+  }
+
+  void TearDown() override {
+    if (!headless_running()) return;
+    for (int i = 0; i < 10 && !headless_boxes().empty(); ++i) headless_dismiss_box();
+    headless_close();
+    for (int i = 0; i < 10 && !headless_boxes().empty(); ++i) {
+      headless_wait_box(500);
+      headless_dismiss_box();
+    }
+    EXPECT_EQ(headless_exit_code(20000), 0);
+  }
 
   // The person opens the port list and chooses entry `index` (the simulated unit is entry 0).
-  void connect(int index = 0);
+  void connect(int index = 0) {
+    ASSERT_EQ(headless_combo_open(IDC_PORT_COMBO), USER32_OK);
+    ASSERT_EQ(headless_combo_choose(IDC_PORT_COMBO, index), USER32_OK);
+    settle();
+  }
+
   // Every reply that is due has been decoded and the dialog has applied it.
-  void settle();
+  void settle() {
+    sim_flush();
+    ASSERT_TRUE(headless_wait_idle());
+  }
+
   // One tick of the presence timer, and the dialog's reaction to it.
-  void tick();
+  void tick() {
+    user32_advance_timers(PRESENCE_PERIOD_MS);
+    ASSERT_TRUE(headless_wait_idle());
+  }
+
   // Connects to the simulated unit and waits for the first tick.
-  void connect_and_tick();
+  void connect_and_tick() {
+    connect();
+    tick();
+  }
+
   // Dismisses the top message box after checking its title and text.
-  void expect_box(const char* title, const std::string& text);
+  void expect_box(const char* title, const std::string& text) {
+    ASSERT_TRUE(headless_wait_box());
+    EXPECT_EQ(headless_boxes().back().title, title);
+    EXPECT_EQ(headless_boxes().back().text, text);
+    headless_dismiss_box();
+  }
 
   // The last message the unit received.
-  Bytes last_received();
+  Bytes last_received() {
+    std::vector<Bytes> received = unit_received();
+    return received.empty() ? Bytes() : received.back();
+  }
 };

@@ -128,12 +128,9 @@ TEST_F(ReceiverTest, IncompleteBrokenAndShortMessagesAreNotDecoded) {
   arrive({0xF0, 0x2C, 0x4D, 0x40, 0xF7});
   ASSERT_EQ(last_reply.load(), 0x40);
   // Longer than a buffer: 512 bytes without the F7, then a remainder that does not begin with F0.
-  Bytes long_reply(600, 0x21);
-  long_reply[0] = 0xF0;
-  long_reply[1] = 0x2C;
-  long_reply[2] = 0x4D;
-  long_reply[3] = 0x21;
-  long_reply.back() = 0xF7;
+  Bytes long_reply = {0xF0, 0x2C, 0x4D, 0x21};
+  long_reply.resize(599, 0x21);
+  long_reply.push_back(0xF7);
   arrive(long_reply);
   EXPECT_EQ(last_reply.load(), 0x40);
   EXPECT_EQ(read_device_status().mode, Absent);

@@ -4,6 +4,7 @@
 // formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <variant>
@@ -29,8 +30,6 @@ Bytes load(HMODULE module, LPCSTR name, LPCSTR type) {
 WORD word_at(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 
 DWORD dword_at(const BYTE* p) { return word_at(p) | (static_cast<DWORD>(word_at(p + 2)) << 16); }
-
-int32_t long_at(const BYTE* p) { return static_cast<int32_t>(dword_at(p)); }
 
 // A field of a dialog template: nothing (a lone 0), an ordinal (0xFFFF, value) or a UTF-16 string.
 using Field = std::variant<std::monostate, WORD, std::string>;
@@ -153,90 +152,65 @@ TEST(Resources, MainDialogTemplateHoldsItsControlsInOrder) {
 }
 
 TEST(Resources, ExactlyTheProgramsResourcesAllInGerman) {
-  const std::vector<PlatformResource> resources = platform_module_resources(GetModuleHandleA(nullptr));
-  int dialogs = 0, bitmaps = 0, icons = 0, groups = 0, firmware = 0;
-  for (const PlatformResource& r : resources) {
-    SCOPED_TRACE(r.type_ordinal);
-    EXPECT_EQ(r.language, 1031);
-    if (r.type_name == "BINTYPE" && r.name == "FIRMWAREFILE")
-      ++firmware;
-    else if (r.type_ordinal == 5 && r.name_ordinal == IDD_MAIN)
-      ++dialogs;
-    else if (r.type_ordinal == 2 && r.name_ordinal == IDB_PICTURE)
-      ++bitmaps;
-    else if (r.type_ordinal == 3 && r.name_ordinal >= 1 && r.name_ordinal <= 7)
-      ++icons;
-    else if (r.type_ordinal == 14 && r.name_ordinal == IDI_APP)
-      ++groups;
-    else
-      ADD_FAILURE() << "unexpected resource type " << r.type_ordinal << r.type_name << " name "
-                    << r.name_ordinal << r.name;
+  std::vector<std::string> found;  // type/name, each by its name or else its number
+  for (const PlatformResource& r : platform_module_resources(GetModuleHandleA(nullptr))) {
+    found.push_back((r.type_name.empty() ? std::to_string(r.type_ordinal) : r.type_name) + "/" +
+                    (r.name.empty() ? std::to_string(r.name_ordinal) : r.name));
+    EXPECT_EQ(r.language, 1031) << found.back();
   }
-  EXPECT_EQ(dialogs, 1);
-  EXPECT_EQ(bitmaps, 1);
-  EXPECT_EQ(icons, 7);
-  EXPECT_EQ(groups, 1);
-  EXPECT_EQ(firmware, 1);
+  std::sort(found.begin(), found.end());
+  const std::string group = "14/" + std::to_string(IDI_APP), picture = "2/" + std::to_string(IDB_PICTURE);
+  EXPECT_EQ(found, (std::vector<std::string>{group, picture, "3/1", "3/2", "3/3", "3/4", "3/5", "3/6", "3/7",
+                                             "5/" + std::to_string(IDD_MAIN), "BINTYPE/FIRMWAREFILE"}));
   EXPECT_EQ(platform_resource_language(FindResourceA(nullptr, MAKEINTRESOURCE(IDD_MAIN), RT_DIALOG)), 1031);
 }
 
+// The little-endian fields of a header, each at its offset and 2 or 4 bytes long.
+std::vector<DWORD> fields(const BYTE* p, std::initializer_list<std::pair<int, int>> offsets_and_sizes) {
+  std::vector<DWORD> values;
+  for (auto [offset, size] : offsets_and_sizes)
+    values.push_back(size == 2 ? word_at(p + offset) : dword_at(p + offset));
+  return values;
+}
+
+// The BITMAPINFOHEADER fields size, width, height, planes, bits, compression, pixels per metre across and
+// up, colours used.
+const std::initializer_list<std::pair<int, int>> BITMAP_HEADER = {{0, 4},  {4, 4},  {8, 4},  {12, 2}, {14, 2},
+                                                                  {16, 4}, {24, 4}, {28, 4}, {32, 4}};
+
 TEST(Resources, PictureIsA24BitBottomUpDib) {
   const Bytes bitmap = load(nullptr, MAKEINTRESOURCE(IDB_PICTURE), RT_BITMAP);
-  ASSERT_NE(bitmap.data, nullptr);
   ASSERT_EQ(bitmap.size, 40u + 70u * 600u);
-  EXPECT_EQ(dword_at(bitmap.data), 40u);       // biSize
-  EXPECT_EQ(long_at(bitmap.data + 4), 200);    // biWidth
-  EXPECT_EQ(long_at(bitmap.data + 8), 70);     // biHeight, positive: bottom-up
-  EXPECT_EQ(word_at(bitmap.data + 12), 1);     // biPlanes
-  EXPECT_EQ(word_at(bitmap.data + 14), 24);    // biBitCount
-  EXPECT_EQ(dword_at(bitmap.data + 16), 0u);   // BI_RGB
-  EXPECT_EQ(long_at(bitmap.data + 24), 2834);  // biXPelsPerMeter
-  EXPECT_EQ(long_at(bitmap.data + 28), 2834);  // biYPelsPerMeter
-  EXPECT_EQ(dword_at(bitmap.data + 32), 0u);   // biClrUsed: no colour table
+  // Bottom-up (a positive height), no compression and no colour table.
+  EXPECT_EQ(fields(bitmap.data, BITMAP_HEADER), (std::vector<DWORD>{40, 200, 70, 1, 24, 0, 2834, 2834, 0}));
 }
 
 TEST(Resources, IconGroupListsSevenImages) {
   const Bytes group = load(nullptr, MAKEINTRESOURCE(IDI_APP), RT_GROUP_ICON);
-  ASSERT_NE(group.data, nullptr);
   ASSERT_EQ(group.size, 6u + 7u * 14u);
-  EXPECT_EQ(word_at(group.data), 0);
-  EXPECT_EQ(word_at(group.data + 2), 1);
-  EXPECT_EQ(word_at(group.data + 4), 7);
-
-  struct Expected {
-    int size, bits;
-    DWORD bytes;  // 0 for the PNG, whose size depends on its compression
-  };
-  const Expected expected[7] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 0},
+  EXPECT_EQ(fields(group.data, {{0, 2}, {2, 2}, {4, 2}}), (std::vector<DWORD>{0, 1, 7}));
+  // Each image's size, colour bits and bytes; the 256-pixel one is a PNG, its bytes its compression's.
+  const DWORD expected[7][3] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 0},
                                 {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
-  for (int i = 0; i < 7; ++i) {
+  for (DWORD i = 0; i < 7; ++i) {
     SCOPED_TRACE(i + 1);
-    const BYTE* entry = group.data + 6 + 14 * i;
-    const int stored_size = expected[i].size == 256 ? 0 : expected[i].size;
-    EXPECT_EQ(entry[0], stored_size);
-    EXPECT_EQ(entry[1], stored_size);
-    EXPECT_EQ(entry[2], 0) << "colour count";
-    EXPECT_EQ(word_at(entry + 4), 1) << "planes";
-    EXPECT_EQ(word_at(entry + 6), expected[i].bits);
-    EXPECT_EQ(word_at(entry + 12), i + 1);
+    const auto [size, bits, bytes] = expected[i];
     const Bytes image = load(nullptr, MAKEINTRESOURCE(i + 1), RT_ICON);
     ASSERT_NE(image.data, nullptr);
-    EXPECT_EQ(dword_at(entry + 8), image.size);
-    if (expected[i].size == 256) {
-      const BYTE png[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    // The group's entry: width and height (0 for 256), no colour count, one plane, bits, bytes and id.
+    const BYTE* entry = group.data + 6 + 14 * i;
+    EXPECT_EQ((std::vector<DWORD>{entry[0], entry[1], entry[2], word_at(entry + 4), word_at(entry + 6),
+                                  dword_at(entry + 8), word_at(entry + 12)}),
+              (std::vector<DWORD>{size % 256, size % 256, 0, 1, bits, image.size, i + 1}));
+    if (size == 256) {
       ASSERT_GT(image.size, 33u);
-      EXPECT_EQ(std::memcmp(image.data, png, 8), 0);
-      EXPECT_EQ(std::memcmp(image.data + 12, "IHDR", 4), 0);
-      EXPECT_EQ(image.data[16] << 24 | image.data[17] << 16 | image.data[18] << 8 | image.data[19], 256);
-      EXPECT_EQ(image.data[20] << 24 | image.data[21] << 16 | image.data[22] << 8 | image.data[23], 256);
-      EXPECT_EQ(image.data[24], 8);  // bits per channel
-      EXPECT_EQ(image.data[25], 6);  // RGBA
+      EXPECT_EQ(std::memcmp(image.data, "\x89PNG\r\n\x1A\n", 8), 0);
+      // 256 x 256, 8 bits of each of red, green, blue and alpha
+      EXPECT_EQ(std::memcmp(image.data + 12, "IHDR\0\0\x01\0\0\0\x01\0\x08\x06", 14), 0);
     } else {
-      EXPECT_EQ(image.size, expected[i].bytes);
-      EXPECT_EQ(dword_at(image.data), 40u);
-      EXPECT_EQ(long_at(image.data + 4), expected[i].size);
-      EXPECT_EQ(long_at(image.data + 8), 2 * expected[i].size) << "bitmap and mask";
-      EXPECT_EQ(word_at(image.data + 14), expected[i].bits);
+      EXPECT_EQ(image.size, bytes);
+      EXPECT_EQ(fields(image.data, {{0, 4}, {4, 4}, {8, 4}, {14, 2}}),
+                (std::vector<DWORD>{40, size, 2 * size, bits}));  // the height of the bitmap and its mask
     }
   }
 

@@ -34,24 +34,16 @@ class SettingsTest : public ProgramTest {
 TEST_F(SettingsTest, EachCheckBoxSendsItsOwnMessageAndPauses) {
   start();
   connect_and_tick();
-  struct Box {
-    int id;
-    int param;
-    int ticked_value;
-  };
-  const Box boxes[] = {{IDC_BLANK_LEADING_ZERO, 0x52, 1}, {IDC_BLANK_FRAMES, 0x55, 1},
-                       {IDC_STATIONARY_LTC, 0x58, 0},     {IDC_INFINITE_FLYWHEEL, 0x59, 1},
-                       {IDC_MTC_MMC_LOCATE, 0x5A, 1},     {IDC_LTC_HOLD_OFF, 0x5B, 1},
-                       {IDC_MTC_FULL_MESSAGE, 0x5C, 1},   {IDC_ENABLE_TRVX, 0x5D, 1}};
-  for (const Box& box : boxes) {
-    bool was_ticked = headless_checked(box.id) == BST_CHECKED;
+  for (auto [id, param] : CHECK_BOXES) {
+    const int ticked_value = param == 0x58 ? 0 : 1;  // 0x58 at 0: the stationary LTC output is on
+    const bool was_ticked = headless_checked(id) == BST_CHECKED;
     platform_clear_sleeps();
-    ASSERT_EQ(headless_click(box.id), USER32_OK);
-    int value = was_ticked ? 1 - box.ticked_value : box.ticked_value;
-    EXPECT_EQ(last_received(), set_message(box.param, value)) << box.id;
+    ASSERT_EQ(headless_click(id), USER32_OK);
+    const int value = was_ticked ? 1 - ticked_value : ticked_value;
+    EXPECT_EQ(last_received(), set_message(param, value)) << id;
     EXPECT_EQ(sleeps_of(ui_thread_id), std::vector<DWORD>{50});
-    headless_click(box.id);
-    EXPECT_EQ(last_received(), set_message(box.param, 1 - value)) << box.id;
+    headless_click(id);
+    EXPECT_EQ(last_received(), set_message(param, 1 - value)) << id;
   }
   // The unit took every value back to where it was: stationary LTC output on (0), the rest off.
   SimUnit unit = sim_unit_snapshot();
@@ -102,42 +94,33 @@ TEST_F(SettingsTest, OneSpinClickSendsTheNewIdTwice) {
   EXPECT_EQ(count_received(set_message(0x53, 126)), 2);
 }
 
-TEST_F(SettingsTest, ValidTypedIdsAreSentAsThreeDigits) {
+// A valid ID is sent and shown with three digits; anything else sends the previous ID again.
+TEST_F(SettingsTest, ATypedIdIsSentWhenTheFocusLeavesTheBox) {
   connect_with_id(17);
   struct Case {
     const char* typed;
     const char* shown;
     int sent;
   };
-  const Case cases[] = {
-      {"5", "005", 5}, {"42", "042", 42}, {"042", "042", 42}, {"126", "126", 126}, {"0", "000", 0}};
+  const Case cases[] = {{"0", "000", 0},   {"5", "005", 5},    {"126", "126", 126}, {"042", "042", 42},
+                        {"42", "042", 42}, {"127", "042", 42}, {"150", "042", 42},  {"200", "042", 42},
+                        {"", "042", 42},   {"4x", "042", 42}};
   for (const Case& c : cases) {
-    commit_id(c.typed);
+    const int before = count_received(set_message(0x53, c.sent));
+    commit_id(c.typed, std::string(c.typed) == "4x");  // a paste is not filtered to digits
     EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), c.shown) << c.typed;
     EXPECT_EQ(last_received(), set_message(0x53, c.sent)) << c.typed;
+    EXPECT_EQ(count_received(set_message(0x53, c.sent)), before + 1) << c.typed;
     EXPECT_EQ(headless_position(IDC_MMC_ID_SPIN), c.sent) << c.typed;
     EXPECT_EQ(sleeps_of(ui_thread_id), std::vector<DWORD>{50}) << c.typed;
   }
-}
-
-TEST_F(SettingsTest, InvalidTypedIdsSendThePreviousIdAgain) {
-  connect_with_id(17);
-  for (const char* typed : {"127", "150", "200", ""}) {
-    int before = count_received(set_message(0x53, 17));
-    commit_id(typed);
-    EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "017") << typed;
-    EXPECT_EQ(count_received(set_message(0x53, 17)), before + 1) << typed;
-  }
-  commit_id("4x", true);  // a paste is not filtered to digits
-  EXPECT_EQ(headless_text(IDC_MMC_ID_EDIT), "017");
-  EXPECT_EQ(last_received(), set_message(0x53, 17));
   // Leaving the box unchanged sends the current ID again.
-  int before = count_received(set_message(0x53, 17));
+  const int before = count_received(set_message(0x53, 42));
   headless_click(IDC_MMC_ID_EDIT);
   headless_click(IDC_HELP_SETTINGS);
   ASSERT_TRUE(headless_wait_box());
   headless_dismiss_box();
-  EXPECT_EQ(count_received(set_message(0x53, 17)), before + 1);
+  EXPECT_EQ(count_received(set_message(0x53, 42)), before + 1);
 }
 
 TEST_F(SettingsTest, TypingPastTheBoxCommitsTheFirstThreeDigits) {

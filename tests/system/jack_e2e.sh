@@ -90,11 +90,14 @@ fi
 # realtime mode, where the user may use realtime scheduling. Without it, a client that misses a cycle in
 # the default asynchronous mode loses the MIDI events of that cycle (about one reply in 250 on a loaded
 # machine): the program would recover (a packet sent again after its time-out), but a lost read-back reply
-# leaves a setting unshown, so the server then runs in synchronous mode (-S).
+# leaves a setting unshown, so the server then runs in synchronous mode (-S). JACK 1's server (jackd1)
+# knows no -S: it always runs its clients so.
 if chrt -f 1 true 2>/dev/null; then
   jack_mode=(-R)
-else
+elif "$jackd" --version 2>/dev/null | grep -q jackdmp; then
   jack_mode=(-S --no-realtime)
+else
+  jack_mode=(--no-realtime)
 fi
 "$jackd" "${jack_mode[@]}" -n "$server" -d dummy -r 48000 -p 64 >"$work/jackd.log" 2>&1 &
 jack_pid=$!

@@ -18,13 +18,6 @@ flags() {
   done
   echo "$line"
 }
-wait_for() {
-  for _ in $(seq 200); do
-    eval "$1" && return 0
-    sleep 0.05
-  done
-  return 1
-}
 
 # Sends signal $2 twice to process $1, to two of its threads at once (tgkill): sent to the process, the
 # second would merge with the first while that one is still pending, and the first alone closes the program.
@@ -54,7 +47,7 @@ for run in "TERM screen" "INT screen" "HUP screen" "TERM xterm-256color"; do
   running=$(flags)
   [[ $running == "alternate_on=1 mouse_any_flag=1 mouse_sgr_flag=$sgr cursor_flag=0 keypad_cursor_flag=1 keypad_flag=1 " ]] ||
     fail "while it runs: $running"
-  pid=$(ps -o pid= --ppid "$(t display-message -p '#{pane_pid}')" | tr -d ' ')
+  pid=$(program_pid)
   [[ -n $pid ]] || fail "no program"
   two_signals "$pid" "$(kill -l "$signal")" || fail "the signals could not be sent"
   wait_for '[[ -s $work/after ]]' || fail "the program did not end"

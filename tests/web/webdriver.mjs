@@ -4,63 +4,49 @@
 // WebKitGTK gives an isolated page a SharedArrayBuffer only with JSC_useSharedArrayBuffer=1 in its
 // environment; the program's threads need one.
 import {spawn} from 'node:child_process';
-import {writeFileSync} from 'node:fs';
 import net from 'node:net';
 
 import {MATCH} from './match.mjs';
 
 export const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
-const KEYS = {
-  Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Escape: '\uE00C', Space: ' ', ArrowLeft: '\uE012',
-  ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015', F4: '\uE034', F9: '\uE039',
-};
+const KEYS = {Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Space: ' ', End: '\uE010', ArrowRight: '\uE014',
+              F9: '\uE039'};
 // Where to look for an element of a role besides [role=...]: the HTML elements that have it implicitly. The
 // engine's accessibility tree then decides (computedrole, computedlabel).
-const IMPLICIT = {
-  button: 'button', checkbox: 'input[type=checkbox]', heading: 'h1,h2,h3,h4,h5,h6', textbox: 'input[type=text]',
-  option: 'option', dialog: 'dialog',
-};
+const IMPLICIT = {button: 'button', checkbox: 'input[type=checkbox]', heading: 'h1,h2,h3', option: 'option'};
+// The longest a driver takes to answer, a page's load included.
+const CALL_MS = 60000;
 
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const free_port = () => new Promise((resolve, reject) => {
+  const server = net.createServer().listen(0, '127.0.0.1', () => {
+    const {port} = server.address();
+    server.close(() => resolve(port));
+  }).on('error', reject);
+});
 
-function free_port() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const {port} = server.address();
-      server.close(() => resolve(port));
-    });
-    server.on('error', reject);
-  });
-}
-
-// A WebDriver client of one session.
+// A WebDriver client of one session, once begun at a page.
 class Session {
-  constructor(base) {
-    this.base = base;
-  }
+  constructor(base) { this.base = base; }
 
   async call(method, path, body) {
     const response = await fetch(this.base + path, {
       method, headers: {'content-type': 'application/json'}, body: body && JSON.stringify(body),
+      signal: AbortSignal.timeout(CALL_MS),
     });
     const {value} = await response.json();
-    if (value && value.error) throw new Error(`WebDriver ${method} ${path}: ${value.error}: ${value.message}`);
+    if (value?.error) throw new Error(`WebDriver ${method} ${path}: ${value.error}: ${value.message}`);
     return value;
   }
 
   async begin(url) {
-    for (let tries = 0; ; ++tries) {
-      try {
-        await fetch(this.base + '/status');
-        break;
-      } catch (error) {
-        if (tries > 200) throw error;
-        await sleep(25);
-      }
+    for (let tries = 0; !(await fetch(this.base + '/status').catch(() => null)); ++tries) {
+      if (tries > 200) throw new Error('WebKitWebDriver does not answer');
+      await new Promise((resolve) => setTimeout(resolve, 25));
     }
     const capabilities = {'webkitgtk:browserOptions': {binary: MINIBROWSER, args: ['--automation']}};
-    this.path = '/session/' + (await this.call('POST', '/session', {capabilities: {alwaysMatch: capabilities}})).sessionId;
+    const {sessionId} = await this.call('POST', '/session', {capabilities: {alwaysMatch: capabilities}});
+    this.path = '/session/' + sessionId;
     await this.call('POST', this.path + '/window/rect', {width: 640, height: 1000});
     await this.call('POST', this.path + '/url', {url});
   }
@@ -68,81 +54,62 @@ class Session {
   run(fn, ...args) {
     return this.call('POST', this.path + '/execute/sync', {script: `return (${fn}).apply(null, arguments);`, args});
   }
-
-  async keys(text) {
-    const actions = [];
-    for (const key of text) actions.push({type: 'keyDown', value: key}, {type: 'keyUp', value: key});
-    await this.call('POST', this.path + '/actions', {actions: [{type: 'key', id: 'keyboard', actions}]});
-  }
 }
 
-async function webkit_page(display, url, unit, query, shared_memory) {
+async function webkit_page(display, url, unit) {
   if (unit) throw new Error('no stand-in unit in WebKit');
   const port = await free_port();
-  const env = {...process.env, DISPLAY: display};
-  if (shared_memory) env.JSC_useSharedArrayBuffer = '1';
+  const env = {...process.env, DISPLAY: display, JSC_useSharedArrayBuffer: '1'};
   const driver = spawn('WebKitWebDriver', [`--port=${port}`], {env, stdio: 'ignore'});
   const session = new Session(`http://127.0.0.1:${port}`);
-  const id = (element) => element[ELEMENT];
+  const at = (element) => `${session.path}/element/${element[ELEMENT]}`;
+  const args = (arg) => (arg === undefined ? [] : [arg]);
   const engine = {
-    native: session,
-    errors: null,
+    native: session, errors: null,
     // The page's resource timing: what the page itself loaded (the Workers' own loads are not in it).
-    async foreign_requests() {
-      return session.run(() => performance.getEntriesByType('resource').map((entry) => entry.name)
-          .filter((name) => !/^(blob|data):/.test(name) && new URL(name).origin !== location.origin));
-    },
-    evaluate: (fn, arg) => session.run(fn, ...(arg === undefined ? [] : [arg])),
-    on: (element, fn, arg) => session.run(fn, element, ...(arg === undefined ? [] : [arg])),
-    async find(spec, around) {
+    foreign_requests: () => session.run(() => performance.getEntriesByType('resource').map((entry) => entry.name)
+        .filter((name) => !/^(blob|data):/.test(name) && new URL(name).origin !== location.origin)),
+    evaluate: (fn, arg) => session.run(fn, ...args(arg)),
+    on: (element, fn, arg) => session.run(fn, element, ...args(arg)),
+    async find(spec) {
       const candidates = [];
-      if (spec.role) {
-        // Shown elements only: the driver has no role for one outside the accessibility tree.
-        const css = [`[role="${spec.role}"]`, IMPLICIT[spec.role]].filter(Boolean).join(',');
-        for (const element of await session.run(MATCH, {css, shown: true, candidates: 0})) {
-          const at = `${session.path}/element/${id(element)}`;
-          if ((await session.call('GET', at + '/computedrole')) !== spec.role) continue;
-          if (spec.name === undefined || (await session.call('GET', at + '/computedlabel')).trim() === spec.name)
-            candidates.push(element);
-        }
+      // Shown elements only: the driver has no role for one outside the accessibility tree.
+      const css = spec.role && [`[role="${spec.role}"]`, IMPLICIT[spec.role]].filter(Boolean).join(',');
+      for (const element of spec.role ? await session.run(MATCH, {css, shown: true}) : []) {
+        if ((await session.call('GET', at(element) + '/computedrole')) !== spec.role) continue;
+        if (spec.name === undefined || (await session.call('GET', at(element) + '/computedlabel')).trim() === spec.name)
+          candidates.push(element);
       }
-      return session.run(MATCH, {...spec, candidates: candidates.length}, ...candidates, ...around);
+      return session.run(MATCH, spec, ...candidates);
     },
     release: async () => {},
-    click: (element) => session.call('POST', `${session.path}/element/${id(element)}/click`, {}),
-    press: (key) => session.keys(KEYS[key] ?? key),
-    type: (text) => session.keys(text),
-    async screenshot(element, path) {
-      const png = await session.call('GET', `${session.path}/element/${id(element)}/screenshot`);
-      writeFileSync(path, Buffer.from(png, 'base64'));
-    },
+    click: (element) => session.call('POST', at(element) + '/click', {}),
+    keyboard: {press: (key) => session.call('POST', session.path + '/actions', {actions: [{type: 'key', id: 'keyboard',
+      actions: [{type: 'keyDown', value: KEYS[key] ?? key}, {type: 'keyUp', value: KEYS[key] ?? key}]}]})},
     reload: () => session.call('POST', session.path + '/refresh', {}),
     goto: (address) => session.call('POST', session.path + '/url', {url: address}),
-    url: () => session.call('GET', session.path + '/url'),
   };
-  try {
-    await session.begin(url + query);
-  } catch (error) {
+  const close = () => session.call('DELETE', session.path).catch(() => {}).finally(() => driver.kill());
+  await session.begin(url).catch((error) => {
     driver.kill();
     throw error;
-  }
-  const close = async () => {
-    await session.call('DELETE', session.path).catch(() => {});
-    driver.kill();
-  };
+  });
   return {engine, close};
 }
 
-// The engine under a display of its own: open(url, unit, query, {shared_memory}), close().
-export async function launch_webkit() {
+// An X server of its own on a free display: {display, stop()}.
+export async function start_x() {
   const xvfb = spawn('Xvfb', ['-displayfd', '1', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
                      {stdio: ['ignore', 'pipe', 'ignore']});
   const display = await new Promise((resolve, reject) => {
     xvfb.on('error', reject);
     xvfb.stdout.once('data', (chunk) => resolve(':' + String(chunk).trim()));
   });
-  return {
-    open: (url, unit, query, {shared_memory = true} = {}) => webkit_page(display, url, unit, query, shared_memory),
-    close: async () => xvfb.kill(),
-  };
+  return {display, stop: () => xvfb.kill()};
+}
+
+// The engine under a display of its own: open(url, unit), close().
+export async function launch_webkit() {
+  const x = await start_x();
+  return {open: (url, unit) => webkit_page(x.display, url, unit), close: async () => x.stop()};
 }

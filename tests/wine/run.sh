@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
-# End-to-end tests of the real 32-bit vexa.exe under Wine: the real dialog manager and common controls,
-# the real WinMM with the simulated unit behind it as a MIDI driver (winevexa.drv), and the dialog driven
-# from outside by uiprobe.exe as a person would. Everything runs in a private 32-bit prefix (kept under
-# the build directory, so reruns are fast) on an Xvfb display of its own; all of it is stopped at the end.
+# End-to-end tests of the real vexa.exe under Wine: the real dialog manager and common controls, the real
+# WinMM with the simulated unit behind it as a MIDI driver (winevexa.drv), and the dialog driven from
+# outside by uiprobe.exe as a person would. The 32-bit build (build-win, what ships) runs under the 32-bit
+# loader, the 64-bit one (build-win64) under wine64, each in a private prefix of its architecture (kept
+# under the build directory, so reruns are fast) on an Xvfb display of its own; all of it is stopped at
+# the end. Both loaders are called by their paths: /usr/bin/wine always takes the 32-bit one, even where
+# the kernel cannot run it.
 #
 # Usage: tests/wine/run.sh <windows build dir> [flow...]     (no flow names: all flows)
+#        tests/wine/run.sh --choose     prints the build to test here: build-win where the 32-bit loader
+#                                       runs, else build-win64 where wine64 runs; else exit 77 and why.
+#                                       VEXA_WINE_ARCH=win64 (or win32) passes over the other loader.
 # Artefacts: <build dir>/tests/wine/artifacts/ (dialog.png, the unit's logs of every flow).
 # VEXA_WINEDEBUG=<channels> traces vexa.exe (e.g. +msg) into the flow's vexa.out; a config line
 # "trace" in a flow makes the driver log every WinMM call into events.log.
 set -uo pipefail
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+loader_runs() { "$1" --version >/dev/null 2>&1; }
 
-usage() {
-  echo "usage: $0 <windows build dir> [flow...]" >&2
-  exit 2
-}
-[[ $# -ge 1 && -d $1 ]] || usage
+if [[ ${1:-} == --choose ]]; then
+  if [[ ${VEXA_WINE_ARCH:-win32} == win32 ]] && loader_runs $wine32; then echo build-win; exit 0; fi
+  if [[ ${VEXA_WINE_ARCH:-win64} == win64 ]] && loader_runs $wine64; then echo build-win64; exit 0; fi
+  echo "wine tests: skipped, neither $wine32 nor $wine64 runs here${VEXA_WINE_ARCH:+ (VEXA_WINE_ARCH=$VEXA_WINE_ARCH)}" >&2
+  exit 77
+fi
+[[ $# -ge 1 && -d $1 ]] || { echo "usage: $0 <windows build dir> [flow...] | --choose" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
 shift
@@ -24,7 +35,6 @@ driver=$build/winevexa.drv
 probe_exe=$build/uiprobe.exe
 firmware=$root/res/firmware.bin
 work=$build/wine
-prefix=$work/prefix
 artifacts=$build/tests/wine/artifacts
 # Each flow is a check of the one tally; run by scripts/test_all.sh, they count in its tally.
 source "$root/scripts/tally.sh"
@@ -37,22 +47,32 @@ give_up() {
   exit 1
 }
 
-for tool in wine wineboot wineserver Xvfb import perl; do
+for tool in wineserver Xvfb import perl; do
   command -v "$tool" >/dev/null || give_up "$tool is not installed (scripts/deps.sh test installs it)"
 done
 for file in "$exe" "$driver" "$probe_exe" "$firmware"; do
   [[ -f $file ]] || give_up "missing $file (build the Windows targets first)"
 done
-# Wine's 32-bit loader needs a kernel that runs 32-bit x86 programs; some machines have that switched off
+# The loader of the exe's architecture, from its PE header's machine field.
+pe_header=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+case $(od -An -tx2 -j$((pe_header + 4)) -N2 "$exe" | tr -d ' ') in
+  014c) arch=win32 loader=$wine32 kind="32-bit exe, wine" ;;
+  8664) arch=win64 loader=$wine64 kind="64-bit build, wine64" ;;
+  *) give_up "$exe is no x86 or x86_64 Windows program" ;;
+esac
+tally_title "wine ($kind)"
+# The 32-bit loader needs a kernel that runs 32-bit x86 programs; some machines have that switched off
 # (ia32_emulation), and then no flow can run at all: the suite is skipped, not failed.
-if ! wine --version >/dev/null 2>&1; then
-  echo "wine tests: skipped, this kernel does not run 32-bit programs ($(wine --version 2>&1 | tail -n 1))"
+if ! loader_runs "$loader"; then
+  echo "wine tests: skipped, $loader does not run here ($("$loader" --version 2>&1 | tail -n 1))"
   tally_note skipped "wine"
   tally_end
   exit 77
 fi
-
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Every Windows program starts through that loader, and the prefix is made for its architecture,
+# whatever another Wine would make by default.
+prefix=$work/prefix-$arch
+export WINELOADER=$loader WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset VEXA_SIM_DIR
 
 xvfb_pid=""
@@ -72,98 +92,76 @@ rm -rf "$work/flows" "$artifacts"/*
 # takes its MIDI devices from it. The driver itself is copied afresh on every run.
 prepare_prefix() {
   local stamp=$prefix/.vexa-prefix version
-  version="$(wine --version), audio driver vexa, unmanaged windows, fonts"
+  version="$("$loader" --version) $arch, audio driver vexa, unmanaged windows, fonts"
   if [[ ! -f $stamp || $(cat "$stamp") != "$version" ]]; then
     echo "making the Wine prefix $prefix"
     rm -rf "$prefix"
-    wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; return 1; }
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d vexa /f >/dev/null || return 1
+    "$loader" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; return 1; }
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d vexa /f >/dev/null || return 1
     # Without a window manager Wine draws the frame and caption itself, so the screenshot shows them.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null || return 1
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null || return 1
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null || return 1
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null || return 1
     # Wine's own fonts (Tahoma for "MS Shell Dlg 2", Marlett for the caption buttons) as the real
     # system has them; this Wine build does not find them in its data directory by itself.
-    local font
-    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
-      [[ -f /usr/share/wine/fonts/$font ]] && cp "/usr/share/wine/fonts/$font" "$prefix/drive_c/windows/Fonts/"
-    done
+    cp /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
     wineserver -w
     echo "$version" >"$stamp"
   fi
   cp "$driver" "$prefix/drive_c/windows/system32/winevexa.drv"
 }
 
-# Xvfb on the first free display from :90 up, out of the way of displays that others use.
+# Xvfb on a free display, which it picks itself and names once it listens.
 start_display() {
-  local number
-  for number in $(seq 90 160); do
-    [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-      [[ -e /tmp/.X11-unix/X$number ]] && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$number ]]; then
-      export DISPLAY=:$number
-      return 0
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    DISPLAY=:$(cat "$work/display" 2>/dev/null)
+    [[ $DISPLAY =~ ^:[0-9]+$ ]] && export DISPLAY && return 0
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
   done
   echo "Xvfb did not start"
   cat "$work/xvfb.log"
   return 1
 }
 
-# ---------------------------------------------------------------------------------------------------
 # Steps used by the flows. Every step that fails returns non-zero, which ends its flow (set -e).
 
 probe() {
-  wine "$probe_exe" "$@" || { echo "    failed: uiprobe $*"; return 1; }
+  "$loader" "$probe_exe" "$@" || { echo "    failed: uiprobe $*"; return 1; }
 }
 
 # start_vexa NAME [config line...]: a fresh unit with that config, the program, and its dialog. The lines
 # are the unit's options as vexa-sim takes them, without the dashes (sim/unit/options.h), and the driver's
-# own (trace, timecode-fps); a line that the driver refuses fails the flow.
+# own (trace); a line that the driver refuses fails the flow.
 start_vexa() {
-  local name=$1
+  sim=$work/flows/$1
   shift
-  sim=$work/flows/$name
   mkdir -p "$sim"
   printf '%s\n' "$@" >"$sim/config"
   : >"$sim/received.log"
   VEXA_SIM_DIR=$sim WINEDEBUG=${vexa_winedebug:-${VEXA_WINEDEBUG:--all}} WINEDLLOVERRIDES="$WINEDLLOVERRIDES${extra_overrides:+;$extra_overrides}" \
-    wine "$exe" >"$sim/vexa.out" 2>&1 &
+    "$loader" "$exe" >"$sim/vexa.out" 2>&1 &
   vexa_pid=$!
   mark=0
   probe find 30000 >/dev/null
 }
 
-running() {
-  [[ -n $vexa_pid && -e /proc/$vexa_pid ]] || return 1
-  local state
-  state=$(sed 's/.*) //' "/proc/$vexa_pid/stat" 2>/dev/null | cut -d' ' -f1)
-  [[ -n $state && $state != Z ]]
-}
+# Whether vexa.exe still runs (a zombie has ended).
+running() { [[ -n $vexa_pid && $(ps -o stat= -p "$vexa_pid") == [^Z]* ]]; }
 
-# Waits up to $1 seconds for vexa.exe to end and checks its exit code against $2.
+# vexa.exe ends within 15 s, with exit code 0.
 expect_exit() {
-  local seconds=$1 wanted=$2 code=0
-  local deadline=$((SECONDS + seconds))
+  local code=0 deadline=$((SECONDS + 15))
   while running; do
-    if ((SECONDS >= deadline)); then
-      echo "    vexa.exe still runs after $seconds s"
-      return 1
-    fi
+    ((SECONDS < deadline)) || { echo "    vexa.exe still runs after 15 s"; return 1; }
     sleep 0.1
   done
   wait "$vexa_pid" || code=$?
   vexa_pid=""
   echo "    vexa.exe ended with exit code $code"
-  [[ $code -eq $wanted ]]
+  [[ $code -eq 0 ]]
 }
 
 stop_leftover() {
@@ -199,17 +197,14 @@ expect_sent() {
   local expected got count deadline=$((SECONDS + 10))
   expected=$(printf '%s\n' "$@")
   while got=$(received_since_mark); [[ $got != "$expected" ]]; do
-    count=0
-    [[ -n $got ]] && count=$(printf '%s\n' "$got" | wc -l)
+    count=$(grep -c . <<<"$got" || true)
     ((SECONDS < deadline && count <= $#)) || break
     sleep 0.1
   done
   sleep 0.5
   got=$(received_since_mark)
   if [[ $got != "$expected" ]]; then
-    echo "    the unit received:"
-    printf '      %s\n' "$got"
-    echo "    expected:"
+    printf '    the unit received:\n%s\n    expected:\n' "$(sed 's/^/      /' <<<"$got")"
     printf '      %s\n' "$@"
     return 1
   fi
@@ -223,21 +218,22 @@ BURST=("F0 2C 4D 52 7F F7" "F0 2C 4D 55 7F F7" "F0 2C 4D 53 7F F7" "F0 2C 4D 58 
        "F0 2C 4D 10 F7")
 SETTINGS_IDS=(1004 1011 1005 1024 1013 1012 1014 1026 1017 1022 1000)
 
-connect() {
-  probe choose 1010 vexa
+connect() { probe choose 1010 vexa; }
+# Connects and waits until the unit's firmware shows.
+connect_running() { connect && probe wait 1001 text="Firmware 3.1"; }
+# start_update NAME [config line...]: a unit in update mode, connected, its update button enabled.
+start_update() {
+  start_vexa "$@" update-mode
+  connect
+  probe wait 1001 text="vexa in update mode"
+  probe wait 1006 enabled=1
 }
-
-screenshot() {
-  local x y w h
-  read -r x y w h < <(probe rect | tr -d '\r')
-  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$artifacts/dialog.png"
-  echo "    screenshot $artifacts/dialog.png (${w}x${h})"
-}
+# Closes the dialog, which ends the program with exit code 0.
+close_vexa() { probe close && expect_exit; }
 
 HELP_UPDATE='To program new firmware 3.1 you must boot vexa in update mode:\n\nStep 1:\nHold down both keys while connecting the unit to the USB port of your computer.\nStep 2:\nSelect device vexa below the picture.\nStep 3:\nPress Update firmware button.'
 HELP_SETTINGS='Blank leading zero of the time code display, i.e.  1:00:00:00 instead of 01:00:00:00.\n\nBlank frames when running. Running time code will be displayed without the frame count.\n\nStationary LTC timecode (not incrementing) is used to spot an exact position. Some LTC readers may not interpret stationary time code and produce errors.\n\nMTC full messages encode the complete time into a single message. High speed, low speed or reverse timecode is output as  full message when enabled.\n\nMMC midi machine control locate cmd is an alternative method to spot a computer to a timecode position. When your DAW software does not follow to MTC full messages you can use MMC Locate instead. You have to enable MMC slave functionality in your DAW software as well.\n\nInfinite flywheel: When the timecode input signal disappears during timecode translation, the Infinite flywheel option continues re-generation until a new valid time code will be detected. The display is showing the timecode input signal.\n\nExtended LTC hold off option delays the MTC trigger start for 30 frames. This serves to get more accurate MTC triggers from tape machines with ramping start up behaviour.\n\nEnable TRVX allows controlling the vexa with MIDI control change commands. See Quorvanex Midi Control Change Protocol for more informations.\n\nMIDI Machine Control ID serves to address MMC machines individually in addition to ID 127 (broadcast). Some software interprets ID values 0..126 as 1..127.\n\nBrightness slider sets timecode display and status LED brightness.\n\nAll settings are stored non volatile.'
 
-# ---------------------------------------------------------------------------------------------------
 # The flows.
 
 # The dialog comes up in its start state, and a WM_CLOSE right away ends the process with exit code 0.
@@ -245,42 +241,39 @@ flow_dialog() {
   start_vexa dialog
   probe check 1010 text= count=0 enabled=1
   probe check 1006 text="Update firmware" enabled=0
-  probe check 1001 text=
-  probe check 1003 text=
+  for id in 1001 1003; do probe check $id text=; done
   probe check 1007 pos=0
   probe check 1022 min=0 max=126
   for id in "${SETTINGS_IDS[@]}"; do probe check "$id" enabled=0; done
   probe check 1008 focus=1 enabled=1
-  probe close
-  expect_exit 15 0
+  close_vexa
 }
 
 # Escape and Enter change nothing; Alt+F4 closes the dialog with exit code 0.
 flow_keys() {
   vexa_winedebug=+msg start_vexa keys
-  connect
-  probe wait 1001 text="Firmware 3.1"
+  connect_running
   mark=12
   probe key escape
   probe no-box 1000
   # Enter on a push button presses that button; on the slider it is the dialog's IDOK. Tab moves the
   # focus there among the enabled tab stops.
   for _ in 1 2 3 4 5 6; do
-    wine "$probe_exe" check 1000 focus=1 2>/dev/null && break
+    "$loader" "$probe_exe" check 1000 focus=1 2>/dev/null && break
     probe key tab
     sleep 0.2
   done
   probe check 1000 focus=1
-  probe key enter
-  probe no-box 1000
-  probe key escape
-  probe no-box 1000
+  for key in enter escape; do
+    probe key $key
+    probe no-box 1000
+  done
   probe check 1001 text="Firmware 3.1"
   probe check 1000 enabled=1 pos=8
   running
   expect_sent
   probe alt-f4
-  expect_exit 15 0
+  expect_exit
   # The keys did reach the dialog: IDCANCEL, IDOK, IDCANCEL.
   [[ $(dialog_commands | grep -E '^0000000[12]$' | tr '\n' ' ') == "00000002 00000001 00000002 " ]]
   echo "    the dialog got IDCANCEL, IDOK, IDCANCEL and stayed; Alt+F4 closed it"
@@ -294,25 +287,18 @@ flow_help() {
   probe click 1009
   probe box-ok Help "$HELP_SETTINGS"
   probe no-box 500
-  probe close
-  expect_exit 15 0
+  close_vexa
 }
 
 # Connecting reads back all ten settings, which the dialog shows and enables, and the firmware 3.1.
 flow_connect() {
   vexa_winedebug=+msg start_vexa connect "set 0x52=1" "set 0x53=17" "set 0x56=9" "set 0x58=1" "set 0x5A=1" \
     "set 0x5C=1"
-  connect
-  probe wait 1001 text="Firmware 3.1"
+  connect_running
   probe check 1010 text=vexa count=1 selection=0
-  probe check 1004 checked=1 enabled=1
-  probe check 1011 checked=0 enabled=1
-  probe check 1005 checked=0 enabled=1
-  probe check 1012 checked=0 enabled=1
-  probe check 1013 checked=1 enabled=1
-  probe check 1014 checked=0 enabled=1
-  probe check 1024 checked=1 enabled=1
-  probe check 1026 checked=0 enabled=1
+  for box in 1004=1 1011=0 1005=0 1012=0 1013=1 1014=0 1024=1 1026=0; do
+    probe check "${box%=*}" checked="${box#*=}" enabled=1
+  done
   probe check 1017 text=017 enabled=1
   probe check 1022 pos=17 enabled=1
   probe check 1000 pos=9 min=0 max=15 enabled=1
@@ -322,9 +308,11 @@ flow_connect() {
   # The focus leaves the port list (so its text is not shown selected), then the picture is taken.
   probe key tab
   sleep 0.5
-  screenshot
-  probe close
-  expect_exit 15 0
+  local x y w h
+  read -r x y w h < <(probe rect | tr -d '\r')
+  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$artifacts/dialog.png"
+  echo "    screenshot $artifacts/dialog.png (${w}x${h})"
+  close_vexa
   # What the port list told the dialog, in order: CBN_DROPDOWN (7) first, then with the click on the
   # entry CBN_SELENDOK (9), CBN_CLOSEUP (8) and CBN_SELCHANGE (1); focus notices (3, 4) and a cancel
   # (10) when the focus leaves do nothing.
@@ -334,51 +322,38 @@ flow_connect() {
   [[ $codes == "07 09 08 01 " ]]
 }
 
+# set_by "ACTION" "ID STATE..." MESSAGE...: uiprobe's action on a control, the state the dialog then shows
+# and the messages that reach the unit.
+set_by() {
+  local action state
+  read -ra action <<<"$1"
+  read -ra state <<<"$2"
+  shift 2
+  probe "${action[@]}"
+  probe wait "${state[@]}"
+  expect_sent "$@"
+}
+
 # Each kind of setting reaches the unit as its exact set message.
 flow_settings() {
   start_vexa settings "set 0x53=17" "set 0x56=8"
-  connect
-  probe wait 1001 text="Firmware 3.1"
+  connect_running
   expect_sent "${BURST[@]}" "F0 2C 4D 56 08 F7"
-  probe click 1026
-  probe wait 1026 checked=1
-  expect_sent "F0 2C 4D 5D 01 F7"
-  probe click 1026
-  probe wait 1026 checked=0
-  expect_sent "F0 2C 4D 5D 00 F7"
-  probe click 1005
-  probe wait 1005 checked=0
-  expect_sent "F0 2C 4D 58 01 F7"
-  probe click 1005
-  probe wait 1005 checked=1
-  expect_sent "F0 2C 4D 58 00 F7"
-  probe key right 1000
-  probe wait 1000 pos=9
-  expect_sent "F0 2C 4D 56 09 F7"
-  probe key end 1000
-  probe wait 1000 pos=15
-  expect_sent "F0 2C 4D 56 0F F7"
-  probe slider-pos 1000 7
-  expect_sent "F0 2C 4D 56 07 F7"
+  set_by "click 1026" "1026 checked=1" "F0 2C 4D 5D 01 F7"
+  set_by "click 1026" "1026 checked=0" "F0 2C 4D 5D 00 F7"
+  set_by "click 1005" "1005 checked=0" "F0 2C 4D 58 01 F7"
+  set_by "click 1005" "1005 checked=1" "F0 2C 4D 58 00 F7"
+  set_by "key right 1000" "1000 pos=9" "F0 2C 4D 56 09 F7"
+  set_by "key end 1000" "1000 pos=15" "F0 2C 4D 56 0F F7"
+  set_by "slider-pos 1000 7" "1000 pos=7" "F0 2C 4D 56 07 F7"
   # One click on an arrow: the position change and the release each send the ID.
-  probe spin 1022 up
-  probe wait 1017 text=018
-  expect_sent "F0 2C 4D 53 12 F7" "F0 2C 4D 53 12 F7"
-  probe spin 1022 down
-  probe wait 1017 text=017
-  expect_sent "F0 2C 4D 53 11 F7" "F0 2C 4D 53 11 F7"
-  probe type 1017 126
-  expect_sent "F0 2C 4D 53 7E F7"
-  probe check 1017 text=126
-  probe check 1022 pos=126
-  probe type 1017 5
-  expect_sent "F0 2C 4D 53 05 F7"
-  probe check 1017 text=005
-  probe type 1017 200
-  expect_sent "F0 2C 4D 53 05 F7"
-  probe check 1017 text=005
-  probe close
-  expect_exit 15 0
+  set_by "spin 1022 up" "1017 text=018" "F0 2C 4D 53 12 F7" "F0 2C 4D 53 12 F7"
+  set_by "spin 1022 down" "1017 text=017" "F0 2C 4D 53 11 F7" "F0 2C 4D 53 11 F7"
+  # A typed ID moves the arrows' position; it shows with three digits; one out of range is refused.
+  set_by "type 1017 126" "1022 pos=126" "F0 2C 4D 53 7E F7"
+  set_by "type 1017 5" "1017 text=005" "F0 2C 4D 53 05 F7"
+  set_by "type 1017 200" "1017 text=005" "F0 2C 4D 53 05 F7"
+  close_vexa
 }
 
 # Without any MIDI device (the driver disabled, so WinMM finds none) opening the list warns and lists
@@ -391,38 +366,35 @@ flow_no_outputs() {
   probe pick 1010 "No MIDI outputs available"
   probe wait 1001 text="vexa not found" -t 3000
   probe check 1010 count=0
-  probe close
-  expect_exit 15 0
+  close_vexa
 }
 
 # The unit goes away: the next tick shows "vexa not found", greys every setting and empties the list.
 # Its port cannot be opened again until it is back; then the settings come back with a new choice.
 flow_unplug() {
   start_vexa unplug "trace"
-  connect
-  probe wait 1001 text="Firmware 3.1"
+  connect_running
   probe check 1004 enabled=1
   touch "$sim/unplug"
+  # The text comes first; the probe may read it while the controls are still being greyed.
   probe wait 1001 text="vexa not found" -t 3000
-  for id in 1006 "${SETTINGS_IDS[@]}"; do probe check "$id" enabled=0; done
-  probe check 1010 count=0 text=
+  for id in 1006 "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=0; done
+  probe wait 1010 count=0 text=
   # The probe that found the unit gone was midiInStart answering MMSYSERR_NODRIVER (6).
   grep -q 'mid 0 60 0 0 -> 6$' "$sim/events.log"
   probe choose 1010 vexa
   probe box-ok Warning 'Selected MIDI output not available.\nPort is probably used by an other application.'
   rm "$sim/unplug"
-  connect
-  probe wait 1001 text="Firmware 3.1"
+  connect_running
   for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
-  probe close
-  expect_exit 15 0
+  close_vexa
 }
 
 # Choosing the port again and again while the unit's slow replies and its running time code (100
 # quarter frames a second) come in: every close meets deliveries on the driver's thread. Nothing
 # hangs, and the last choice connects.
 flow_reconnect() {
-  start_vexa reconnect "latency-ms 300" "noise 2" "timecode-fps 25"
+  start_vexa reconnect "latency-ms 300" "noise 2" "timecode 01:00:00:00 25"
   for _ in 1 2 3 4 5; do connect; done
   probe wait 1001 text="Firmware 3.1"
   for id in "${SETTINGS_IDS[@]}"; do probe wait "$id" enabled=1 -t 3000; done
@@ -431,18 +403,14 @@ flow_reconnect() {
   replies=$(count_lines ' F0 2C 4D ' "$sim/replies.log")
   echo "    $frames quarter frames and $replies replies came in over five connections"
   ((frames > 100))
-  probe close
-  expect_exit 15 0
+  close_vexa
 }
 
 # A unit in update mode is written to the end: "Programming successful", the unit holds the image's
 # packets byte for byte, and the dialog returns to its unconnected state.
 upload_flow() {
   local latency_ms=$1 name=upload-$1ms
-  start_vexa "$name" "update-mode" "firmware 3.0" "latency-ms $latency_ms"
-  connect
-  probe wait 1001 text="vexa in update mode"
-  probe wait 1006 enabled=1
+  start_update "$name" "firmware 3.0" "latency-ms $latency_ms"
   local started=$(date +%s%N)
   probe click 1006
   probe wait 1003 text=Writing -t 30000
@@ -466,36 +434,33 @@ upload_flow() {
   packets=$(count_lines ' F0 2C 4D 30 ' "$sim/received.log")
   echo "    image at the unit equals the $packets packets of firmware.bin ($(stat -c %s "$sim/image.bin") bytes)"
   [[ $packets -eq 2488 ]]
-  # Timing at the unit: from the status query that opens the upload to the finish answer.
-  local unit_times
-  unit_times=$(awk 'NR > 11 && / F0 2C 4D 10 F7$/ && !start { start = $1 }
-                    / F0 2C 4D 30 / { if (!first) first = $1; last = $1 }
-                    / F0 2C 4D 50 F7$/ { finish = $1 }
-                    END { printf "%.2f s at the unit, writing %.2f s = %.2f ms per packet",
-                          (finish - start) / 1000, (last - first) / 1000, (last - first) / 2487 }' "$sim/received.log")
-  echo "    upload at ${latency_ms} ms latency: $(((ended - started) / 1000000)) ms from the click to \"Programming successful\"; $unit_times"
-  echo "upload at ${latency_ms} ms latency: $(((ended - started) / 1000000)) ms; $unit_times" >>"$artifacts/timings.txt"
-  probe close
-  expect_exit 15 0
+  # The time from the click to "Programming successful", and at the unit from the status query that
+  # opens the upload to the finish answer.
+  awk -v head="upload at $latency_ms ms latency: $(((ended - started) / 1000000)) ms" '
+    NR > 11 && / F0 2C 4D 10 F7$/ && !start { start = $1 }
+    / F0 2C 4D 30 / { if (!first) first = $1; last = $1 }
+    / F0 2C 4D 50 F7$/ { finish = $1 }
+    END { printf "%s; %.2f s at the unit, writing %.2f s = %.2f ms per packet\n", head, (finish - start) / 1000,
+          (last - first) / 1000, (last - first) / 2487 }' "$sim/received.log" | tee -a "$artifacts/timings.txt"
+  close_vexa
 }
 flow_upload_0ms() { upload_flow 0; }
 flow_upload_2ms() { upload_flow 2; }
 
-# Three NAKs for one packet end the upload with "Checksum error" and "Programming failed"; the
-# program then closes itself with exit code 0.
-flow_upload_nak() {
-  start_vexa upload-nak "update-mode" "latency-ms 0" "packet-script 5 NNN"
-  connect
-  probe wait 1001 text="vexa in update mode"
-  probe wait 1006 enabled=1
-  mark=11
+# expect_failed STATUS: the upload, started now, ends with STATUS and "Programming failed"; the program
+# then closes itself with exit code 0.
+expect_failed() {
   probe click 1006
-  local box
-  box=$(probe box 30000)
-  echo "    message box: $box"
-  probe check 1003 text="Checksum error"
+  echo "    message box: $(probe box 30000)"
+  probe check 1003 text="$1"
   probe box-ok Warning "Programming failed"
-  expect_exit 15 0
+  expect_exit
+}
+
+# Three NAKs for one packet end the upload with "Checksum error".
+flow_upload_nak() {
+  start_update upload-nak "latency-ms 0" "packet-script 5 NNN"
+  expect_failed "Checksum error"
   local sixth="F0 2C 4D 30 00 00 05"
   [[ $(count_lines " $sixth " "$sim/received.log") -eq 3 ]]
   tail -n 1 "$sim/received.log" | grep -q " $sixth "
@@ -504,15 +469,11 @@ flow_upload_nak() {
 
 # Closing the dialog during an upload ends the program with exit code 0; the unit is not finished.
 flow_upload_close() {
-  start_vexa upload-close "update-mode" "latency-ms 2"
-  connect
-  probe wait 1001 text="vexa in update mode"
-  probe wait 1006 enabled=1
+  start_update upload-close "latency-ms 2"
   probe click 1006
   probe wait 1003 text=Writing -t 30000
   probe wait 1007 "pos>=5" -t 30000
-  probe close
-  expect_exit 15 0
+  close_vexa
   local packets
   packets=$(count_lines ' F0 2C 4D 30 ' "$sim/received.log")
   echo "    $packets packets were written before the close"
@@ -521,19 +482,10 @@ flow_upload_close() {
 }
 
 # The unit is unplugged in the middle of the upload: the next send answers MMSYSERR_NODRIVER through
-# WinMM, the program closes both ports, the packet waits run out: "Timeout error", "Programming failed".
+# WinMM, the program closes both ports, the packet waits run out: "Timeout error".
 flow_upload_unplug() {
-  start_vexa upload-unplug "update-mode" "latency-ms 0" "unplug-after 100" "trace"
-  connect
-  probe wait 1001 text="vexa in update mode"
-  probe wait 1006 enabled=1
-  probe click 1006
-  local box
-  box=$(probe box 30000)
-  echo "    message box: $box"
-  probe check 1003 text="Timeout error"
-  probe box-ok Warning "Programming failed"
-  expect_exit 15 0
+  start_update upload-unplug "latency-ms 0" "unplug-after 100" "trace"
+  expect_failed "Timeout error"
   # After the unplug: one more send, refused with 6, then the ports were closed (input first).
   grep -q 'mod 0 8 .* -> 6$' "$sim/events.log"
   sed -n '/mod 0 8 .* -> 6$/,$p' "$sim/events.log" | grep -E ' (mid 0 56|mod 0 4) ' | head -n 2 | grep -q 'mid 0 56'
@@ -542,8 +494,6 @@ flow_upload_unplug() {
 
 ALL_FLOWS=(dialog keys help connect settings no_outputs unplug reconnect upload_0ms upload_2ms upload_nak
            upload_unplug upload_close)
-
-# ---------------------------------------------------------------------------------------------------
 
 # One flow in a subshell of its own: its first failing step ends it.
 run_flow() {
@@ -558,20 +508,15 @@ run_flow() {
 
 flows=("$@")
 [[ ${#flows[@]} -gt 0 ]] || flows=("${ALL_FLOWS[@]}")
+for flow in "${flows[@]}"; do
+  declare -F "flow_$flow" >/dev/null || give_up "no flow $flow (flows: ${ALL_FLOWS[*]})"
+done
 
 started=$SECONDS
 prepare_prefix || give_up "cannot make the Wine prefix"
 start_display || give_up "cannot start Xvfb"
-echo "Wine $(wine --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
-for flow in "${flows[@]}"; do
-  if declare -F "flow_$flow" >/dev/null; then
-    tally_run "wine $flow" run_flow "$flow"
-  else
-    echo "wine tests: no flow $flow (flows: ${ALL_FLOWS[*]})"
-    tally_note failed "wine $flow"
-  fi
-done
+echo "Wine $("$loader" --version), prefix $prefix, display $DISPLAY ($((SECONDS - started)) s to set up)"
+for flow in "${flows[@]}"; do tally_run "wine $flow" run_flow "$flow"; done
 cp -r "$work/flows" "$artifacts/" 2>/dev/null
-[[ -f $artifacts/timings.txt ]] && cat "$artifacts/timings.txt"
 echo "wine tests took $((SECONDS - started)) s"
 tally_end

@@ -6,7 +6,8 @@
 
 // The names this build offers, for help texts and errors: "sim|alsa|jack" ("sim" alone without RtMidi).
 const char* midi_choice_names();
-// "sim" (the built-in simulated unit, keeping no history of what it receives), "alsa" or "jack" (real
+// "sim" (the built-in simulated unit, keeping no history of what it receives, its time code input playing
+// from 01:00:00:00 at 25 fps; VEXA_SIM_OPTIONS holds more of vexa-sim's options), "alsa" or "jack" (real
 // devices through RtMidi). Null for any other name, with an error that names the choices in `error`.
 const MidiBackend* midi_backend_choose(const char* name, std::string& error);
 // The back-end that VEXA_MIDI names; alsa when it is unset or empty.

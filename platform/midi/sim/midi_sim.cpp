@@ -10,7 +10,9 @@
 // (MidiSink::arriving), so that the input thread is awake then and its callback comes on time, not
 // before. Handed-over replies that are not due yet are withdrawn when the unit is unplugged. Steady traffic
 // allocates nothing: the unit's replies are built in one reused buffer, and the byte buffers of delivered
-// items are kept for the next ones.
+// items are kept for the next ones. The unit's time code is made on the timer thread as it falls due, while
+// an input of the unit is open, and queued as its replies are, but handed over when due: a hundred and more
+// quarter frames a second would otherwise keep the input thread waiting for each one awake.
 #include "platform/midi/sim/midi_sim.h"
 
 #include <mmsystem.h>
@@ -37,6 +39,10 @@ constexpr size_t SPARE_BYTES = 64;
 // How long before its due time an item goes to the layer: more than a wake-up from sleep and a hand-over
 // to the input thread take.
 constexpr auto HAND_OVER_EARLY = std::chrono::microseconds(500);
+// Time code that the timer thread comes to later than this (nobody listened, or it was held up) is lost,
+// as on a cable; later by less, it still goes out, stamped with its time.
+constexpr uint64_t TIMECODE_LATE_US = 250000;
+constexpr uint64_t NEVER = UINT64_MAX;
 
 struct Port {
   bool output = false;
@@ -51,6 +57,7 @@ struct Delivery {
   uint64_t due_us = 0;
   uint64_t order = 0;
   bool from_unit = false;
+  bool on_time = false;  // handed over when due, not before: time code, which need not wake the input early
   int input = -1;
   std::vector<uint8_t> bytes;
 };
@@ -60,7 +67,8 @@ struct SimState {
   std::condition_variable changed;
   SimSetup setup;
   SimUnit unit;
-  SimReplies replies;  // the unit's answer to the message being sent
+  SimReplies replies;   // the unit's answer to the message being sent
+  SimReplies timecode;  // the unit's time code, made on the timer thread
   bool unplugged = false;
   std::vector<int> close_busy_left;
   std::vector<std::vector<std::vector<uint8_t>>> sent;
@@ -141,8 +149,9 @@ int visible_count(const SimState& s, const std::vector<SimPortSetup>& table) {
 
 // Queues a copy of the bytes in a spare buffer. Only a new first item wakes the timer thread: nobody else
 // waits for the queue to grow.
-void enqueue(SimState& s, uint64_t due_us, bool from_unit, int input, const uint8_t* bytes, size_t length) {
-  Delivery delivery{due_us, s.next_order++, from_unit, input, {}};
+void enqueue(SimState& s, uint64_t due_us, bool from_unit, int input, const uint8_t* bytes, size_t length,
+             bool on_time = false) {
+  Delivery delivery{due_us, s.next_order++, from_unit, on_time, input, {}};
   if (!s.spare.empty()) {
     delivery.bytes = std::move(s.spare.back());
     s.spare.pop_back();
@@ -179,19 +188,47 @@ void release_targets(SimState& s, const std::vector<Port*>& targets) {
   s.changed.notify_all();
 }
 
+// Whether an input that carries the unit's traffic is open: only then does the unit's time code go out.
+bool unit_input_open(const SimState& s) {
+  for (const auto& [id, port] : s.ports) {
+    if (!port.output && !port.closing && s.setup.inputs[static_cast<size_t>(port.device)].unit) return true;
+  }
+  return false;
+}
+
+// The unit's time code that is due joins the queue; returns when more is due.
+uint64_t queue_timecode(SimState& s) {
+  const uint64_t next = unit_input_open(s) ? sim_unit_timecode_next_us(s.unit) : NEVER;
+  const uint64_t now = now_us(s);
+  if (next == NEVER || next > now) return next;
+  sim_replies_clear(s.timecode);
+  sim_unit_timecode(s.unit, now > TIMECODE_LATE_US ? now - TIMECODE_LATE_US : 0, now, s.timecode);
+  for (const SimReplySpan& span : s.timecode.spans)
+    enqueue(s, span.due_us, true, -1, s.timecode.bytes.data() + span.offset, span.length, true);
+  return sim_unit_timecode_next_us(s.unit);
+}
+
 void timer_thread() {
   SimState& s = sim();
   std::vector<Port*> targets;
   targets.reserve(QUEUE_RESERVE);
   std::unique_lock<std::mutex> hold(s.lock);
   while (!s.stopping) {
+    const uint64_t timecode_due = queue_timecode(s);
+    const Clock::time_point timecode_at =
+        timecode_due == NEVER ? Clock::time_point::max() : s.epoch + std::chrono::microseconds(timecode_due);
     if (s.queue.empty()) {
-      s.changed.wait(hold);
+      if (timecode_due == NEVER) {
+        s.changed.wait(hold);
+      } else {
+        s.changed.wait_until(hold, timecode_at);
+      }
       continue;
     }
     const Clock::time_point due = s.epoch + std::chrono::microseconds(s.queue.front().due_us);
-    if (Clock::now() < due - HAND_OVER_EARLY) {
-      s.changed.wait_until(hold, due - HAND_OVER_EARLY);
+    const Clock::time_point hand_over = s.queue.front().on_time ? due : due - HAND_OVER_EARLY;
+    if (Clock::now() < hand_over) {
+      s.changed.wait_until(hold, std::min(hand_over, timecode_at));
       continue;
     }
     Delivery delivery = std::move(s.queue.front());
@@ -269,6 +306,8 @@ int open_port(bool output, int device, MidiSink* sink, int* port_id) {
   *port_id = s.next_port++;
   s.ports[*port_id] = Port{output, index, sink, false, 0};
   start_timer_locked(s);
+  // The unit's time code goes out from now on.
+  if (!output) s.changed.notify_all();
   return MMSYSERR_NOERROR;
 }
 
