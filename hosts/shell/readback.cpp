@@ -50,7 +50,8 @@ std::optional<int> shown_value(const Setting& setting, int byte) {
 }
 
 bool all_reported(const std::vector<int>& indices) {
-  return std::all_of(indices.begin(), indices.end(), [](int i) { return reply_byte(SETTINGS[i]) != NO_REPLY; });
+  return std::all_of(indices.begin(), indices.end(),
+                     [](int i) { return reply_byte(SETTINGS[i]) != NO_REPLY; });
 }
 
 }  // namespace
@@ -91,5 +92,6 @@ std::string unconfirmed(int index, const SettingValues& wanted, const ReadBack& 
   if (after[at].value == wanted[at]) return "";
   const std::string reported =
       after[at].value ? setting_text(SETTINGS[index], *after[at].value) : std::to_string(after[at].byte);
-  return name + " was set to " + setting_text(SETTINGS[index], *wanted[at]) + ", but the unit reports " + reported;
+  return name + " was set to " + setting_text(SETTINGS[index], *wanted[at]) + ", but the unit reports " +
+         reported;
 }
