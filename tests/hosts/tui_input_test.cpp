@@ -2,13 +2,7 @@
 // simulated unit: each reaches its control as a person's input, and the unit sees what it should.
 #include "tui_support.h"
 
-namespace {
-
 using TuiInput = TuiTest;
-
-Bytes set_message(int param, int value) { return bytes_of({0xF0, 0x2C, 0x4D, param, value, 0xF7}); }
-
-}  // namespace
 
 TEST_F(TuiInput, KeysReachEveryKindOfControl) {
   start();

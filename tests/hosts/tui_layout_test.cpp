@@ -32,8 +32,7 @@ bool overlap(const TuiZone& a, const TuiZone& b) {
 }  // namespace
 
 TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceApartAndAtHand) {
-  start();
-  connect_and_tick();
+  start_connected();
   for (const Size& size : SIZES) {
     SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
     frame(size.rows, size.cols);
@@ -82,8 +81,7 @@ TEST_F(TuiLayoutTest, EachSizeGetsItsLayoutWithEveryControlOnceApartAndAtHand) {
 }
 
 TEST_F(TuiLayoutTest, ScrolledDialogKeepsTheFocusAndBoxesInView) {
-  start();
-  connect_and_tick();
+  start_connected();
   // Tab through every tab stop: the focused control is always shown whole above the help lines.
   std::vector<int> seen;
   int first_scroll = -1, last_scroll = -1;

@@ -54,9 +54,6 @@ class TemplateBuilder {
     word(0);
     return *this;
   }
-  TemplateBuilder& item(const char* class_name, int id, DWORD style, short x, short y, short cx, short cy) {
-    return item(0, id, style, x, y, cx, cy, "", class_name);
-  }
 
   const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
 
@@ -97,14 +94,15 @@ inline TemplateBuilder test_dialog_template() {
                     " Test dialog");
   t.item(0x85, ID_COMBO, child | WS_VSCROLL | CBS_DROPDOWN | CBS_HASSTRINGS, 40, 49, 133, 90)
       .item(0x80, ID_BUTTON, child | WS_TABSTOP | BS_PUSHBUTTON, 40, 81, 133, 12, "Update firmware")
-      .item("MSCTLS_PROGRESS32", ID_PROGRESS, child, 40, 114, 133, 7)
+      .item(0, ID_PROGRESS, child, 40, 114, 133, 7, "", "MSCTLS_PROGRESS32")
       .item(0x82, ID_TEXT, child | SS_CENTER, 56, 98, 108, 8)
       .item(0x80, ID_CHECK, child | BS_AUTOCHECKBOX, 40, 135, 100, 8, "Blank leading zero")
       .item(0x80, ID_CHECK_DISABLED, child | WS_DISABLED | BS_AUTOCHECKBOX, 40, 147, 101, 8, "Blank frames")
       .item(0x81, ID_EDIT, child | WS_BORDER | ES_CENTER | ES_NOHIDESEL | ES_NUMBER, 80, 265, 21, 14)
-      .item("msctls_trackbar32", ID_SLIDER, child | WS_TABSTOP | TBS_HORZ | TBS_BOTH | TBS_NOTICKS, 40, 310,
-            125, 15)
-      .item("Msctls_UpDown32", ID_SPIN, child | WS_TABSTOP | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 45, 265, 11, 14)
+      .item(0, ID_SLIDER, child | WS_TABSTOP | TBS_HORZ | TBS_BOTH | TBS_NOTICKS, 40, 310, 125, 15, "",
+            "msctls_trackbar32")
+      .item(0, ID_SPIN, child | WS_TABSTOP | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 45, 265, 11, 14, "",
+            "Msctls_UpDown32")
       .item(0x80, -1, child | BS_GROUPBOX, 40, 300, 133, 29, "Brightness")
       .item(0x80, ID_HELP, child | WS_TABSTOP | BS_PUSHBUTTON, 180, 81, 15, 12, "?");
   return t;
@@ -128,7 +126,6 @@ struct Recorder {
 
 inline Recorder recorder;
 inline std::atomic<HWND> test_dialog{nullptr};
-inline std::atomic<DWORD> test_ui_thread{0};
 inline std::thread::id test_ui_thread_id;  // written at WM_INITDIALOG, read after headless_wait_dialog
 // Called on the UI thread for each message before it is recorded; returns true when it handled it.
 inline std::function<bool(HWND, UINT, WPARAM, LPARAM)> test_hook;
@@ -183,7 +180,6 @@ inline std::string describe(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 inline INT_PTR CALLBACK recording_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     test_dialog = dialog;
-    test_ui_thread = GetCurrentThreadId();
     test_ui_thread_id = std::this_thread::get_id();
   }
   bool handled = test_hook && test_hook(dialog, message, wparam, lparam);

@@ -169,7 +169,8 @@ TEST(Messages, SentFromAnotherThreadRunOnTheUiThreadWhenItRetrieves) {
       recorder.add("rested");
     }
     if (message == WM_APP + 2)
-      recorder.add(std::string("on ui thread ") + (GetCurrentThreadId() == test_ui_thread ? "yes" : "no"));
+      recorder.add(std::string("on ui thread ") +
+                   (std::this_thread::get_id() == test_ui_thread_id ? "yes" : "no"));
     return false;
   };
   start_dialog(test_dialog_template());

@@ -54,8 +54,7 @@ TEST_F(MonitorTest, AVersionByteOf127ShowsInvalidFirmware) {
   SimSetup setup;
   setup.unit.version[0] = 0x33;
   setup.unit.version[1] = 0x7F;
-  start(setup);
-  connect_and_tick();
+  start_connected(setup);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Invalid firmware");
   EXPECT_FALSE(headless_enabled(IDC_UPDATE_BUTTON));
 }
@@ -64,8 +63,7 @@ TEST_F(MonitorTest, UpdateModeEnablesTheButtonAtEveryTickAndWritesTheTextOnce) {
   SimSetup setup;
   setup.unit.mode = SimMode::Boot;
   setup.unit.boot_code = 0x20;
-  start(setup);
-  connect_and_tick();
+  start_connected(setup);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
   EXPECT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
 
@@ -78,8 +76,7 @@ TEST_F(MonitorTest, UpdateModeEnablesTheButtonAtEveryTickAndWritesTheTextOnce) {
 }
 
 TEST_F(MonitorTest, LosingTheUnitGreysTheSettingsAndNothingReconnectsByItself) {
-  start(unit_with_settings());
-  connect_and_tick();
+  start_connected(unit_with_settings());
   ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
 
   sim_unplug();
@@ -256,8 +253,7 @@ TEST_F(MonitorTest, ADeviceThatNeverAnswersIsNotFoundButStaysOpen) {
   SimSetup setup;
   setup.outputs = {{"vexa", false}};
   setup.inputs = {{"vexa", false}};
-  start(setup);
-  connect_and_tick();
+  start_connected(setup);
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa not found");
   EXPECT_TRUE(headless_combo_items(IDC_PORT_COMBO).empty());
   EXPECT_NE(midi_in_port.load(), nullptr);

@@ -54,6 +54,9 @@ inline Bytes bytes_of(std::initializer_list<int> values) {
   return bytes;
 }
 
+// The message that sets a parameter to a value.
+inline Bytes set_message(int param, int value) { return bytes_of({0xF0, 0x2C, 0x4D, param, value, 0xF7}); }
+
 // The messages of the unit's protocol that reached the simulated unit, in order.
 inline std::vector<Bytes> unit_received() { return sim_unit_snapshot().received; }
 
@@ -199,6 +202,12 @@ class ProgramTest : public ::testing::Test {
   void connect_and_tick() {
     connect();
     tick();
+  }
+
+  void start_connected(const SimSetup& setup = SimSetup(), HINSTANCE module = nullptr,
+                       unsigned divisor = 10) {
+    start(setup, module, divisor);
+    connect_and_tick();
   }
 
   // Dismisses the top message box after checking its title and text.

@@ -9,10 +9,7 @@ namespace {
 
 class DecoderTest : public ProgramTest {
  protected:
-  void SetUp() override {
-    start();
-    connect_and_tick();
-  }
+  void SetUp() override { start_connected(); }
   void reply(std::initializer_list<int> bytes) {
     sim_inject(0, bytes_of(bytes));
     settle();

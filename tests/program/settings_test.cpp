@@ -3,15 +3,12 @@
 
 namespace {
 
-Bytes set_message(int param, int value) { return bytes_of({0xF0, 0x2C, 0x4D, param, value, 0xF7}); }
-
 class SettingsTest : public ProgramTest {
  protected:
   void connect_with_id(int id) {
     SimSetup setup;
     setup.unit.settings[1] = static_cast<uint8_t>(id);
-    start(setup);
-    connect_and_tick();
+    start_connected(setup);
     ASSERT_TRUE(headless_enabled(IDC_MMC_ID_EDIT));
   }
 
@@ -32,8 +29,7 @@ class SettingsTest : public ProgramTest {
 };
 
 TEST_F(SettingsTest, EachCheckBoxSendsItsOwnMessageAndPauses) {
-  start();
-  connect_and_tick();
+  start_connected();
   for (auto [id, param] : CHECK_BOXES) {
     const int ticked_value = param == 0x58 ? 0 : 1;  // 0x58 at 0: the stationary LTC output is on
     const bool was_ticked = headless_checked(id) == BST_CHECKED;
@@ -52,8 +48,7 @@ TEST_F(SettingsTest, EachCheckBoxSendsItsOwnMessageAndPauses) {
 }
 
 TEST_F(SettingsTest, TheSliderSendsEachNewPositionOnce) {
-  start();
-  connect_and_tick();
+  start_connected();
   ASSERT_EQ(brightness_sent.load(), 8);  // the unit's brightness, echoed once after the read-back
   int before = count_received(set_message(0x56, 7));
   ASSERT_EQ(headless_slider_drag(IDC_BRIGHTNESS, 7), USER32_OK);

@@ -38,8 +38,7 @@ class UploadTest : public ProgramTest {
   // Starts the program, connects to a unit in update mode and presses "Update firmware".
   void start_upload(const SimSetup& setup = update_mode_unit(), HINSTANCE module = nullptr,
                     unsigned divisor = 10) {
-    start(setup, module, divisor);
-    connect_and_tick();
+    start_connected(setup, module, divisor);
     ASSERT_EQ(headless_text(IDC_DEVICE_TEXT), "vexa in update mode");
     ASSERT_TRUE(headless_enabled(IDC_UPDATE_BUTTON));
     user32_set_text_hook(note_status);
@@ -63,12 +62,6 @@ class UploadTest : public ProgramTest {
                },
                60000) &&
            headless_text(IDC_STATUS_TEXT) == text;
-  }
-
-  // A failed upload: "Programming failed", then the dialog closes by itself with exit code 0.
-  void expect_failure_closes() {
-    expect_box("Warning", "Programming failed");
-    EXPECT_EQ(headless_exit_code(20000), 0);
   }
 };
 
@@ -115,18 +108,18 @@ TEST_F(UploadTest, ASuccessfulUploadWritesTheWholeImageAndReturnsToTheUnconnecte
   EXPECT_EQ(headless_text(IDC_DEVICE_TEXT), "Firmware 3.1");
 }
 
-// The worker's own box, then "Programming failed", and the program closes.
+// The worker's own box, then "Programming failed", and the program closes by itself with exit code 0.
 TEST_F(UploadTest, AFailedUploadSaysSoAndTheProgramCloses) {
   Bytes image = small_image();
   image.pop_back();
   start_upload(answering_at_once(), module_with_image(image));
   expect_box("Error", "Data file corrupted");
-  expect_failure_closes();
+  expect_box("Warning", "Programming failed");
+  EXPECT_EQ(headless_exit_code(20000), 0);
 }
 
 TEST_F(UploadTest, WithOnlyTheOutputOpenThereIsNothingToUpdate) {
-  start(update_mode_unit());
-  connect_and_tick();
+  start_connected(update_mode_unit());
   close_midi_in();
   SendDlgItemMessageA(headless_dialog(), IDC_PROGRESS, PBM_SETPOS, 40, 0);
   headless_click(IDC_UPDATE_BUTTON);
@@ -195,8 +188,7 @@ void act_during_sends(const char* call) {
 TEST_F(UploadTest, SettingsChangedDuringTheWriteNeverOverlapItsSends) {
   SimSetup setup = answering_at_once();
   setup.unit.params_in_boot = true;  // the settings are read back and their controls enabled
-  start(setup);
-  connect_and_tick();
+  start_connected(setup);
   ASSERT_TRUE(headless_enabled(IDC_MMC_ID_EDIT));
   const size_t before = unit_received().size();
   winmm_set_call_hook(act_during_sends);
@@ -238,8 +230,7 @@ TEST_F(UploadTest, WriteProgressFollowsEveryAckNakAndTimeOut) {
   SimSetup setup = answering_at_once();
   setup.unit.packet_scripts[1] = "N";
   setup.unit.packet_scripts[2] = "T";
-  start(setup, module_with_image(image));
-  connect_and_tick();
+  start_connected(setup, module_with_image(image));
   winmm_set_call_hook(note_progress_at_send);
   ASSERT_EQ(headless_click(IDC_UPDATE_BUTTON), USER32_OK);
   ASSERT_TRUE(wait_status(" "));
@@ -301,8 +292,7 @@ void close_at_pause(DWORD ms) {
 class CloseTest : public UploadTest, public ::testing::WithParamInterface<Close> {};
 
 TEST_P(CloseTest, EndsWithZeroNoWindowNoThreadAndNoSendAfterTheClose) {
-  start(answering_at_once());
-  connect_and_tick();
+  start_connected(answering_at_once());
   sim_with_unit(GetParam().arrange);
   const int threads = thread_count();  // the test's, the back-end's, the dialog's and the MIDI input's
   closed = false;
