@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "program_support.h"
+#include "sim/unit/options.h"
 
 namespace {
 
@@ -114,6 +115,16 @@ TEST_F(UploadTest, AFailedUploadSaysSoAndTheProgramCloses) {
   image.pop_back();
   start_upload(answering_at_once(), module_with_image(image));
   expect_box("Error", "Data file corrupted");
+  expect_box("Warning", "Programming failed");
+  EXPECT_EQ(headless_exit_code(20000), 0);
+}
+
+// A write that the unit stops answering has no box of its own before it: the close comes after the warning.
+TEST_F(UploadTest, AnUnansweredWriteAlsoClosesTheProgram) {
+  SimSetup setup = update_mode_unit();
+  std::string bad;
+  ASSERT_EQ(sim_read_config_line(setup.unit, "packet-script 0 TTT", {}, bad), SIM_OPTION_OK);
+  start_upload(setup);
   expect_box("Warning", "Programming failed");
   EXPECT_EQ(headless_exit_code(20000), 0);
 }
