@@ -11,4 +11,10 @@ if [[ ! -f "$site/sw.js" || ! -d node_modules/puppeteer-core || -z "$browsers" ]
   echo "browser tests: need $site (make web), node_modules and a browser (scripts/deps.sh web)" >&2
   exit 77
 fi
-exec node --test --test-concurrency=1 --test-reporter=spec ./*.test.mjs
+# Each file within a limit of its own too: its cases time out and end their pages and hosts, and should
+# anything still hang past that (a browser that never closes), the file is ended and counts as failed.
+status=0
+for file in ./*.test.mjs; do
+  timeout --kill-after=10 "${VEXA_WEB_FILE_SECONDS:-900}" node --test --test-reporter=spec "$file" || status=1
+done
+exit $status
