@@ -112,9 +112,21 @@ bool answered(const std::vector<int>& needed) {
   return std::all_of(needed.begin(), needed.end(), [&](int i) { return shown[static_cast<size_t>(i)]; });
 }
 
+// Asks the unit once more for what has not come of its answer. A busy MIDI service loses a message now and
+// then (JACK drops the events of a cycle that a client misses), and the dialog too asks again at each tick.
+void ask_again(const std::vector<int>& needed) {
+  const SettingValues shown = shown_settings();
+  for (int i : needed) {
+    if (shown[static_cast<size_t>(i)]) continue;
+    send_message(SETTINGS[i].read_back);
+    Sleep(MESSAGE_PAUSE_MS);
+  }
+  send_message(MSG_STATUS_QUERY);
+}
+
 // Opens the list again (but for the first try) and chooses `entry`, when it is still there. The program then
 // opens the pair and sends its read-back burst; the unit has as long to answer as the dialog gives it before
-// its first presence tick.
+// its first presence tick, and once more after it is asked again.
 bool try_port(const Entry& entry, bool reopen, const std::vector<int>& needed, bool& refused) {
   std::vector<std::string> items;
   if (reopen && open_port_list(items) != EXIT_DONE) return false;
@@ -126,7 +138,11 @@ bool try_port(const Entry& entry, bool reopen, const std::vector<int>& needed, b
   headless_combo_choose(IDC_PORT_COMBO, index);
   refused = dismiss_boxes() != EXIT_DONE;
   if (refused) return false;
-  headless_wait_until([&] { return interrupted() || answered(needed); }, PRESENCE_PERIOD_MS);
+  const auto done = [&] { return interrupted() || answered(needed); };
+  if (!headless_wait_until(done, PRESENCE_PERIOD_MS) && !interrupted()) {
+    ask_again(needed);
+    headless_wait_until(done, PRESENCE_PERIOD_MS);
+  }
   return read_device_status().mode != Absent;
 }
 
